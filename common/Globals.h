@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// The process-wide state of the program, in one place. All of it starts empty
+// or false; start-up fixes the paths, the relink run and browsing change the
+// rest. Tests call resetGlobals() between cases.
+//
+// The database engine object (gDbEngine) and the open list file (gListDb)
+// belong to the engine layer and live in db/; resetGlobals() does not touch
+// them.
+
+// Full path of the settings file: program directory + "INI/ZUL.ini".
+extern QString gIniPath;
+// Full path of the list file: program directory + "ZUL_db.accdb".
+extern QString gListDbPath;
+// Full path of the program file; every relink run copies Text1 into it.
+extern QString gProgramPath;
+// Full path of the data file; every relink run copies the text of cboDB into it.
+extern QString gDataPath;
+// The command line held "zobrazZpravu=TRUE": a clean run reports "OK".
+extern bool gShowMessage;
+// Start-up opened the automatic browse; never cleared. Every later relink run
+// ends the process, every later browse that leaves an existing data file
+// starts the run.
+extern bool gAutoBrowse;
+// The current or last relink run met a failure.
+extern bool gLinkFailed;
+// The file name the folder chooser looks for (the pressed button's Tag).
+extern QString gFilePattern;
+// The folder confirmed in the folder chooser; empty after a cancel.
+extern QString gChosenFolder;
+
+void resetGlobals();

@@ -1,0 +1,132 @@
+#include "Paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace {
+
+QString& programDirOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+QString applicationFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    // Without an application object (tools, early start) ask the kernel.
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+}
+
+// DOS-style matching: "*" any run, "?" one character, everything else literal.
+bool wildcardMatch(const QString& pattern, const QString& name)
+{
+    QString rx;
+    for (QChar c : pattern) {
+        if (c == QLatin1Char('*'))
+            rx += QLatin1String(".*");
+        else if (c == QLatin1Char('?'))
+            rx += QLatin1Char('.');
+        else
+            rx += QRegularExpression::escape(QString(c));
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(rx)).match(name).hasMatch();
+}
+
+bool isOrdinaryFile(const QFileInfo& info)
+{
+    return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
+}
+
+} // namespace
+
+QChar pathSeparator(PathStyle style)
+{
+    return style == PathStyle::Windows ? QLatin1Char('\\') : QLatin1Char('/');
+}
+
+int rootLength(PathStyle style)
+{
+    return style == PathStyle::Windows ? 3 : 1;
+}
+
+QString ProgramDirOf(const QString& applicationFolder, PathStyle style)
+{
+    if (style == PathStyle::Windows)
+        return applicationFolder.size() > 3 ? applicationFolder + QLatin1Char('\\') : applicationFolder;
+    // Only the root itself ends in a separator.
+    return applicationFolder.endsWith(QLatin1Char('/')) ? applicationFolder : applicationFolder + QLatin1Char('/');
+}
+
+QString ProgramDir()
+{
+    const QString& forced = programDirOverride();
+    return ProgramDirOf(forced.isEmpty() ? applicationFolder() : forced);
+}
+
+void setProgramDirOverride(const QString& folder)
+{
+    programDirOverride() = folder;
+}
+
+QString FolderOfPath(const QString& path, PathStyle style)
+{
+    const qsizetype length = path.size();
+    if (length <= rootLength(style))
+        return path;
+    const QChar separator = pathSeparator(style);
+    for (qsizetype k = length - 2; k >= 0; --k) {
+        if (path.at(k) == separator)
+            return path.left(k + 1);
+    }
+    throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+}
+
+QString JoinFolderAndName(const QString& folder, const QString& name, PathStyle style)
+{
+    if (style == PathStyle::Windows)
+        return folder.size() > 3 ? folder + QLatin1Char('\\') + name : folder + name;
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool FileExists(const QString& path)
+{
+    try {
+        if (path.isEmpty() || path.contains(QChar::Null))
+            return false;
+        const QFileInfo info(path);
+        const QString last = info.fileName();
+        if (!last.contains(QLatin1Char('*')) && !last.contains(QLatin1Char('?')))
+            return isOrdinaryFile(info);
+        // A pattern: at least one ordinary file of the folder matches it.
+        const QDir folder = info.dir();
+        if (!folder.exists())
+            return false;
+        const QStringList names = folder.entryList(QDir::Files | QDir::System, QDir::NoSort);
+        for (const QString& name : names) {
+            if (wildcardMatch(last, name) && isOrdinaryFile(QFileInfo(folder.filePath(name))))
+                return true;
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString errorMessageText(const RunTimeError& error, const QString& context)
+{
+    QString text = QString::number(error.number()) + QLatin1String("  ") + error.description();
+    if (!context.isEmpty())
+        text += QLatin1String("\r\n\r\n") + context;
+    return text;
+}
+
+void ShowError(DesktopServices& desktop, const RunTimeError& error, const QString& context)
+{
+    desktop.setPointer(DesktopServices::Pointer::Default);
+    desktop.beep();
+    desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("Vindo-ZUL"), errorMessageText(error, context));
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "DesktopServices.h"
+#include "MainWindowView.h"
+
+#include <QList>
+#include <QString>
+
+// What one relink run did, table by table, beside what it showed.
+struct RelinkReport {
+    enum class Outcome { Skipped, Repointed, Created, Failed };
+    struct Table {
+        QString name;
+        Outcome outcome = Outcome::Skipped;
+    };
+    // One entry per reported failure: the step number and the description shown.
+    struct Failure {
+        int step = 0;
+        QString table; // the table being worked on, empty outside the walk
+        QString description;
+    };
+    QList<Table> tables;
+    QList<Failure> failures;
+    bool failed = false;        // gLinkFailed at the end of the run
+    bool endedProcess = false;  // step 51 ran (gAutoBrowse)
+};
+
+// The relink run (the link button's handler btnPropoj_Click): links every
+// user table of the data file named by the data-file box into the program
+// file named by Text1, shows progress in the window, reports failures step by
+// step and the outcome in a box and in the settings file.
+RelinkReport RunRelink(MainWindowView& window, DesktopServices& desktop);

@@ -1,0 +1,140 @@
+#include "Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void touch(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+QString raisedText(const QString& path, PathStyle style)
+{
+    try {
+        FolderOfPath(path, style);
+    } catch (const RunTimeError& e) {
+        return QString::number(e.number()) + QLatin1Char('|') + e.description();
+    }
+    return QStringLiteral("no error");
+}
+
+} // namespace
+
+TEST(ProgramDir, windowsRootGetsNoSecondBackslash)
+{
+    EXPECT_EQ(ProgramDirOf(QStringLiteral("C:\\"), PathStyle::Windows), QStringLiteral("C:\\"));
+    EXPECT_EQ(ProgramDirOf(QStringLiteral("C:\\ZUL"), PathStyle::Windows), QStringLiteral("C:\\ZUL\\"));
+}
+
+TEST(ProgramDir, nativeFolderGetsExactlyOneSeparator)
+{
+    EXPECT_EQ(ProgramDirOf(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(ProgramDirOf(QStringLiteral("/ab")), QStringLiteral("/ab/"));
+    EXPECT_EQ(ProgramDirOf(QStringLiteral("/opt/zul")), QStringLiteral("/opt/zul/"));
+}
+
+TEST(FolderOfPath, windowsRules)
+{
+    const auto w = PathStyle::Windows;
+    EXPECT_EQ(FolderOfPath(QStringLiteral("C:\\ZUL\\ZUL.accdr"), w), QStringLiteral("C:\\ZUL\\"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("C:\\Data\\"), w), QStringLiteral("C:\\"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("C:\\"), w), QStringLiteral("C:\\"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("abc"), w), QStringLiteral("abc"));
+    EXPECT_EQ(FolderOfPath(QString(), w), QString());
+    // The last character is never examined.
+    EXPECT_EQ(raisedText(QStringLiteral("abc\\"), w), QStringLiteral("5|Neplatné volání procedury nebo argument"));
+    EXPECT_EQ(raisedText(QStringLiteral("ZUL_data.accdb"), w), QStringLiteral("5|Neplatné volání procedury nebo argument"));
+}
+
+TEST(FolderOfPath, nativeRules)
+{
+    EXPECT_EQ(FolderOfPath(QStringLiteral("/opt/zul/ZUL.accdr")), QStringLiteral("/opt/zul/"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("/data/")), QStringLiteral("/"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("/ZUL.accdr")), QStringLiteral("/"));
+    EXPECT_EQ(FolderOfPath(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(FolderOfPath(QString()), QString());
+    EXPECT_EQ(FolderOfPath(QStringLiteral("data/x.accdb")), QStringLiteral("data/"));
+    EXPECT_EQ(raisedText(QStringLiteral("ZUL_data.accdb"), PathStyle::Native).left(2), QStringLiteral("5|"));
+    EXPECT_EQ(raisedText(QStringLiteral("ab/"), PathStyle::Native).left(2), QStringLiteral("5|"));
+}
+
+TEST(JoinFolderAndName, rootGetsOneSeparator)
+{
+    EXPECT_EQ(JoinFolderAndName(QStringLiteral("/"), QStringLiteral("ZUL.accdr")), QStringLiteral("/ZUL.accdr"));
+    EXPECT_EQ(JoinFolderAndName(QStringLiteral("/data"), QStringLiteral("ZUL.accdr")), QStringLiteral("/data/ZUL.accdr"));
+    EXPECT_EQ(JoinFolderAndName(QStringLiteral("D:\\"), QStringLiteral("ZUL_data.accdb"), PathStyle::Windows),
+              QStringLiteral("D:\\ZUL_data.accdb"));
+    EXPECT_EQ(JoinFolderAndName(QStringLiteral("C:\\Data"), QStringLiteral("ZUL.accdr"), PathStyle::Windows),
+              QStringLiteral("C:\\Data\\ZUL.accdr"));
+}
+
+TEST(FileExists, onlyOrdinaryVisibleFilesCount)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("ZUL.accdr"));
+    touch(file);
+    touch(dir.filePath(QStringLiteral(".hidden.accdb")));
+    QDir(dir.path()).mkdir(QStringLiteral("folder.accdb"));
+    QFile::link(file, dir.filePath(QStringLiteral("link.accdr")));
+    QFile::link(dir.filePath(QStringLiteral("loop2")), dir.filePath(QStringLiteral("loop1")));
+    QFile::link(dir.filePath(QStringLiteral("loop1")), dir.filePath(QStringLiteral("loop2")));
+
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("link.accdr"))));
+    EXPECT_FALSE(FileExists(QString()));
+    EXPECT_FALSE(FileExists(dir.path()));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("folder.accdb"))));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral(".hidden.accdb"))));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("missing/ZUL.accdr"))));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("loop1"))));
+    EXPECT_FALSE(FileExists(file + QLatin1Char('/')));
+    EXPECT_FALSE(FileExists(QStringLiteral("/no/such/drive/x")));
+}
+
+TEST(FileExists, wildcardsMatchAsPatterns)
+{
+    QTemporaryDir dir;
+    touch(dir.filePath(QStringLiteral("ZUL_data.accdb")));
+    touch(dir.filePath(QStringLiteral(".secret.accdr")));
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("*.accdb"))));
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZUL_dat?.accdb"))));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("*.accdr"))));       // only a hidden one
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("ZUL_dat?.accd"))));  // "?" is exactly one character
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("nope/*.accdb"))));
+}
+
+TEST(FileExists, relativePathsResolveAgainstTheCurrentFolder)
+{
+    QTemporaryDir dir;
+    touch(dir.filePath(QStringLiteral("here.accdb")));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    EXPECT_TRUE(FileExists(QStringLiteral("here.accdb")));
+    EXPECT_FALSE(FileExists(QStringLiteral("there.accdb")));
+    QDir::setCurrent(before);
+}
+
+TEST(ShowError, resetsPointerBeepsAndShowsNumberTwoBlanksDescription)
+{
+    RecordingDesktop desktop;
+    desktop.setPointer(DesktopServices::Pointer::Hourglass);
+    desktop.clear();
+    ShowError(desktop, RunTimeError(3024, QStringLiteral("Soubor nebyl nalezen.")));
+    EXPECT_EQ(desktop.events, QStringList({QStringLiteral("pointer default"), QStringLiteral("beep"),
+                                           QStringLiteral("box !|Vindo-ZUL|3024  Soubor nebyl nalezen.")}));
+}
+
+TEST(ShowError, negativeNumbersAndContext)
+{
+    EXPECT_EQ(errorMessageText(RunTimeError(-2147467259, QStringLiteral("Chyba"))),
+              QStringLiteral("-2147467259  Chyba"));
+    EXPECT_EQ(errorMessageText(RunTimeError(5, QStringLiteral("x")), QStringLiteral("kontext")),
+              QStringLiteral("5  x\r\n\r\nkontext"));
+}
