@@ -1,0 +1,3 @@
+#include "Browse.h"
+// Being written.
+void BrowseForFile(BrowseHost&, DesktopServices&, int) {}

@@ -1,0 +1,2 @@
+#pragma once
+// The folder chooser; being written.
