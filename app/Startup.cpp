@@ -1,4 +1,48 @@
 #include "Startup.h"
-// Being written.
-StartPlan PrepareStart(const QString&, const std::function<void()>&) { return {}; }
-StartCourse ChooseStartCourse(const StartPlan&) { return StartCourse::Interactive; }
+
+#include "CommandLine.h"
+#include "Globals.h"
+#include "Paths.h"
+#include "Settings.h"
+
+StartPlan PrepareStart(const QString& argumentText, const std::function<void()>& createListFile)
+{
+    const QString programDir = ProgramDir();
+    gIniPath = programDir + QStringLiteral("INI/ZUL.ini");
+
+    StartPlan plan;
+    plan.noDataPath = HasKey(argumentText, CommandKey::NoDataPath);
+    plan.commandLineStart = !argumentText.isEmpty() && !plan.noDataPath;
+
+    gListDbPath = programDir + QStringLiteral("ZUL_db.accdb");
+    // The list file's own operation reports a failure; start-up goes on.
+    if (!FileExists(gListDbPath) && createListFile)
+        createListFile();
+
+    gProgramPath = programDir + QStringLiteral("ZUL.accdr");
+    gDataPath = ReadSetting(QStringLiteral("MAIN"), QStringLiteral("ZULdata"));
+    if (plan.noDataPath)
+        gDataPath.clear();
+    else if (!FileExists(gDataPath))
+        gDataPath = programDir + QStringLiteral("ZUL_data.accdb"); // whether or not it exists
+
+    if (!plan.commandLineStart)
+        return plan;
+
+    // A key that is present wins even with an empty or missing path.
+    if (HasKey(argumentText, CommandKey::ZulProg))
+        gProgramPath = KeyValue(argumentText, CommandKey::ZulProg);
+    if (HasKey(argumentText, CommandKey::ZulData))
+        gDataPath = KeyValue(argumentText, CommandKey::ZulData);
+    gShowMessage = HasKey(argumentText, CommandKey::ShowMessage);
+    return plan;
+}
+
+StartCourse ChooseStartCourse(const StartPlan& plan)
+{
+    if (!plan.commandLineStart)
+        return StartCourse::Interactive;
+    if (!FileExists(gProgramPath))
+        return StartCourse::PlainWindow;
+    return FileExists(gDataPath) ? StartCourse::UnattendedRelink : StartCourse::AutomaticBrowse;
+}

@@ -16,7 +16,10 @@ enum class StartCourse {
 };
 
 struct StartPlan {
+    // Non-empty argument text without "NoDataPath": the command-line keys count.
     bool commandLineStart = false;
+    // "NoDataPath" anywhere in the argument text.
+    bool noDataPath = false;
 };
 
 // Sets gIniPath and gListDbPath under ProgramDir(), calls createListFile when
