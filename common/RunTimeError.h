@@ -41,4 +41,18 @@ constexpr int SyntaxError = 3000;         // reserved error / SQL syntax
 constexpr int ReadOnly = 3051;            // cannot open the file for writing
 constexpr int DiskIo = 3043;              // disk or network error
 constexpr int FileAlreadyExists = 3204;   // database already exists
+// Database engine.
+constexpr int TableAlreadyExists = 3010;   // table already exists
+constexpr int UpdateWithoutAddNew = 3020;  // Update without AddNew
+constexpr int ReadOnlyObject = 3027;       // object is read-only (a linked table)
+constexpr int InvalidPath = 3044;          // not a valid path
+constexpr int DatabaseCorrupt = 3049;      // database damaged
+constexpr int InputTableNotFound = 3078;   // no such table or query
+constexpr int InvalidName = 3125;          // not a valid name
+constexpr int InvalidFieldType = 3259;     // invalid field data type
+constexpr int NoFields = 3264;             // no field defined
+constexpr int FieldRequired = 3314;        // field must hold a value
+constexpr int ZeroLengthNotAllowed = 3315; // field cannot be a zero-length text
+constexpr int ValidationRule = 3317;       // value breaks a validation rule
+constexpr int ObjectInvalid = 3420;        // object invalid or no longer set (closed)
 } // namespace ErrorNumber
