@@ -1,6 +1,174 @@
 #include "ListFile.h"
-// Being written.
-void CreateListFile(DesktopServices&) {}
-void AddListPath(DesktopServices&, const QString&) {}
-void DeleteListPath(DesktopServices&, const QString&) {}
-void FillDataFileList(DesktopServices&, ComboBoxView&, const std::optional<QString>&) {}
+
+#include "DBEngine.h"
+#include "Globals.h"
+#include "Paths.h"
+#include "RunTimeError.h"
+#include "Settings.h"
+
+#include <memory>
+
+namespace {
+
+const QString kTable = QStringLiteral("Databaze");
+const QString kName = QStringLiteral("Jmeno");
+const QString kPath = QStringLiteral("Cesta");
+const QString kNew = QStringLiteral("NovaDB");
+
+// A null QString would reach the engine as "no value"; the list stores the
+// empty path as the zero-length text instead.
+QVariant pathValue(const QString& path)
+{
+    return QVariant(path.isNull() ? QString(QLatin1String("")) : path);
+}
+
+// The open list file and its record set, closed in the last step of every
+// operation whatever happened before; failures while closing are ignored.
+class ListSession {
+public:
+    ListSession() = default;
+    ListSession(const ListSession&) = delete;
+    ListSession& operator=(const ListSession&) = delete;
+    ~ListSession() { close(); }
+
+    void open() { m_db = DbEngine().OpenDatabase(gListDbPath); }
+    void create() { m_db = DbEngine().CreateDatabase(gListDbPath, dao::dbLangCzech, dao::dbVersion120); }
+    Database& db() { return *m_db; }
+    Recordset& openRecordset(const QString& sql, const QVariantList& params = {})
+    {
+        m_records = m_db->OpenRecordset(sql, params, dao::dbOpenDynaset);
+        return *m_records;
+    }
+
+    void close() noexcept
+    {
+        try {
+            if (m_records)
+                m_records->Close();
+        } catch (...) {
+        }
+        try {
+            if (m_db)
+                m_db->Close();
+        } catch (...) {
+        }
+        m_records.reset();
+        m_db.reset();
+    }
+
+private:
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<Recordset> m_records;
+};
+
+// Runs one list operation: a failure is shown once with ShowError, then the
+// session is closed. Nothing reaches the caller.
+template <typename Body> void runListOperation(DesktopServices& desktop, Body&& body)
+{
+    ListSession session;
+    try {
+        body(session);
+    } catch (const RunTimeError& error) {
+        ShowError(desktop, error);
+    } catch (const std::exception& error) {
+        ShowError(desktop, RunTimeError(ErrorNumber::SyntaxError, QString::fromLocal8Bit(error.what())));
+    }
+    session.close();
+}
+
+bool isEmpty(const Recordset& records)
+{
+    return records.BOF() && records.EOF();
+}
+
+void addRow(Recordset& records, const QString& path)
+{
+    records.AddNew();
+    records.setValue(kNew, true);
+    records.setValue(kPath, pathValue(path));
+    records.Update();
+}
+
+} // namespace
+
+void CreateListFile(DesktopServices& desktop)
+{
+    runListOperation(desktop, [](ListSession& session) {
+        session.create();
+        Database& db = session.db();
+        std::shared_ptr<TableDef> table = db.CreateTableDef(kTable);
+
+        table->appendField(table->CreateField(kName, dao::dbText, 50));
+        table->appendField(table->CreateField(kPath, dao::dbText, 255));
+        table->appendField(table->CreateField(kNew, dao::dbBoolean));
+
+        std::shared_ptr<IndexDef> index = table->CreateIndex(kPath);
+        index->Unique = true;
+        index->Fields.append(kPath);
+        table->appendIndex(index);
+
+        index = table->CreateIndex(kNew);
+        index->Unique = false;
+        index->Fields.append(kNew);
+        table->appendIndex(index);
+
+        table->refreshFields();
+        table->field(kName)->AllowZeroLength = true;
+        table->field(kPath)->AllowZeroLength = true;
+
+        db.TableDefs().Append(table);
+        db.TableDefs().Refresh();
+    });
+}
+
+void AddListPath(DesktopServices& desktop, const QString& path)
+{
+    runListOperation(desktop, [&path](ListSession& session) {
+        session.open();
+        Recordset& records =
+            session.openRecordset(QStringLiteral("select * from Databaze where Databaze.Cesta=?"), {pathValue(path)});
+        if (isEmpty(records))
+            addRow(records, path);
+    });
+}
+
+void DeleteListPath(DesktopServices& desktop, const QString& path)
+{
+    runListOperation(desktop, [&path](ListSession& session) {
+        session.open();
+        session.db().Execute(QStringLiteral("delete * from Databaze where Databaze.Cesta=?"), {pathValue(path)});
+    });
+}
+
+void FillDataFileList(DesktopServices& desktop, ComboBoxView& combo, const std::optional<QString>& current)
+{
+    const bool given = current.has_value();
+    const QString currentText = current.value_or(QString());
+
+    runListOperation(desktop, [&](ListSession& session) {
+        combo.clear();
+        session.open();
+        Recordset& records = session.openRecordset(
+            QStringLiteral("select * from Databaze where Databaze.Cesta Is Not Null order by Databaze.Cesta"));
+        // The first row of an empty list is the path the caller shows.
+        if (isEmpty(records) && given)
+            addRow(records, currentText);
+        records.Requery();
+
+        if (!isEmpty(records)) {
+            records.MoveLast();
+            records.MoveFirst();
+            while (!records.EOF()) {
+                combo.addItem(records.value(kPath).toString());
+                records.MoveNext();
+                desktop.doEvents();
+            }
+        }
+
+        const QString lastDb = ReadSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"));
+        if (given && !currentText.isEmpty())
+            combo.setText(currentText);
+        if (combo.text().isEmpty() && !lastDb.isEmpty() && FileExists(lastDb))
+            combo.setText(lastDb);
+    });
+}

@@ -1,3 +1,308 @@
 #include "RelinkRun.h"
-// Being written.
-RelinkReport RunRelink(MainWindowView&, DesktopServices&) { return {}; }
+
+#include "DBEngine.h"
+#include "Globals.h"
+#include "ListFile.h"
+#include "Paths.h"
+#include "RunTimeError.h"
+#include "Settings.h"
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QString kRunTitle = QStringLiteral("DIVadedadi");
+const QString kOutcomeTitle = QStringLiteral("Vindo-ZUL");
+const QString kFailedText = QStringLiteral("V průběhu propojování databází se vyskytly chyby.");
+const QString kCleanText = QStringLiteral("Propojení databází proběhlo v pořádku.");
+const QString kMain = QStringLiteral("MAIN");
+const QString kOutcomeKey = QStringLiteral("DIVadedadiExe");
+
+// Only one run at a time, even if a caller ignores the disabled button.
+bool runInProgress = false;
+
+[[noreturn]] void objectNotSet()
+{
+    throw RunTimeError(ErrorNumber::ObjectVariableNotSet,
+                       QStringLiteral("Proměnná objektu nebo proměnná bloku With není nastavena."));
+}
+
+// A reference the step needs; a missing one fails like an unset object variable.
+template <typename T> T& need(T* object)
+{
+    if (!object)
+        objectNotSet();
+    return *object;
+}
+
+const std::shared_ptr<TableDef>& need(const std::shared_ptr<TableDef>& def)
+{
+    if (!def)
+        objectNotSet();
+    return def;
+}
+
+const QString& need(const std::optional<QString>& name)
+{
+    if (!name)
+        objectNotSet();
+    return *name;
+}
+
+template <typename Action> void ignoringFailures(Action&& action) noexcept
+{
+    try {
+        action();
+    } catch (...) {
+    }
+}
+
+class RelinkRun {
+public:
+    RelinkRun(MainWindowView& window, DesktopServices& desktop) : m_window(window), m_desktop(desktop) {}
+
+    RelinkReport exec()
+    {
+        ignoringFailures([&] { m_window.setRunInProgress(true); });
+        // Cleared before the first guarded step, so a failure in the
+        // preparation cannot be forgotten and end in "OK".
+        gLinkFailed = false;
+        prepare();
+        openFiles();
+        walkTables();
+        return finish();
+    }
+
+private:
+    // Runs one guarded step; a failure is reported and the run goes on.
+    template <typename Action> bool step(int number, Action&& action)
+    {
+        try {
+            action();
+            return true;
+        } catch (const RunTimeError& error) {
+            report(number, error.description());
+        } catch (const std::exception& error) {
+            report(number, QString::fromLocal8Bit(error.what()));
+        }
+        return false;
+    }
+
+    void report(int number, const QString& description)
+    {
+        gLinkFailed = true;
+        m_report.failures.append({number, m_reportTable, description});
+        ignoringFailures([&] {
+            m_desktop.setPointer(DesktopServices::Pointer::Default);
+            m_desktop.beep();
+            m_desktop.messageBox(DesktopServices::Icon::Exclamation, kRunTitle, description);
+        });
+    }
+
+    void prepare()
+    {
+        ComboBoxView& combo = m_window.dataCombo();
+        step(1, [&] { m_window.setOnTop(true); });
+        step(2, [&] { m_desktop.setPointer(DesktopServices::Pointer::Hourglass); });
+        step(3, [&] { m_window.setLinkButtonEnabled(false); });
+        step(4, [&] { m_window.setExitButtonEnabled(false); });
+        step(5, [&] { m_window.focusMainPanel(); });
+        step(6, [&] { gLinkFailed = !m_report.failures.isEmpty(); });
+        step(7, [&] { m_tableCount = 0; });
+        step(8, [&] { m_window.setDbCaption(QString()); });
+        step(9, [&] { m_window.setTableCaption(QString()); });
+        step(10, [&] { gProgramPath = m_window.programPathText(); });
+        step(11, [&] { gDataPath = combo.text(); });
+        step(12, [&] { AddListPath(m_desktop, combo.text()); });
+        step(13, [&] { FillDataFileList(m_desktop, combo, combo.text()); });
+        step(14, [&] { WriteSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"), combo.text()); });
+        step(15, [&] { m_connect = dao::dbConnectPrefix + gDataPath; });
+    }
+
+    void openFiles()
+    {
+        // Until the run reaches its outcome a caller must read a failure: a run
+        // that dies on the way never leaves an earlier "OK" behind.
+        if (gShowMessage)
+            WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR"));
+
+        step(16, [&] { m_programDb = DbEngine().OpenDatabase(gProgramPath); });
+        step(17, [&] { m_dataDb = DbEngine().OpenDatabase(gDataPath); });
+        step(18, [&] { m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath)); });
+        step(19, [&] { m_window.setProgressValue(0); });
+        step(20, [&] { m_window.setProgressVisible(true); });
+        step(21, [&] { m_window.setStatusPanelVisible(true); });
+        step(22, [&] { m_desktop.doEvents(); });
+        step(23, [&] { m_tableCount = need(m_dataDb.get()).TableDefs().Count(); });
+        step(24, [&] { m_window.setProgressMax(m_tableCount); });
+    }
+
+    void walkTables()
+    {
+        bool walkStarted = false;
+        bool walkOver = false;
+        std::shared_ptr<TableDef> current;
+        m_reportTable.clear();
+
+        walkStarted = step(25, [&] {
+            TableDefCollection& defs = need(m_dataDb.get()).TableDefs();
+            m_position = 0;
+            if (defs.Count() == 0)
+                walkOver = true;
+            else
+                current = defs.Item(0);
+        });
+
+        while (!walkOver) {
+            linkTable(current.get());
+
+            step(39, [&] { ++m_progress; });
+            step(40, [&] { m_window.setProgressValue(m_progress); });
+            step(41, [&] { m_desktop.doEvents(); });
+            const bool moved = step(42, [&] {
+                if (!walkStarted)
+                    objectNotSet();
+                TableDefCollection& defs = need(m_dataDb.get()).TableDefs();
+                current.reset();
+                if (++m_position >= defs.Count())
+                    walkOver = true;
+                else
+                    current = defs.Item(m_position);
+            });
+            if (!moved)
+                walkOver = true;
+        }
+        m_reportTable.clear();
+    }
+
+    // Steps 26 to 38 for one table definition T of the data file. The
+    // definition worked on belongs to this table alone.
+    void linkTable(TableDef* data)
+    {
+        std::shared_ptr<TableDef> def;
+        std::optional<QString> name;
+        const int failuresBefore = int(m_report.failures.size());
+
+        m_reportTable.clear();
+        if (data)
+            ignoringFailures([&] { m_reportTable = data->Name(); });
+
+        bool skip = false;
+        if (!step(26, [&] { skip = (need(data).Attributes() & dao::dbSkipMask) != 0; }))
+            skip = true;
+
+        RelinkReport::Outcome outcome = RelinkReport::Outcome::Skipped;
+        if (!skip) {
+            step(27, [&] {
+                m_tableName = need(data).Name();
+                name = m_tableName;
+            });
+            step(28, [&] { m_window.setTableCaption(m_tableName); });
+            step(29, [&] { m_desktop.doEvents(); });
+            bool exists = false;
+            step(30, [&] { exists = name && TableExists(m_programDb.get(), *name); });
+            if (exists) {
+                outcome = RelinkReport::Outcome::Repointed;
+                step(31, [&] { def = need(m_programDb.get()).TableDefs().Item(*name); });
+                step(32, [&] { need(def.get()).setConnect(m_connect); });
+                step(33, [&] { need(def.get()).RefreshLink(); });
+            } else {
+                outcome = RelinkReport::Outcome::Created;
+                step(34, [&] { def = need(m_programDb.get()).CreateTableDef(); });
+                step(35, [&] { need(def.get()).setConnect(m_connect); });
+                step(36, [&] { need(def.get()).setSourceTableName(need(name)); });
+                step(37, [&] { need(def.get()).setName(need(name)); });
+                step(38, [&] { need(m_programDb.get()).TableDefs().Append(need(def)); });
+            }
+        }
+        if (int(m_report.failures.size()) != failuresBefore)
+            outcome = RelinkReport::Outcome::Failed;
+        m_report.tables.append({m_reportTable, outcome});
+    }
+
+    RelinkReport finish()
+    {
+        // From here on failures are ignored without a report.
+        ignoringFailures([&] {
+            if (m_programDb)
+                m_programDb->Close();
+        });
+        ignoringFailures([&] {
+            if (m_dataDb)
+                m_dataDb->Close();
+        });
+        m_programDb.reset();
+        m_dataDb.reset();
+        ignoringFailures([] { SaveDataPath(); });
+        ignoringFailures([&] { m_desktop.setPointer(DesktopServices::Pointer::Default); });
+        ignoringFailures([&] { m_desktop.doEvents(); });
+        ignoringFailures([&] { m_desktop.beep(); });
+
+        // The box first, the key after the user has closed it.
+        if (gLinkFailed) {
+            ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kOutcomeTitle, kFailedText); });
+            ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR")); });
+        } else if (gShowMessage) {
+            ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Information, kOutcomeTitle, kCleanText); });
+            ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("OK")); });
+        }
+
+        ignoringFailures([&] { m_window.setRunInProgress(false); });
+        ignoringFailures([&] { m_window.setLinkButtonEnabled(true); });
+        ignoringFailures([&] { m_window.setExitButtonEnabled(true); });
+        ignoringFailures([&] { m_window.focusExitButton(); });
+        ignoringFailures([&] { m_window.setStatusPanelVisible(false); });
+        ignoringFailures([&] { m_window.setProgressVisible(false); });
+        ignoringFailures([&] { m_desktop.doEvents(); });
+
+        m_report.failed = gLinkFailed;
+        if (gAutoBrowse) {
+            m_report.endedProcess = true;
+            ignoringFailures([&] { m_window.unloadAndEndProcess(); });
+            return m_report;
+        }
+        ignoringFailures([&] { m_window.setOnTop(false); });
+        return m_report;
+    }
+
+    MainWindowView& m_window;
+    DesktopServices& m_desktop;
+    RelinkReport m_report;
+    std::unique_ptr<Database> m_programDb;
+    std::unique_ptr<Database> m_dataDb;
+    QString m_connect;
+    QString m_tableName;   // not cleared between tables
+    QString m_reportTable; // the table the report entries belong to
+    int m_tableCount = 0;  // the progress maximum
+    int m_progress = 0;
+    int m_position = 0;
+};
+
+} // namespace
+
+bool TableExists(Database* db, const QString& name) noexcept
+{
+    try {
+        if (!db || !db->isOpen())
+            return false;
+        std::shared_ptr<TableDef> def = db->TableDefs().Item(name);
+        if (!def)
+            return false;
+        (void)def->Name();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+RelinkReport RunRelink(MainWindowView& window, DesktopServices& desktop)
+{
+    if (runInProgress)
+        return {};
+    runInProgress = true;
+    struct Release {
+        ~Release() { runInProgress = false; }
+    } release;
+    return RelinkRun(window, desktop).exec();
+}

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+class Database;
+
 // What one relink run did, table by table, beside what it showed.
 struct RelinkReport {
     enum class Outcome { Skipped, Repointed, Created, Failed };
@@ -30,3 +32,7 @@ struct RelinkReport {
 // file named by Text1, shows progress in the window, reports failures step by
 // step and the outcome in a box and in the settings file.
 RelinkReport RunRelink(MainWindowView& window, DesktopServices& desktop);
+
+// True when the database's TableDefs hold a definition of that name whose Name
+// can be read; false on any failure, also for a null or closed database.
+bool TableExists(Database* db, const QString& name) noexcept;
