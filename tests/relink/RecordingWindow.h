@@ -1,0 +1,81 @@
+#pragma once
+
+#include "MainWindowView.h"
+#include "RunTimeError.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The main window as a list of calls, one readable line each ("ontop 1",
+// "propoj 0", "lblDB /a/ -> /b/", "cbo add /x", ...). Lines go to an outside
+// log so that the desktop's events can be merged into the same sequence.
+class RecordingWindow : public MainWindowView {
+public:
+    class Combo : public ComboBoxView {
+    public:
+        explicit Combo(RecordingWindow& window) : m_window(window) {}
+        void clear() override
+        {
+            m_window.record(QStringLiteral("cbo clear"));
+            items.clear();
+            m_text.clear();
+        }
+        void addItem(const QString& item) override
+        {
+            m_window.record(QStringLiteral("cbo add ") + item);
+            items.append(item);
+        }
+        QString text() const override { return m_text; }
+        void setText(const QString& text) override
+        {
+            m_window.record(QStringLiteral("cbo text ") + text);
+            m_text = text;
+        }
+        // Sets the text as the user or start-up did, before the run.
+        void preset(const QString& text) { m_text = text; }
+
+        QStringList items;
+
+    private:
+        RecordingWindow& m_window;
+        QString m_text;
+    };
+
+    explicit RecordingWindow(QStringList& log) : m_log(log), m_combo(*this) {}
+
+    void setOnTop(bool onTop) override { record(QStringLiteral("ontop %1").arg(onTop)); }
+    void setLinkButtonEnabled(bool enabled) override { record(QStringLiteral("propoj %1").arg(enabled)); }
+    void setExitButtonEnabled(bool enabled) override { record(QStringLiteral("storno %1").arg(enabled)); }
+    void focusMainPanel() override { record(QStringLiteral("focus Picture1")); }
+    void focusExitButton() override { record(QStringLiteral("focus btnStorno")); }
+    void setDbCaption(const QString& caption) override { record(QStringLiteral("lblDB ") + caption); }
+    void setTableCaption(const QString& caption) override { record(QStringLiteral("lblTabulka ") + caption); }
+    void setProgressValue(int value) override { record(QStringLiteral("value %1").arg(value)); }
+    void setProgressMax(int max) override { record(QStringLiteral("max %1").arg(max)); }
+    void setProgressVisible(bool visible) override { record(QStringLiteral("bar %1").arg(visible)); }
+    void setStatusPanelVisible(bool visible) override { record(QStringLiteral("Picture2 %1").arg(visible)); }
+    QString programPathText() const override { return text1; }
+    ComboBoxView& dataCombo() override { return m_combo; }
+    void setRunInProgress(bool running) override { record(QStringLiteral("running %1").arg(running)); }
+    void unloadAndEndProcess() override { record(QStringLiteral("unload")); }
+
+    Combo& combo() { return m_combo; }
+
+    QString text1;
+    // Called for every line before it is kept; a test may throw from it to
+    // make that window call fail (a RunTimeError, as the window system would).
+    std::function<void(const QString& line)> onCall;
+
+private:
+    void record(const QString& line)
+    {
+        if (onCall)
+            onCall(line);
+        m_log.append(line);
+    }
+
+    QStringList& m_log;
+    Combo m_combo;
+};
