@@ -9,10 +9,10 @@
 // and choosing one of the four courses. The windows are driven by main.cpp.
 
 enum class StartCourse {
-    Interactive,       // empty argument text or "NoDataPath"
-    UnattendedRelink,  // command line, program and data file present
-    AutomaticBrowse,   // command line, program file present, data file missing
-    PlainWindow,       // command line, program file missing
+    Interactive,      // empty argument text or "NoDataPath"
+    UnattendedRelink, // command line, program and data file present
+    AutomaticBrowse,  // command line, program file present, data file missing
+    PlainWindow,      // command line, program file missing
 };
 
 struct StartPlan {

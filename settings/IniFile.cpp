@@ -38,6 +38,9 @@ QString decode(const char* data, qsizetype size)
 {
     if (size <= 0)
         return QString();
+    // Names and most values are plain ASCII, which needs no converter.
+    if (std::all_of(data, data + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(data, size);
     Converter converter = openCodePage();
     if (!converter)
         return QString::fromLatin1(data, size);
@@ -221,10 +224,10 @@ bool sameName(const QByteArray& bytes, Range range, const QString& wanted)
 // Where a section and a key lie in the file. Only the first section of a name
 // counts, and in it the first key of a name.
 struct Location {
-    std::optional<size_t> section;      // line of the section's header
-    size_t lastNonBlank = 0;            // last non-blank line of that section (the header when it is empty)
-    std::optional<size_t> key;          // line of the key
-    Range value;                        // the key's value, trimmed
+    std::optional<size_t> section; // line of the section's header
+    size_t lastNonBlank = 0;       // last non-blank line of that section (the header when it is empty)
+    std::optional<size_t> key;     // line of the key
+    Range value;                   // the key's value, trimmed
 };
 
 Location locate(const QByteArray& bytes, const std::vector<Line>& lines, const QString& section, const QString& key)

@@ -164,9 +164,9 @@ TEST_F(IniFileTest, readAcrossLineEndsAndOddBytes)
         {"nosection.ini", "MAIN", "ZULdata", QString()},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(IniFile::read(fixture(QString::fromUtf8(c.file)), QString::fromUtf8(c.section),
-                                QString::fromUtf8(c.key)),
-                  c.expected)
+        EXPECT_EQ(
+            IniFile::read(fixture(QString::fromUtf8(c.file)), QString::fromUtf8(c.section), QString::fromUtf8(c.key)),
+            c.expected)
             << c.file << " [" << c.section << "] " << c.key;
     }
 }
@@ -192,9 +192,9 @@ TEST_F(IniFileTest, longValuesAreCutTo254Characters)
 {
     const QByteArray long300 = QByteArray(300, 'a');
     const QByteArray huge = QByteArray(1024 * 1024, 'b');
-    putBytes(path(QStringLiteral("long.ini")),
-             "[MAIN]\r\nZULdata=" + long300 + "\r\nQuoted=\"" + long300 + "\"\r\nCzech=" + QByteArray(300, '\xe8') +
-                 "\r\nHuge=" + huge + "\r\n" + huge + "\r\nAfter=still read\r\n");
+    putBytes(path(QStringLiteral("long.ini")), "[MAIN]\r\nZULdata=" + long300 + "\r\nQuoted=\"" + long300 +
+                                                   "\"\r\nCzech=" + QByteArray(300, '\xe8') + "\r\nHuge=" + huge +
+                                                   "\r\n" + huge + "\r\nAfter=still read\r\n");
     const QString file = path(QStringLiteral("long.ini"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QString(254, QLatin1Char('a')));
     // The quotes go first, then the cut.
@@ -242,13 +242,13 @@ TEST_F(IniFileTest, writeChangesOnlyItsOwnLine)
     };
     for (const Case& c : cases) {
         const QString file = copyOf(QString::fromUtf8(c.fixture));
-        EXPECT_TRUE(IniFile::write(file, QString::fromUtf8(c.section), QString::fromUtf8(c.key),
-                                   QString::fromUtf8(c.value)))
+        EXPECT_TRUE(
+            IniFile::write(file, QString::fromUtf8(c.section), QString::fromUtf8(c.key), QString::fromUtf8(c.value)))
             << c.fixture << " [" << c.section << "] " << c.key;
         const QByteArray expected = bytesOf(fixture(QString::fromUtf8(c.expected)));
         const QByteArray actual = bytesOf(file);
-        EXPECT_TRUE(actual == expected) << c.fixture << " [" << c.section << "] " << c.key << "\n  actual:   "
-                                        << shown(actual) << "\n  expected: " << shown(expected);
+        EXPECT_TRUE(actual == expected) << c.fixture << " [" << c.section << "] " << c.key
+                                        << "\n  actual:   " << shown(actual) << "\n  expected: " << shown(expected);
         // What was written reads back.
         EXPECT_EQ(IniFile::read(file, QString::fromUtf8(c.section), QString::fromUtf8(c.key)),
                   QString::fromUtf8(c.value))
@@ -343,8 +343,7 @@ TEST_F(IniFileTest, unwritableFolderLeavesNoTemporaryFile)
         if (child == 0) {
             if (::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(2);
-            ::_exit(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"),
-                                   QStringLiteral("X"))
+            ::_exit(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("X"))
                         ? 1
                         : 0);
         }

@@ -47,7 +47,8 @@ TEST_F(SettingsTest, valuesOfTheProgramRoundTrip)
     SaveDataPath();
     WriteSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"), QStringLiteral("/data/x.accdb"));
     WriteSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
-    EXPECT_EQ(iniBytes(), QByteArray("[MAIN]\r\nZULdata=/data/\xDA\xE8" "etnictv\xED 2024/ZUL_data.accdb\r\n"
+    EXPECT_EQ(iniBytes(), QByteArray("[MAIN]\r\nZULdata=/data/\xDA\xE8"
+                                     "etnictv\xED 2024/ZUL_data.accdb\r\n"
                                      "DIVadedadiExe=ERROR\r\n[DIVadedadi]\r\nLastDB=/data/x.accdb\r\n"));
     EXPECT_EQ(ReadSetting(QStringLiteral("MAIN"), QStringLiteral("ZULdata")), gDataPath);
     EXPECT_EQ(ReadSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), QStringLiteral("/data/x.accdb"));

@@ -1,0 +1,179 @@
+#include "Startup.h"
+
+#include "Globals.h"
+#include "Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        resetGlobals();
+        setProgramDirOverride(m_dir.path());
+        m_programDir = m_dir.path() + QLatin1Char('/');
+    }
+    void TearDown() override
+    {
+        setProgramDirOverride(QString());
+        resetGlobals();
+    }
+
+    QString inDir(const QString& name) const { return m_programDir + name; }
+
+    void touch(const QString& name)
+    {
+        QFile file(inDir(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
+    }
+
+    void storeDataPath(const QString& path)
+    {
+        ASSERT_TRUE(QDir(m_programDir).mkpath(QStringLiteral("INI")));
+        QFile file(inDir(QStringLiteral("INI/ZUL.ini")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[MAIN]\r\nZULdata=" + path.toUtf8() + "\r\n");
+    }
+
+    // Runs the start and counts the list-file creations.
+    StartCourse start(const QString& argumentText)
+    {
+        m_plan = PrepareStart(argumentText, [this] {
+            ++m_listCreations;
+            // The creation works on the final list path.
+            EXPECT_EQ(gListDbPath, inDir(QStringLiteral("ZUL_db.accdb")));
+        });
+        return ChooseStartCourse(m_plan);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_programDir;
+    StartPlan m_plan;
+    int m_listCreations = 0;
+};
+
+} // namespace
+
+TEST_F(StartupTest, emptyArgumentTextStartsInteractivelyEvenWithBothFiles)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("ZUL_data.accdb"));
+    EXPECT_EQ(start(QString()), StartCourse::Interactive);
+    EXPECT_FALSE(m_plan.commandLineStart);
+    EXPECT_EQ(gIniPath, inDir(QStringLiteral("INI/ZUL.ini")));
+    EXPECT_EQ(gListDbPath, inDir(QStringLiteral("ZUL_db.accdb")));
+    EXPECT_EQ(gProgramPath, inDir(QStringLiteral("ZUL.accdr")));
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("ZUL_data.accdb")));
+    EXPECT_FALSE(gShowMessage);
+    EXPECT_FALSE(gAutoBrowse);
+}
+
+TEST_F(StartupTest, anyOtherTextIsACommandLineStart)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("ZUL_data.accdb"));
+    EXPECT_EQ(start(QStringLiteral("whatever")), StartCourse::UnattendedRelink);
+    EXPECT_TRUE(m_plan.commandLineStart);
+    EXPECT_EQ(gProgramPath, inDir(QStringLiteral("ZUL.accdr")));
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("ZUL_data.accdb")));
+    EXPECT_FALSE(gShowMessage);
+
+    // The switch must match letter for letter.
+    resetGlobals();
+    EXPECT_EQ(start(QStringLiteral("zobrazZpravu=true")), StartCourse::UnattendedRelink);
+    EXPECT_FALSE(gShowMessage);
+    resetGlobals();
+    EXPECT_EQ(start(QStringLiteral("x zobrazZpravu=TRUE")), StartCourse::UnattendedRelink);
+    EXPECT_TRUE(gShowMessage);
+}
+
+TEST_F(StartupTest, commandLinePathsReplaceTheDefaults)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("ZUL_data.accdb"));
+    touch(QStringLiteral("my prog.accdr"));
+    touch(QStringLiteral("jiná data.accdb"));
+    const QString text = QStringLiteral("ZULprog=\"%1\" ZULdata=\"%2\" zobrazZpravu=TRUE")
+                             .arg(inDir(QStringLiteral("my prog.accdr")), inDir(QStringLiteral("jiná data.accdb")));
+    EXPECT_EQ(start(text), StartCourse::UnattendedRelink);
+    EXPECT_EQ(gProgramPath, inDir(QStringLiteral("my prog.accdr")));
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("jiná data.accdb")));
+    EXPECT_TRUE(gShowMessage);
+}
+
+TEST_F(StartupTest, noDataPathWinsOverEveryOtherKey)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("ZUL_data.accdb"));
+    touch(QStringLiteral("other.accdr"));
+    storeDataPath(inDir(QStringLiteral("ZUL_data.accdb")));
+    const QString text = QStringLiteral("ZULprog=\"%1\" ZULdata=\"%2\" zobrazZpravu=TRUE NoDataPath")
+                             .arg(inDir(QStringLiteral("other.accdr")), inDir(QStringLiteral("ZUL_data.accdb")));
+    EXPECT_EQ(start(text), StartCourse::Interactive);
+    EXPECT_FALSE(m_plan.commandLineStart);
+    EXPECT_EQ(gProgramPath, inDir(QStringLiteral("ZUL.accdr")));
+    EXPECT_EQ(gDataPath, QString());
+    EXPECT_FALSE(gShowMessage);
+}
+
+TEST_F(StartupTest, storedDataPathCountsOnlyWhenItsFileExists)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("stored.accdb"));
+    storeDataPath(inDir(QStringLiteral("stored.accdb")));
+    EXPECT_EQ(start(QString()), StartCourse::Interactive);
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("stored.accdb")));
+
+    // A stored path naming no file falls back to the default, whether or not
+    // the default exists; the command line then opens the browse.
+    resetGlobals();
+    storeDataPath(inDir(QStringLiteral("gone.accdb")));
+    EXPECT_EQ(start(QStringLiteral("zobrazZpravu=TRUE")), StartCourse::AutomaticBrowse);
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("ZUL_data.accdb")));
+    EXPECT_TRUE(gShowMessage);
+}
+
+TEST_F(StartupTest, commandLineDataPathIsKeptEvenWhenMissing)
+{
+    touch(QStringLiteral("ZUL.accdr"));
+    touch(QStringLiteral("ZUL_data.accdb"));
+    const QString missing = inDir(QStringLiteral("missing.accdb"));
+    EXPECT_EQ(start(QStringLiteral("ZULdata=\"%1\"").arg(missing)), StartCourse::AutomaticBrowse);
+    EXPECT_EQ(gDataPath, missing);
+
+    // Empty quotes give an empty path, which no file answers to.
+    resetGlobals();
+    EXPECT_EQ(start(QStringLiteral("ZULdata=\"\"")), StartCourse::AutomaticBrowse);
+    EXPECT_EQ(gDataPath, QString());
+}
+
+TEST_F(StartupTest, missingOrEmptyProgramPathGivesAPlainWindow)
+{
+    touch(QStringLiteral("ZUL_data.accdb"));
+    EXPECT_EQ(start(QStringLiteral("zobrazZpravu=TRUE")), StartCourse::PlainWindow);
+    EXPECT_EQ(gProgramPath, inDir(QStringLiteral("ZUL.accdr")));
+
+    touch(QStringLiteral("ZUL.accdr"));
+    resetGlobals();
+    // Without a closing quote the value is empty.
+    EXPECT_EQ(start(QStringLiteral("ZULprog=\"%1").arg(inDir(QStringLiteral("ZUL.accdr")))), StartCourse::PlainWindow);
+    EXPECT_EQ(gProgramPath, QString());
+    EXPECT_EQ(gDataPath, inDir(QStringLiteral("ZUL_data.accdb")));
+}
+
+TEST_F(StartupTest, listFileIsCreatedOnlyWhenMissing)
+{
+    start(QString());
+    EXPECT_EQ(m_listCreations, 1);
+    touch(QStringLiteral("ZUL_db.accdb"));
+    start(QStringLiteral("NoDataPath"));
+    start(QStringLiteral("x"));
+    EXPECT_EQ(m_listCreations, 1);
+}
