@@ -1,0 +1,355 @@
+#include "HelpFile.h"
+#include "HelpFileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace HelpWriter;
+
+namespace {
+
+Span text(const QString& t, int font = 0)
+{
+    return Span{t, font, 0, 0};
+}
+
+// A small help file like ZUL.hlp: a contents topic, topic 805 with Czech
+// text, bold and italic runs, a line break and a jump, and a third topic.
+HelpSpec zulSpec()
+{
+    HelpSpec spec;
+    spec.title = QStringLiteral("Nápověda DIVadedadi");
+    Topic contents{QStringLiteral("Obsah"), {Paragraph{{text(QStringLiteral("Seznam témat."))}}}};
+    Topic relink{QStringLiteral("Propojení databází"),
+                 {Paragraph{{text(QStringLiteral("Program ")), text(QStringLiteral("DIVadedadi"), 1),
+                             text(QStringLiteral(" propojí tabulky ")), text(QStringLiteral("datového souboru"), 2),
+                             text(QStringLiteral(" s programem."))}},
+                  Paragraph{{text(QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"),
+                                  3)}},
+                  Paragraph{{text(QStringLiteral("Viz též ")),
+                             Span{QStringLiteral("Seznam souborů"), 0, 0xE3, HelpFile::contextHash("SEZNAM_SOUBORU")},
+                             text(QStringLiteral("."))}}}};
+    Topic files{QStringLiteral("Seznam souborů"), {Paragraph{{text(QStringLiteral("Soubor ZUL_db.accdb."))}}}};
+    spec.topics = {contents, relink, files};
+    spec.contextMap = {{1, 0}, {805, 1}, {806, 2}};
+    spec.contextIds = {{"OBSAH", 0}, {"PROPOJENI", 1}, {"SEZNAM_SOUBORU", 2}};
+    spec.phraseList = {QStringLiteral("databází"), QStringLiteral("soubor"), QStringLiteral("Program"),
+                       QStringLiteral("tabulky"), QStringLiteral("ódy")};
+    return spec;
+}
+
+void expectZulTopic(const HelpTopic& topic)
+{
+    EXPECT_EQ(topic.title, QStringLiteral("Propojení databází"));
+    ASSERT_EQ(topic.paragraphs.size(), 3);
+    const QList<HelpRun> first = topic.paragraphs[0].runs;
+    ASSERT_EQ(first.size(), 5);
+    EXPECT_EQ(first[0], (HelpRun{QStringLiteral("Program "), false, false, {}}));
+    EXPECT_EQ(first[1], (HelpRun{QStringLiteral("DIVadedadi"), true, false, {}}));
+    EXPECT_EQ(first[2], (HelpRun{QStringLiteral(" propojí tabulky "), false, false, {}}));
+    EXPECT_EQ(first[3], (HelpRun{QStringLiteral("datového souboru"), false, true, {}}));
+    EXPECT_EQ(first[4], (HelpRun{QStringLiteral(" s programem."), false, false, {}}));
+    ASSERT_EQ(topic.paragraphs[1].runs.size(), 1);
+    EXPECT_EQ(topic.paragraphs[1].runs[0],
+              (HelpRun{QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"), true,
+                       true, {}}));
+    const QList<HelpRun> third = topic.paragraphs[2].runs;
+    ASSERT_EQ(third.size(), 3);
+    EXPECT_EQ(third[1].text, QStringLiteral("Seznam souborů"));
+    EXPECT_EQ(third[1].jump.kind, HelpJump::Kind::ContextHash);
+    EXPECT_FALSE(third[1].jump.popup);
+    EXPECT_EQ(topic.plainText(), QStringLiteral("Program DIVadedadi propojí tabulky datového souboru s programem.\n"
+                                                "Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru\n"
+                                                "Viz též Seznam souborů."));
+}
+
+struct Variant {
+    const char* name;
+    bool lz77;
+    Phrases phrases;
+};
+
+class HelpFileVariants : public testing::TestWithParam<Variant> {};
+
+QString expectError(const std::function<void()>& action, int number)
+{
+    try {
+        action();
+    } catch (const RunTimeError& error) {
+        EXPECT_EQ(error.number(), number);
+        return error.description();
+    }
+    ADD_FAILURE() << "no error";
+    return {};
+}
+
+QList<Paragraph> longText(int count)
+{
+    QList<Paragraph> paragraphs;
+    for (int i = 0; i < count; ++i) {
+        paragraphs.append(Paragraph{{text(QStringLiteral("Odstavec %1: ").arg(i), 1),
+                                     text(QStringLiteral("propojené tabulky datového souboru číslo %1 a "
+                                                         "ještě něco textu, aby téma bylo dlouhé.")
+                                              .arg(i * 7919 % 1000))}});
+    }
+    return paragraphs;
+}
+
+} // namespace
+
+TEST_P(HelpFileVariants, readsTopic805WithFormattingAndJump)
+{
+    HelpSpec spec = zulSpec();
+    spec.lz77 = GetParam().lz77;
+    spec.phrases = GetParam().phrases;
+    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+
+    EXPECT_EQ(help.title(), QStringLiteral("Nápověda DIVadedadi"));
+    const QList<HelpContextEntry> map = help.contextMap();
+    ASSERT_EQ(map.size(), 3);
+    EXPECT_EQ(map[0].context, 1);
+    EXPECT_EQ(map[0].title, QStringLiteral("Obsah"));
+    EXPECT_EQ(map[1].context, 805);
+    EXPECT_EQ(map[1].title, QStringLiteral("Propojení databází"));
+    EXPECT_EQ(map[2].title, QStringLiteral("Seznam souborů"));
+
+    const HelpTopic topic = help.topicByContext(805);
+    expectZulTopic(topic);
+
+    // The jump leads to the topic mapped to 806.
+    const auto target = help.jumpTarget(topic.paragraphs[2].runs[1].jump);
+    ASSERT_TRUE(target.has_value());
+    EXPECT_EQ(*target, map[2].topicOffset);
+    EXPECT_EQ(help.topicAtOffset(*target)->title, QStringLiteral("Seznam souborů"));
+    EXPECT_EQ(help.topicByContext(806).plainText(), QStringLiteral("Soubor ZUL_db.accdb."));
+}
+
+TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
+{
+    HelpSpec spec;
+    spec.title = QStringLiteral("Dlouhá");
+    spec.lz77 = GetParam().lz77;
+    spec.phrases = GetParam().phrases;
+    spec.phraseList = {QStringLiteral("tabulky"), QStringLiteral("datového"), QStringLiteral("souboru")};
+    spec.topics = {Topic{QStringLiteral("První"), {Paragraph{{text(QStringLiteral("Krátké."))}}}},
+                   Topic{QStringLiteral("Dlouhé téma"), longText(400)},
+                   Topic{QStringLiteral("Poslední"), {Paragraph{{text(QStringLiteral("Konec."), 2)}}}}};
+    spec.contextMap = {{805, 1}, {900, 2}};
+    const QByteArray data = build(spec);
+    ASSERT_GT(data.size(), 3 * 4096); // several topic blocks even when compressed
+    const HelpFile help(data, QStringLiteral("dlouha.hlp"));
+
+    const HelpTopic topic = help.topicByContext(805);
+    EXPECT_EQ(topic.title, QStringLiteral("Dlouhé téma"));
+    ASSERT_EQ(topic.paragraphs.size(), 400);
+    for (int i : {0, 1, 57, 223, 399}) {
+        EXPECT_EQ(topic.paragraphs[i].plainText(),
+                  QStringLiteral("Odstavec %1: propojené tabulky datového souboru číslo %2 a ještě něco textu, aby "
+                                 "téma bylo dlouhé.")
+                      .arg(i)
+                      .arg(i * 7919 % 1000));
+        EXPECT_TRUE(topic.paragraphs[i].runs[0].bold);
+    }
+    const HelpTopic last = help.topicByContext(900);
+    EXPECT_EQ(last.title, QStringLiteral("Poslední"));
+    ASSERT_EQ(last.paragraphs.size(), 1);
+    EXPECT_EQ(last.paragraphs[0].runs[0], (HelpRun{QStringLiteral("Konec."), false, true, {}}));
+    EXPECT_EQ(help.topicTitles(), (QStringList{QStringLiteral("První"), QStringLiteral("Dlouhé téma"),
+                                               QStringLiteral("Poslední")}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, HelpFileVariants,
+                         testing::Values(Variant{"stored", false, Phrases::None},
+                                         Variant{"lz77", true, Phrases::None},
+                                         Variant{"phrases", false, Phrases::Old},
+                                         Variant{"lz77AndPhrases", true, Phrases::Old},
+                                         Variant{"hall", false, Phrases::Hall},
+                                         Variant{"lz77AndHall", true, Phrases::Hall}),
+                         [](const testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
+
+TEST(HelpFile, unmappedContextNumberIsReported)
+{
+    const HelpFile help(build(zulSpec()), QStringLiteral("/x/ZUL.hlp"));
+    EXPECT_EQ(expectError([&] { help.topicByContext(804); }, HelpError::TopicNotFound),
+              QStringLiteral("Téma 804 v souboru nápovědy nebylo nalezeno."));
+
+    HelpSpec noMap = zulSpec();
+    noMap.contextMap.clear();
+    const HelpFile withoutMap(build(noMap), QStringLiteral("/x/ZUL.hlp"));
+    EXPECT_TRUE(withoutMap.contextMap().isEmpty());
+    EXPECT_EQ(expectError([&] { withoutMap.topicByContext(805); }, HelpError::TopicNotFound),
+              QStringLiteral("Téma 805 v souboru nápovědy nebylo nalezeno."));
+}
+
+TEST(HelpFile, missingFileOtherFormatAndFolder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString missing = dir.filePath(QStringLiteral("ZUL.hlp"));
+    EXPECT_EQ(expectError([&] { HelpFile{missing}; }, HelpError::FileNotFound),
+              QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(missing));
+    EXPECT_EQ(expectError([&] { HelpFile{dir.path()}; }, HelpError::FileNotFound),
+              QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(dir.path()));
+
+    const QString other = dir.filePath(QStringLiteral("jiny.hlp"));
+    for (const QByteArray& content : {QByteArray(), QByteArray("[MAIN]\r\nZULdata=x\r\n"), QByteArray("?_\x03")}) {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        EXPECT_EQ(expectError([&] { HelpFile{other}; }, HelpError::InvalidFormat),
+                  QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(other));
+    }
+
+    // A real file on disk reads like the bytes in memory, and nothing is written.
+    const QString good = dir.filePath(QStringLiteral("ZUL.hlp"));
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(build(zulSpec()));
+    file.close();
+    expectZulTopic(HelpFile(good).topicByContext(805));
+    QStringList left = QDir(dir.path()).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{QStringLiteral("ZUL.hlp"), QStringLiteral("jiny.hlp")}));
+}
+
+TEST(HelpFile, versionThreeZeroIsNotSupported)
+{
+    HelpSpec spec = zulSpec();
+    spec.minor = 15;
+    EXPECT_EQ(expectError([&] { HelpFile(build(spec), QStringLiteral("/x/stary.hlp")); }, HelpError::InvalidFormat),
+              QStringLiteral("Soubor nápovědy '/x/stary.hlp' má nepodporovanou verzi formátu."));
+}
+
+TEST(HelpFile, codePageFromCharsetOrLocale)
+{
+    HelpSpec spec;
+    spec.title = QStringLiteral("Справка");
+    spec.topics = {Topic{QStringLiteral("Связь"), {Paragraph{{text(QStringLiteral("Таблицы базы данных."))}}}}};
+    spec.contextMap = {{805, 0}};
+    spec.codePage = QStringLiteral("windows-1251");
+
+    spec.charset = 204;
+    const HelpFile byCharset(build(spec), QStringLiteral("ru.hlp"));
+    EXPECT_EQ(byCharset.codePage(), QStringLiteral("windows-1251"));
+    EXPECT_EQ(byCharset.title(), QStringLiteral("Справка"));
+    EXPECT_EQ(byCharset.topicByContext(805).plainText(), QStringLiteral("Таблицы базы данных."));
+
+    spec.charset.reset();
+    spec.lcid = 0x0419;
+    const HelpFile byLocale(build(spec), QStringLiteral("ru.hlp"));
+    EXPECT_EQ(byLocale.codePage(), QStringLiteral("windows-1251"));
+    EXPECT_EQ(byLocale.topicByContext(805).title, QStringLiteral("Связь"));
+
+    // "ANSI" says nothing about the author's code page: the Czech default stays.
+    HelpSpec czech = zulSpec();
+    czech.charset = 0;
+    const HelpFile ansi(build(czech), QStringLiteral("cz.hlp"));
+    EXPECT_EQ(ansi.codePage(), QStringLiteral("windows-1250"));
+    EXPECT_EQ(ansi.topicByContext(805).title, QStringLiteral("Propojení databází"));
+}
+
+TEST(HelpFile, directoryOverSeveralPages)
+{
+    HelpSpec spec = zulSpec();
+    spec.directoryPageSize = 48; // a leaf holds two or three names: an index page above them
+    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+    expectZulTopic(help.topicByContext(805));
+}
+
+TEST(HelpFile, contextHashOfContextStrings)
+{
+    EXPECT_EQ(HelpFile::contextHash(""), 1u);
+    EXPECT_EQ(HelpFile::contextHash("a"), 0x11u);
+    EXPECT_EQ(HelpFile::contextHash("A"), 0x11u);
+    EXPECT_EQ(HelpFile::contextHash("a1"), 0x11u * 43 + 1);
+    EXPECT_EQ(HelpFile::contextHash("0._"), (0x0Au * 43 + 0x0C) * 43 + 0x0D);
+    // Bytes outside the usual set count as negative values.
+    EXPECT_EQ(HelpFile::contextHash("\x01"), quint32(qint32(qint8(0xD1))));
+}
+
+TEST(HelpLz77, referencesRepeatEarlierOutput)
+{
+    // Flags 0b0000'1000: three literals, then a reference 3 back, 9 long.
+    const QByteArray packed("\x08" "abc" "\x02\x60", 6);
+    EXPECT_EQ(helpLz77Decompress(packed.constData(), packed.size(), 100), QByteArray("abcabcabcabc"));
+    EXPECT_EQ(helpLz77Decompress(packed.constData(), packed.size(), 5), QByteArray("abcab"));
+    // A reference before the start of the output is damage.
+    const QByteArray before("\x02" "a" "\x05\x00", 4);
+    EXPECT_FALSE(helpLz77Decompress(before.constData(), before.size(), 100).has_value());
+
+    // Round trip through the writer's compressor, with the output budget of a topic block.
+    QByteArray data;
+    for (int i = 0; i < 3000; ++i)
+        data += QByteArray::number(i % 97) + (i % 5 ? " " : "tabulka ");
+    qsizetype consumed = 0;
+    const QByteArray compressed = lz77Compress(data, 0, 16384, 4084, &consumed);
+    EXPECT_LE(compressed.size(), 4084);
+    EXPECT_EQ(helpLz77Decompress(compressed.constData(), compressed.size(), 16384), data.left(consumed));
+}
+
+TEST(HelpFile, truncatedFileIsDamaged)
+{
+    const QByteArray data = build(zulSpec());
+    EXPECT_EQ(expectError([&] { HelpFile(data.left(data.size() / 2), QStringLiteral("/x/ZUL.hlp")); },
+                          HelpError::InvalidFormat),
+              QStringLiteral("Soubor nápovědy '/x/ZUL.hlp' je poškozen."));
+}
+
+// Every damaged variant either reads or fails with the format error: never a
+// crash, a hang or a different kind of failure.
+TEST(HelpFile, damagedFilesFailCleanly)
+{
+    for (const bool lz77 : {false, true}) {
+        HelpSpec spec = zulSpec();
+        spec.lz77 = lz77;
+        spec.phrases = lz77 ? Phrases::Hall : Phrases::Old;
+        spec.topics[2].paragraphs += longText(60);
+        const QByteArray data = build(spec);
+
+        auto exercise = [](const QByteArray& bytes) {
+            try {
+                const HelpFile help(bytes, QStringLiteral("/x/ZUL.hlp"));
+                for (const HelpContextEntry& entry : help.contextMap()) {
+                    try {
+                        const HelpTopic topic = help.topicByContext(entry.context);
+                        for (const HelpParagraph& paragraph : topic.paragraphs) {
+                            for (const HelpRun& run : paragraph.runs)
+                                help.jumpTarget(run.jump);
+                        }
+                    } catch (const RunTimeError& error) {
+                        EXPECT_TRUE(error.number() == HelpError::InvalidFormat ||
+                                    error.number() == HelpError::TopicNotFound);
+                    }
+                }
+                return true;
+            } catch (const RunTimeError& error) {
+                EXPECT_EQ(error.number(), HelpError::InvalidFormat);
+                return false;
+            }
+        };
+
+        int failures = 0;
+        for (qsizetype size = 0; size < data.size(); size += 7)
+            failures += exercise(data.left(size)) ? 0 : 1;
+        EXPECT_GT(failures, 0);
+
+        std::mt19937 random(805 + lz77);
+        std::uniform_int_distribution<qsizetype> where(0, data.size() - 1);
+        std::uniform_int_distribution<int> value(0, 255);
+        int read = 0;
+        for (int round = 0; round < 1500; ++round) {
+            QByteArray bytes = data;
+            const int flips = 1 + round % 4;
+            for (int i = 0; i < flips; ++i)
+                bytes[where(random)] = char(value(random));
+            read += exercise(bytes) ? 1 : 0;
+        }
+        EXPECT_GT(read, 0); // most single flips land in text and still read
+    }
+}
