@@ -11,8 +11,12 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
+
+// Recordset::EOF shares its name with the C library's end-of-file macro.
+#undef EOF
 
 namespace dao {
 // Table attributes.
@@ -102,6 +106,7 @@ public:
     bool isAttached() const;
 
 private:
+    friend class Database;
     friend class DatabaseImpl;
     friend class TableDefCollection;
     explicit TableDef(std::unique_ptr<TableDefImpl> impl);
@@ -141,8 +146,11 @@ public:
     void MoveLast();
     void MoveNext();
     void Close();
+    // The names of the record set's fields, in the query's order.
+    QStringList fieldNames() const;
 
 private:
+    friend class Database;
     friend class DatabaseImpl;
     explicit Recordset(std::unique_ptr<RecordsetImpl> impl);
     std::unique_ptr<RecordsetImpl> d;

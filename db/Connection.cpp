@@ -1,0 +1,431 @@
+#include "Connection.h"
+
+#include "DBEngine.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstring>
+
+namespace EngineError {
+RunTimeError fileNotFound(const QString& path)
+{
+    return RunTimeError(ErrorNumber::FileNotFoundDb, QStringLiteral("Soubor '%1' nebyl nalezen.").arg(path));
+}
+
+RunTimeError unrecognizedFormat(const QString& path)
+{
+    return RunTimeError(ErrorNumber::UnrecognizedFormat, QStringLiteral("Nerozpoznaný formát databáze '%1'.").arg(path));
+}
+
+RunTimeError objectInvalid()
+{
+    return RunTimeError(ErrorNumber::ObjectInvalid, QStringLiteral("Objekt je neplatný nebo již není nastaven."));
+}
+
+RunTimeError itemNotFound()
+{
+    return RunTimeError(ErrorNumber::ItemNotInCollection, QStringLiteral("Položka nebyla v této kolekci nalezena."));
+}
+
+RunTimeError noCurrentRecord()
+{
+    return RunTimeError(ErrorNumber::NotAnObject, QStringLiteral("Neexistuje aktuální záznam."));
+}
+} // namespace EngineError
+
+QString absolutePathOf(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+void checkDatabaseFile(const QString& path)
+{
+    if (path.isEmpty())
+        throw EngineError::fileNotFound(path);
+    const QFileInfo info(absolutePathOf(path));
+    if (!info.exists())
+        throw EngineError::fileNotFound(path);
+    if (info.isDir())
+        throw RunTimeError(ErrorNumber::FileNotFoundDb,
+                           QStringLiteral("'%1' je složka, nikoli databázový soubor.").arg(path));
+    QFile file(info.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
+    // SQLite would take an empty file for a new database; the smallest real one is one 512-byte page.
+    static const QByteArray magic("SQLite format 3\0", 16);
+    if (file.size() < 512 || file.read(16) != magic)
+        throw EngineError::unrecognizedFormat(path);
+}
+
+namespace {
+
+int collate(void* context, int leftLength, const void* left, int rightLength, const void* right)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult result =
+        ucol_strcollUTF8(static_cast<UCollator*>(context), static_cast<const char*>(left), leftLength,
+                         static_cast<const char*>(right), rightLength, &status);
+    if (U_FAILURE(status)) {
+        const int common = std::memcmp(left, right, size_t(std::min(leftLength, rightLength)));
+        return common != 0 ? common : leftLength - rightLength;
+    }
+    return int(result);
+}
+
+CollatorHandle openCollator(const char* locale)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    CollatorHandle collator(ucol_open(locale, &status));
+    if (U_FAILURE(status) || !collator)
+        throw RunTimeError(ErrorNumber::SyntaxError,
+                           QStringLiteral("Nelze připravit porovnávání textu pro národní prostředí '%1'.")
+                               .arg(QString::fromLatin1(locale)));
+    // Case-insensitive, accent-sensitive.
+    ucol_setStrength(collator.get(), UCOL_SECONDARY);
+    return collator;
+}
+
+} // namespace
+
+QString sqliteUri(const QString& absolutePath, const char* mode)
+{
+    return QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(absolutePath, "/")) +
+           QStringLiteral("?mode=") + QString::fromLatin1(mode);
+}
+
+Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolutePath(absolutePathOf(path))
+{
+    int flags = SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+    const char* uriMode = "rw";
+    switch (mode) {
+    case Mode::Create:
+        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        uriMode = "rwc";
+        break;
+    case Mode::ReadWrite:
+        checkDatabaseFile(path);
+        flags |= SQLITE_OPEN_READWRITE;
+        break;
+    case Mode::ReadOnly:
+        checkDatabaseFile(path);
+        flags |= SQLITE_OPEN_READONLY;
+        uriMode = "ro";
+        break;
+    }
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(sqliteUri(m_absolutePath, uriMode).toUtf8().constData(), &db, flags, nullptr);
+    m_db.reset(db);
+    if (rc != SQLITE_OK) {
+        if (!m_db)
+            throw RunTimeError(ErrorNumber::DiskFull, QStringLiteral("Nedostatek paměti."));
+        raise(rc);
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, lockWaitMilliseconds);
+    registerCollations();
+    // Every commit is on the disk when the call returns.
+    exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    if (mode != Mode::Create) {
+        // The first read of the schema tells a database from a file that only looks like one.
+        Statement check(*this, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        check.step();
+    }
+}
+
+Connection::~Connection() = default;
+
+void Connection::registerCollations()
+{
+    m_czech = openCollator("cs");
+    m_general = openCollator("");
+    sqlite3_create_collation(m_db.get(), czechCollation.toUtf8().constData(), SQLITE_UTF8, m_czech.get(), collate);
+    sqlite3_create_collation(m_db.get(), generalCollation.toUtf8().constData(), SQLITE_UTF8, m_general.get(),
+                             collate);
+}
+
+void Connection::exec(const QString& sql)
+{
+    const int rc = sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        raise(rc, sql);
+}
+
+void Connection::raise(int rc, const QString& sql) const
+{
+    const int extended = m_db ? sqlite3_extended_errcode(m_db.get()) : rc;
+    const QString message = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db.get())) : QString();
+    const auto after = [&message](const QString& prefix) {
+        return message.startsWith(prefix) ? message.mid(prefix.size()).trimmed() : message;
+    };
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        throw RunTimeError(ErrorNumber::FileInUse,
+                           QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do %2 sekund neuvolnil.")
+                               .arg(m_path)
+                               .arg(lockWaitMilliseconds / 1000));
+    case SQLITE_NOTADB:
+        throw EngineError::unrecognizedFormat(m_path);
+    case SQLITE_CORRUPT:
+        throw RunTimeError(ErrorNumber::DatabaseCorrupt, QStringLiteral("Databáze '%1' je poškozená.").arg(m_path));
+    case SQLITE_READONLY:
+        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
+    case SQLITE_FULL:
+        throw RunTimeError(ErrorNumber::DiskFull, QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_path));
+    case SQLITE_IOERR:
+        throw RunTimeError(ErrorNumber::DiskIo,
+                           QStringLiteral("Chyba disku při práci se souborem '%1'.").arg(m_path));
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít.").arg(m_path));
+    case SQLITE_CONSTRAINT:
+        switch (extended) {
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY: {
+            const QString columns = after(QStringLiteral("UNIQUE constraint failed:"));
+            const QString table = columns.section(QLatin1Char('.'), 0, 0);
+            throw RunTimeError(ErrorNumber::DuplicateValue,
+                               QStringLiteral("Změna nebyla provedena, protože by v tabulce '%1' vytvořila "
+                                              "duplicitní hodnotu v jedinečném indexu.")
+                                   .arg(table));
+        }
+        case SQLITE_CONSTRAINT_CHECK: {
+            // Size and zero-length rules are named "size:<n>:<field>" and "nonempty:<field>".
+            const QString name = after(QStringLiteral("CHECK constraint failed:"));
+            if (name.startsWith(QStringLiteral("size:")))
+                throw RunTimeError(ErrorNumber::FieldTooSmall,
+                                   QStringLiteral("Pole '%1' je příliš malé pro zadaná data (nejvýše %2 znaků).")
+                                       .arg(name.section(QLatin1Char(':'), 2), name.section(QLatin1Char(':'), 1, 1)));
+            if (name.startsWith(QStringLiteral("nonempty:")))
+                throw RunTimeError(ErrorNumber::ZeroLengthNotAllowed,
+                                   QStringLiteral("Pole '%1' nemůže obsahovat řetězec nulové délky.")
+                                       .arg(name.section(QLatin1Char(':'), 1)));
+            throw RunTimeError(ErrorNumber::ValidationRule,
+                               QStringLiteral("Hodnota nesplňuje ověřovací pravidlo '%1'.").arg(name));
+        }
+        case SQLITE_CONSTRAINT_NOTNULL:
+            throw RunTimeError(ErrorNumber::FieldRequired,
+                               QStringLiteral("Pole '%1' musí obsahovat hodnotu.")
+                                   .arg(after(QStringLiteral("NOT NULL constraint failed:"))));
+        default:
+            throw RunTimeError(ErrorNumber::ValidationRule,
+                               QStringLiteral("Změna porušuje pravidlo tabulky (%1).").arg(message));
+        }
+    default:
+        break;
+    }
+    if (message.startsWith(QStringLiteral("no such table:")))
+        throw RunTimeError(ErrorNumber::InputTableNotFound,
+                           QStringLiteral("Databázový stroj nenašel vstupní tabulku nebo dotaz '%1'.")
+                               .arg(after(QStringLiteral("no such table:")).section(QLatin1Char('.'), -1)));
+    if (!sql.isEmpty())
+        throw RunTimeError(ErrorNumber::SyntaxError,
+                           QStringLiteral("Chyba v příkazu SQL '%1': %2.").arg(sql.simplified(), message));
+    throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Chyba databázového stroje: %1.").arg(message));
+}
+
+Statement::Statement(Connection& connection, const QString& sql) : m_connection(connection), m_sql(sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* statement = nullptr;
+    const int rc = sqlite3_prepare_v2(connection.handle(), utf8.constData(), int(utf8.size()), &statement, nullptr);
+    m_statement.reset(statement);
+    if (rc != SQLITE_OK)
+        connection.raise(rc, sql);
+    if (!m_statement)
+        throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Příkaz SQL je prázdný."));
+}
+
+void Statement::bind(int index, const QVariant& value)
+{
+    sqlite3_stmt* s = m_statement.get();
+    int rc = SQLITE_OK;
+    if (value.isNull() || !value.isValid()) {
+        rc = sqlite3_bind_null(s, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Bool:
+            rc = sqlite3_bind_int(s, index, value.toBool() ? -1 : 0);
+            break;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::UChar:
+        case QMetaType::Long:
+            rc = sqlite3_bind_int64(s, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            rc = sqlite3_bind_double(s, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            rc = sqlite3_bind_blob64(s, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case QMetaType::QDateTime:
+            rc = sqlite3_bind_text(s, index,
+                                   value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8().constData(),
+                                   -1, SQLITE_TRANSIENT);
+            break;
+        default: {
+            const QByteArray text = value.toString().toUtf8();
+            rc = sqlite3_bind_text64(s, index, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT,
+                                     SQLITE_UTF8);
+            break;
+        }
+        }
+    }
+    if (rc == SQLITE_RANGE)
+        throw RunTimeError(ErrorNumber::SyntaxError,
+                           QStringLiteral("Příkaz SQL '%1' má méně parametrů, než kolik hodnot bylo zadáno.")
+                               .arg(m_sql.simplified()));
+    if (rc != SQLITE_OK)
+        m_connection.raise(rc, m_sql);
+}
+
+void Statement::bindAll(const QVariantList& values)
+{
+    const int expected = sqlite3_bind_parameter_count(m_statement.get());
+    if (values.size() != expected)
+        throw RunTimeError(ErrorNumber::SyntaxError,
+                           QStringLiteral("Příkaz SQL '%1' očekává %2 parametrů, zadáno bylo %3.")
+                               .arg(m_sql.simplified())
+                               .arg(expected)
+                               .arg(values.size()));
+    for (int i = 0; i < values.size(); ++i)
+        bind(i + 1, values.at(i));
+}
+
+bool Statement::step()
+{
+    const int rc = sqlite3_step(m_statement.get());
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    sqlite3_reset(m_statement.get());
+    m_connection.raise(rc, m_sql);
+}
+
+void Statement::run()
+{
+    while (step()) {
+    }
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_statement.get());
+    sqlite3_clear_bindings(m_statement.get());
+}
+
+int Statement::columnCount() const
+{
+    return sqlite3_column_count(m_statement.get());
+}
+
+QString Statement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_statement.get(), column));
+}
+
+QString Statement::columnDeclType(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_decltype(m_statement.get(), column));
+}
+
+QString Statement::text(int column) const
+{
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement.get(), column));
+    return QString::fromUtf8(data, sqlite3_column_bytes(m_statement.get(), column));
+}
+
+QVariant Statement::column(int column) const
+{
+    sqlite3_stmt* s = m_statement.get();
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_INTEGER: {
+        const qint64 value = sqlite3_column_int64(s, column);
+        if (isYesNoDeclType(columnDeclType(column)))
+            return QVariant(value != 0);
+        if (value >= INT_MIN && value <= INT_MAX)
+            return QVariant(int(value));
+        return QVariant(qlonglong(value));
+    }
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s, column));
+    case SQLITE_BLOB: {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(s, column));
+        return QVariant(QByteArray(data, sqlite3_column_bytes(s, column)));
+    }
+    default:
+        return QVariant(text(column));
+    }
+}
+
+Transaction::Transaction(Connection& connection) : m_connection(connection)
+{
+    connection.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    m_open = true;
+}
+
+Transaction::~Transaction()
+{
+    if (m_open)
+        sqlite3_exec(m_connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit()
+{
+    m_connection.exec(QStringLiteral("COMMIT"));
+    m_open = false;
+}
+
+bool isYesNoDeclType(const QString& declType)
+{
+    const QString type = declType.trimmed().toUpper();
+    return type == QLatin1String("YESNO") || type == QLatin1String("BOOLEAN") || type == QLatin1String("BOOL") ||
+           type == QLatin1String("BIT") || type == QLatin1String("LOGICAL");
+}
+
+int fieldTypeOfDeclType(const QString& declType, int* size)
+{
+    const QString type = declType.trimmed().toUpper();
+    const int open = type.indexOf(QLatin1Char('('));
+    const QString base = (open < 0 ? type : type.left(open)).trimmed();
+    int length = 0;
+    if (open >= 0)
+        length = type.mid(open + 1).section(QLatin1Char(')'), 0, 0).section(QLatin1Char(','), 0, 0).trimmed().toInt();
+    if (size)
+        *size = 0;
+    if (isYesNoDeclType(base))
+        return dao::dbBoolean;
+    if (base.contains(QLatin1String("INT")))
+        return dao::dbLong;
+    if (base.contains(QLatin1String("CHAR")) || base.contains(QLatin1String("TEXT")) ||
+        base.contains(QLatin1String("CLOB"))) {
+        if (length > 0 && base != QLatin1String("LONGTEXT")) {
+            if (size)
+                *size = length;
+            return dao::dbText;
+        }
+        return dao::dbMemo;
+    }
+    if (base.contains(QLatin1String("REAL")) || base.contains(QLatin1String("FLOA")) ||
+        base.contains(QLatin1String("DOUB")) || base.contains(QLatin1String("NUM")) ||
+        base.contains(QLatin1String("DEC")) || base.contains(QLatin1String("CURRENCY")))
+        return dao::dbDouble;
+    if (base.contains(QLatin1String("DATE")) || base.contains(QLatin1String("TIME")))
+        return dao::dbDate;
+    return dao::dbMemo;
+}

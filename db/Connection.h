@@ -1,0 +1,122 @@
+#pragma once
+
+// One SQLite connection as the engine uses it: the file checked before SQLite
+// sees it, durable commits, a bounded wait for locks, the text collations, and
+// SQLite's failures turned into the engine's numbered Czech errors.
+
+#include "RunTimeError.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <sqlite3.h>
+#include <unicode/ucol.h>
+
+#include <memory>
+
+struct SqliteCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+struct CollatorCloser {
+    void operator()(UCollator* collator) const { ucol_close(collator); }
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using CollatorHandle = std::unique_ptr<UCollator, CollatorCloser>;
+
+// Collation names written into the schema of text columns.
+inline const QString czechCollation = QStringLiteral("ZUL_CZ");
+inline const QString generalCollation = QStringLiteral("ZUL_GEN");
+
+// How long a lock held by another process is waited for.
+constexpr int lockWaitMilliseconds = 4000;
+
+// The engine's error texts, shared by every part of the engine.
+namespace EngineError {
+RunTimeError fileNotFound(const QString& path);
+RunTimeError unrecognizedFormat(const QString& path);
+RunTimeError objectInvalid();
+RunTimeError itemNotFound();
+RunTimeError noCurrentRecord();
+} // namespace EngineError
+
+// Raises the engine's error when path does not name a file that looks like an
+// SQLite database. Reads at most the header; never writes.
+void checkDatabaseFile(const QString& path);
+QString absolutePathOf(const QString& path);
+// The URI SQLite opens a file by; mode is "ro", "rw" or "rwc".
+QString sqliteUri(const QString& absolutePath, const char* mode);
+
+class Connection {
+public:
+    enum class Mode { ReadWrite, ReadOnly, Create };
+    // path is kept as given for messages; the file is opened by its absolute path.
+    Connection(const QString& path, Mode mode);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* handle() const { return m_db.get(); }
+    const QString& path() const { return m_path; }
+    const QString& absolutePath() const { return m_absolutePath; }
+
+    // Runs statements without parameters.
+    void exec(const QString& sql);
+    // The engine's error for a failed SQLite call on this connection.
+    [[noreturn]] void raise(int rc, const QString& sql = QString()) const;
+
+private:
+    void registerCollations();
+
+    QString m_path;
+    QString m_absolutePath;
+    SqliteHandle m_db;
+    CollatorHandle m_czech;
+    CollatorHandle m_general;
+};
+
+// A prepared statement with QVariant parameters and results. Yes/No values
+// (bool) are stored as -1 and 0.
+class Statement {
+public:
+    Statement(Connection& connection, const QString& sql);
+    void bind(int index, const QVariant& value); // 1-based
+    void bindAll(const QVariantList& values);
+    // Steps once; true while a row is there.
+    bool step();
+    // Steps to the end (a statement that returns no rows).
+    void run();
+    void reset();
+    int columnCount() const;
+    QString columnName(int column) const;
+    QString columnDeclType(int column) const;
+    QVariant column(int column) const;
+    qint64 int64(int column) const { return sqlite3_column_int64(m_statement.get(), column); }
+    QString text(int column) const;
+    bool isNull(int column) const { return sqlite3_column_type(m_statement.get(), column) == SQLITE_NULL; }
+    sqlite3_stmt* handle() const { return m_statement.get(); }
+
+private:
+    Connection& m_connection;
+    QString m_sql;
+    StatementHandle m_statement;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back when destroyed uncommitted.
+class Transaction {
+public:
+    explicit Transaction(Connection& connection);
+    ~Transaction();
+    void commit();
+
+private:
+    Connection& m_connection;
+    bool m_open = false;
+};
+
+// The field type code of a declared SQL column type.
+int fieldTypeOfDeclType(const QString& declType, int* size = nullptr);
+bool isYesNoDeclType(const QString& declType);

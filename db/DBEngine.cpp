@@ -1,0 +1,766 @@
+#include "DBEngine.h"
+
+#include "DatabaseCore.h"
+#include "SqlDialect.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+RunTimeError tableExists(const QString& name)
+{
+    return RunTimeError(ErrorNumber::TableAlreadyExists, QStringLiteral("Tabulka '%1' již existuje.").arg(name));
+}
+
+RunTimeError invalidName(const QString& name)
+{
+    return RunTimeError(ErrorNumber::InvalidName, QStringLiteral("'%1' není platný název tabulky.").arg(name));
+}
+
+RunTimeError odbcUnsupported(const QString& name)
+{
+    return RunTimeError(ErrorNumber::OdbcFailed,
+                        QStringLiteral("Připojení ODBC tabulky '%1' selhalo: zdroje ODBC tento databázový stroj "
+                                       "nepodporuje.")
+                            .arg(name));
+}
+
+void checkName(const QString& name)
+{
+    if (name.trimmed().isEmpty() || name.size() > 64 || name.startsWith(QLatin1Char(' ')))
+        throw invalidName(name);
+}
+
+void writeLinkFields(Connection& c, const QString& key, const std::vector<std::shared_ptr<FieldDef>>& fields)
+{
+    Statement remove(c, QStringLiteral("DELETE FROM MSysFields WHERE NameKey=?1"));
+    remove.bind(1, key);
+    remove.run();
+    Statement insert(c, QStringLiteral("INSERT INTO MSysFields (NameKey, Position, Name, Type, Size) "
+                                       "VALUES (?1, ?2, ?3, ?4, ?5)"));
+    int position = 0;
+    for (const auto& field : fields) {
+        insert.reset();
+        insert.bindAll({key, ++position, field->Name, field->Type, field->Size});
+        insert.run();
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- TableDef
+
+class TableDefImpl {
+public:
+    std::shared_ptr<DbCore> core; // set once the definition is attached
+    QString name;
+    qint32 attributes = 0;
+    QString connect;
+    QString source;
+    std::optional<QString> heldConnect; // set on an attached link, applied by RefreshLink
+    std::vector<std::shared_ptr<FieldDef>> fields;
+    std::vector<std::shared_ptr<IndexDef>> indexes;
+    bool fieldsLoaded = false;
+    bool indexesLoaded = false;
+
+    bool attached() const { return core != nullptr; }
+    bool isLink() const { return (attributes & (dao::dbAttachedTable | dao::dbAttachedODBC)) != 0; }
+    DbCore& openCore() const
+    {
+        if (!core || !core->isOpen())
+            throw EngineError::objectInvalid();
+        return *core;
+    }
+    void loadFields()
+    {
+        if (!attached() || fieldsLoaded)
+            return;
+        DbCore& db = openCore();
+        fields = isLink() ? db.linkFields(name) : db.localFields(name);
+        fieldsLoaded = true;
+    }
+    void loadIndexes()
+    {
+        if (!attached() || indexesLoaded)
+            return;
+        DbCore& db = openCore();
+        indexes = isLink() ? std::vector<std::shared_ptr<IndexDef>>() : db.localIndexes(name);
+        indexesLoaded = true;
+    }
+};
+
+TableDef::TableDef(std::unique_ptr<TableDefImpl> impl) : d(std::move(impl)) {}
+TableDef::~TableDef() = default;
+
+QString TableDef::Name() const
+{
+    if (d->attached())
+        d->openCore();
+    return d->name;
+}
+
+void TableDef::setName(const QString& name)
+{
+    if (!d->attached()) {
+        d->name = name;
+        return;
+    }
+    DbCore& db = d->openCore();
+    checkName(name);
+    if (name == d->name)
+        return;
+    const QString oldKey = nameKey(d->name);
+    const QString newKey = nameKey(name);
+    if (newKey != oldKey && db.findEntry(name))
+        throw tableExists(name);
+    Connection& c = db.connection();
+    db.dropLinkView(d->name);
+    Transaction transaction(c);
+    if (!d->isLink())
+        c.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoteName(d->name), quoteName(name)));
+    if (db.hasCatalog()) {
+        Statement object(c, QStringLiteral("UPDATE MSysObjects SET NameKey=?1, Name=?2 WHERE NameKey=?3"));
+        object.bindAll({newKey, name, oldKey});
+        object.run();
+        Statement fields(c, QStringLiteral("UPDATE MSysFields SET NameKey=?1 WHERE NameKey=?2"));
+        fields.bindAll({newKey, oldKey});
+        fields.run();
+    }
+    transaction.commit();
+    db.invalidateEntries();
+    d->name = name;
+}
+
+qint32 TableDef::Attributes() const
+{
+    if (d->attached())
+        d->openCore();
+    return d->attributes;
+}
+
+void TableDef::setAttributes(qint32 attributes)
+{
+    if (!d->attached()) {
+        d->attributes = attributes;
+        return;
+    }
+    DbCore& db = d->openCore();
+    // Only the hidden flag can change on an attached definition.
+    const qint32 wanted = (d->attributes & ~dao::dbHiddenObject) | (attributes & dao::dbHiddenObject);
+    if (wanted == d->attributes)
+        return;
+    if (d->attributes & dao::dbSystemObject)
+        throw RunTimeError(ErrorNumber::CannotSetProperty,
+                           QStringLiteral("Vlastnosti systémové tabulky '%1' nelze měnit.").arg(d->name));
+    db.ensureCatalog();
+    Connection& c = db.connection();
+    Transaction transaction(c);
+    Statement upsert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3) "
+                                       "ON CONFLICT(NameKey) DO UPDATE SET Attributes=excluded.Attributes"));
+    upsert.bindAll({nameKey(d->name), d->name, wanted});
+    upsert.run();
+    transaction.commit();
+    db.invalidateEntries();
+    d->attributes = wanted;
+}
+
+QString TableDef::Connect() const
+{
+    if (d->attached())
+        d->openCore();
+    return d->heldConnect.value_or(d->connect);
+}
+
+void TableDef::setConnect(const QString& connect)
+{
+    if (!d->attached()) {
+        d->connect = connect;
+        return;
+    }
+    d->openCore();
+    if (!d->isLink())
+        throw RunTimeError(ErrorNumber::CannotSetProperty,
+                           QStringLiteral("Vlastnost Connect nelze nastavit u místní tabulky '%1'.").arg(d->name));
+    d->heldConnect = connect;
+}
+
+QString TableDef::SourceTableName() const
+{
+    if (d->attached())
+        d->openCore();
+    return d->source;
+}
+
+void TableDef::setSourceTableName(const QString& source)
+{
+    if (!d->attached()) {
+        d->source = source;
+        return;
+    }
+    d->openCore();
+    throw RunTimeError(ErrorNumber::CannotSetProperty,
+                       QStringLiteral("Vlastnost SourceTableName tabulky '%1' nelze po připojení změnit.").arg(d->name));
+}
+
+void TableDef::RefreshLink()
+{
+    if (!d->attached())
+        throw RunTimeError(ErrorNumber::OperationNotSupported,
+                           QStringLiteral("Tabulka '%1' ještě není připojena k databázi.").arg(d->name));
+    DbCore& db = d->openCore();
+    if (!d->isLink())
+        throw RunTimeError(ErrorNumber::OperationNotSupported,
+                           QStringLiteral("Tabulka '%1' není propojená; propojení nelze obnovit.").arg(d->name));
+    const QString connect = d->heldConnect.value_or(d->connect);
+    if (isOdbcConnect(connect))
+        throw odbcUnsupported(d->name);
+    QString table = d->source.isEmpty() ? d->name : d->source;
+    const auto fields = db.sourceFields(linkedPath(connect), &table);
+    const qint32 attributes = (d->attributes & dao::dbHiddenObject) | dao::dbAttachedTable;
+    Connection& c = db.connection();
+    // Connect string and fields change together or not at all.
+    Transaction transaction(c);
+    const QString key = nameKey(d->name);
+    Statement update(c, QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2 WHERE NameKey=?3"));
+    update.bindAll({connect, attributes, key});
+    update.run();
+    if (sqlite3_changes(c.handle()) != 1)
+        throw RunTimeError(ErrorNumber::ItemNotInCollection,
+                           QStringLiteral("Propojená tabulka '%1' již v databázi není.").arg(d->name));
+    writeLinkFields(c, key, fields);
+    transaction.commit();
+    db.dropLinkView(d->name);
+    db.invalidateEntries();
+    d->connect = connect;
+    d->heldConnect.reset();
+    d->attributes = attributes;
+    d->fields = fields;
+    d->fieldsLoaded = true;
+}
+
+std::shared_ptr<FieldDef> TableDef::CreateField(const QString& name, int type, int size)
+{
+    auto field = std::make_shared<FieldDef>();
+    field->Name = name;
+    field->Type = type;
+    field->Size = type == dao::dbText ? (size > 0 ? size : 255) : size;
+    return field;
+}
+
+void TableDef::appendField(const std::shared_ptr<FieldDef>& field)
+{
+    if (!field || field->Name.isEmpty())
+        throw RunTimeError(ErrorNumber::InvalidName, QStringLiteral("Pole musí mít název."));
+    d->loadFields();
+    for (const auto& existing : d->fields)
+        if (nameKey(existing->Name) == nameKey(field->Name))
+            throw RunTimeError(ErrorNumber::TableAlreadyExists,
+                               QStringLiteral("Pole '%1' již v tabulce '%2' existuje.").arg(field->Name, d->name));
+    if (d->attached()) {
+        DbCore& db = d->openCore();
+        if (d->isLink())
+            throw RunTimeError(ErrorNumber::ReadOnlyObject,
+                               QStringLiteral("Do propojené tabulky '%1' nelze přidat pole.").arg(d->name));
+        Connection& c = db.connection();
+        c.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
+                   .arg(quoteName(d->name),
+                        fieldColumnSql(field->Name, field->Type, field->Size, true, db.collation())));
+    }
+    d->fields.push_back(field);
+}
+
+std::shared_ptr<FieldDef> TableDef::field(const QString& name) const
+{
+    d->loadFields();
+    for (const auto& field : d->fields)
+        if (nameKey(field->Name) == nameKey(name))
+            return field;
+    throw EngineError::itemNotFound();
+}
+
+std::vector<std::shared_ptr<FieldDef>> TableDef::fields() const
+{
+    d->loadFields();
+    return d->fields;
+}
+
+void TableDef::refreshFields()
+{
+    if (!d->attached())
+        return;
+    d->openCore();
+    d->fieldsLoaded = false;
+    d->loadFields();
+}
+
+std::shared_ptr<IndexDef> TableDef::CreateIndex(const QString& name)
+{
+    auto index = std::make_shared<IndexDef>();
+    index->Name = name;
+    return index;
+}
+
+namespace {
+
+QString indexSql(const QString& table, const IndexDef& index)
+{
+    QStringList columns;
+    for (const QString& field : index.Fields)
+        columns << quoteName(field);
+    return QStringLiteral("CREATE %1INDEX %2 ON %3 (%4)")
+        .arg(index.Unique || index.Primary ? QStringLiteral("UNIQUE ") : QString(),
+             quoteName(table + QLatin1Char(':') + index.Name), quoteName(table), columns.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+void TableDef::appendIndex(const std::shared_ptr<IndexDef>& index)
+{
+    if (!index || index->Name.isEmpty())
+        throw RunTimeError(ErrorNumber::InvalidName, QStringLiteral("Index musí mít název."));
+    if (index->Fields.isEmpty())
+        throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Index '%1' nemá žádná pole.").arg(index->Name));
+    d->loadIndexes();
+    for (const auto& existing : d->indexes)
+        if (nameKey(existing->Name) == nameKey(index->Name))
+            throw RunTimeError(ErrorNumber::TableAlreadyExists,
+                               QStringLiteral("Index '%1' již v tabulce '%2' existuje.").arg(index->Name, d->name));
+    if (d->attached()) {
+        DbCore& db = d->openCore();
+        if (d->isLink())
+            throw RunTimeError(ErrorNumber::ReadOnlyObject,
+                               QStringLiteral("Do propojené tabulky '%1' nelze přidat index.").arg(d->name));
+        db.connection().exec(indexSql(d->name, *index));
+    }
+    d->indexes.push_back(index);
+}
+
+std::vector<std::shared_ptr<IndexDef>> TableDef::indexes() const
+{
+    d->loadIndexes();
+    return d->indexes;
+}
+
+bool TableDef::isAttached() const
+{
+    return d->attached();
+}
+
+// ---------------------------------------------------------------- Recordset
+
+class RecordsetImpl {
+public:
+    std::shared_ptr<DbCore> core;
+    QString sql;
+    QVariantList params;
+    QString table;
+    QStringList columns;
+    QStringList declTypes;
+    std::vector<QVariantList> rows;
+    int position = 0;
+    bool adding = false;
+    std::vector<std::pair<QString, QVariant>> buffer;
+
+    DbCore& openCore() const
+    {
+        if (!core || !core->isOpen())
+            throw EngineError::objectInvalid();
+        return *core;
+    }
+    bool noRecord() const { return rows.empty() || position < 0 || position >= int(rows.size()); }
+    int column(const QString& name) const
+    {
+        const QString wanted = nameKey(name.section(QLatin1Char('.'), -1));
+        for (int i = 0; i < columns.size(); ++i)
+            if (nameKey(columns.at(i)) == wanted)
+                return i;
+        throw EngineError::itemNotFound();
+    }
+    void load()
+    {
+        DbCore& db = openCore();
+        const RewrittenSql rewritten = rewriteSql(sql, db.collation());
+        db.prepareLinks(rewritten.names);
+        Statement statement(db.connection(), rewritten.sql);
+        statement.bindAll(params);
+        columns.clear();
+        declTypes.clear();
+        for (int i = 0; i < statement.columnCount(); ++i) {
+            columns << statement.columnName(i);
+            declTypes << statement.columnDeclType(i);
+        }
+        rows.clear();
+        while (statement.step()) {
+            QVariantList row;
+            row.reserve(columns.size());
+            for (int i = 0; i < columns.size(); ++i)
+                row << statement.column(i);
+            rows.push_back(std::move(row));
+        }
+        table = rewritten.fromTable;
+        position = 0;
+    }
+};
+
+Recordset::Recordset(std::unique_ptr<RecordsetImpl> impl) : d(std::move(impl)) {}
+Recordset::~Recordset() = default;
+
+bool Recordset::BOF() const
+{
+    d->openCore();
+    return d->rows.empty() || d->position < 0;
+}
+
+bool Recordset::EOF() const
+{
+    d->openCore();
+    return d->rows.empty() || d->position >= int(d->rows.size());
+}
+
+void Recordset::AddNew()
+{
+    d->openCore();
+    d->adding = true;
+    d->buffer.clear();
+}
+
+void Recordset::setValue(const QString& field, const QVariant& value)
+{
+    d->openCore();
+    const int column = d->column(field);
+    if (!d->adding)
+        throw RunTimeError(ErrorNumber::UpdateWithoutAddNew, QStringLiteral("Update nebo CancelUpdate bez AddNew."));
+    QVariant stored = value;
+    if (isYesNoDeclType(d->declTypes.at(column)) && value.isValid() && !value.isNull())
+        stored = QVariant(value.toBool());
+    for (auto& [name, held] : d->buffer) {
+        if (name == d->columns.at(column)) {
+            held = stored;
+            return;
+        }
+    }
+    d->buffer.emplace_back(d->columns.at(column), stored);
+}
+
+QVariant Recordset::value(const QString& field) const
+{
+    d->openCore();
+    const int column = d->column(field);
+    if (d->adding) {
+        for (const auto& [name, held] : d->buffer)
+            if (name == d->columns.at(column))
+                return held;
+        return QVariant();
+    }
+    if (d->noRecord())
+        throw EngineError::noCurrentRecord();
+    return d->rows[size_t(d->position)].at(column);
+}
+
+void Recordset::Update()
+{
+    DbCore& db = d->openCore();
+    if (!d->adding)
+        throw RunTimeError(ErrorNumber::UpdateWithoutAddNew, QStringLiteral("Update nebo CancelUpdate bez AddNew."));
+    if (d->table.isEmpty())
+        throw RunTimeError(ErrorNumber::ReadOnlyObject, QStringLiteral("Tento záznam nelze aktualizovat."));
+    const auto entry = db.findEntry(d->table);
+    if (entry && entry->isLink())
+        throw RunTimeError(ErrorNumber::ReadOnlyObject,
+                           QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(entry->name));
+    QStringList names;
+    QStringList marks;
+    QVariantList values;
+    for (const auto& [name, value] : d->buffer) {
+        names << quoteName(name);
+        marks << QStringLiteral("?");
+        values << value;
+    }
+    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteName(d->table))
+                                        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                              .arg(quoteName(d->table), names.join(QStringLiteral(", ")),
+                                                   marks.join(QStringLiteral(", ")));
+    Statement insert(db.connection(), sql);
+    insert.bindAll(values);
+    insert.run();
+    d->adding = false;
+    d->buffer.clear();
+}
+
+void Recordset::Requery()
+{
+    d->adding = false;
+    d->buffer.clear();
+    d->load();
+}
+
+void Recordset::MoveFirst()
+{
+    d->openCore();
+    if (d->rows.empty())
+        throw EngineError::noCurrentRecord();
+    d->adding = false;
+    d->position = 0;
+}
+
+void Recordset::MoveLast()
+{
+    d->openCore();
+    if (d->rows.empty())
+        throw EngineError::noCurrentRecord();
+    d->adding = false;
+    d->position = int(d->rows.size()) - 1;
+}
+
+void Recordset::MoveNext()
+{
+    d->openCore();
+    if (EOF())
+        throw EngineError::noCurrentRecord();
+    d->adding = false;
+    ++d->position;
+}
+
+QStringList Recordset::fieldNames() const
+{
+    d->openCore();
+    return d->columns;
+}
+
+void Recordset::Close()
+{
+    d->openCore();
+    d->core.reset();
+    d->rows.clear();
+}
+
+// ---------------------------------------------------------------- Database
+
+class DatabaseImpl {
+public:
+    explicit DatabaseImpl(std::shared_ptr<DbCore> database) : core(std::move(database)), tableDefs(this) {}
+    std::shared_ptr<DbCore> core;
+    TableDefCollection tableDefs;
+
+    DbCore& openCore() const
+    {
+        if (!core->isOpen())
+            throw EngineError::objectInvalid();
+        return *core;
+    }
+    std::shared_ptr<TableDef> makeTableDef(const TableEntry& entry)
+    {
+        auto impl = std::make_unique<TableDefImpl>();
+        impl->core = core;
+        impl->name = entry.name;
+        impl->attributes = entry.attributes;
+        impl->connect = entry.connect;
+        impl->source = entry.source;
+        return std::shared_ptr<TableDef>(new TableDef(std::move(impl)));
+    }
+    void append(TableDefImpl& def);
+};
+
+void DatabaseImpl::append(TableDefImpl& def)
+{
+    DbCore& db = openCore();
+    if (def.attached())
+        throw tableExists(def.name);
+    checkName(def.name);
+    if (db.findEntry(def.name))
+        throw tableExists(def.name);
+    const qint32 hidden = def.attributes & dao::dbHiddenObject;
+    if (!def.connect.isEmpty()) {
+        std::vector<std::shared_ptr<FieldDef>> fields;
+        qint32 attributes = hidden | dao::dbAttachedODBC;
+        QString source = def.source.isEmpty() ? def.name : def.source;
+        if (!isOdbcConnect(def.connect)) {
+            QString table = source;
+            fields = db.sourceFields(linkedPath(def.connect), &table);
+            attributes = hidden | dao::dbAttachedTable;
+        }
+        db.ensureCatalog();
+        Connection& c = db.connection();
+        Transaction transaction(c);
+        const QString key = nameKey(def.name);
+        Statement insert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes, Connect, "
+                                           "SourceTableName) VALUES (?1, ?2, ?3, ?4, ?5)"));
+        insert.bindAll({key, def.name, attributes, def.connect, source});
+        insert.run();
+        writeLinkFields(c, key, fields);
+        transaction.commit();
+        def.attributes = attributes;
+        def.source = source;
+        def.fields = fields;
+        def.fieldsLoaded = true;
+        def.indexes.clear();
+        def.indexesLoaded = true;
+    } else {
+        if (def.fields.empty())
+            throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Tabulka '%1' nemá žádná pole.").arg(def.name));
+        if (hidden)
+            db.ensureCatalog();
+        QStringList columns;
+        for (const auto& field : def.fields)
+            columns << fieldColumnSql(field->Name, field->Type, field->Size, field->AllowZeroLength, db.collation());
+        Connection& c = db.connection();
+        Transaction transaction(c);
+        c.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteName(def.name), columns.join(QStringLiteral(", "))));
+        for (const auto& index : def.indexes)
+            c.exec(indexSql(def.name, *index));
+        if (hidden) {
+            Statement insert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3)"));
+            insert.bindAll({nameKey(def.name), def.name, hidden});
+            insert.run();
+        }
+        transaction.commit();
+        def.attributes = hidden;
+        def.connect.clear();
+        def.fieldsLoaded = false;
+        def.indexesLoaded = false;
+    }
+    db.invalidateEntries();
+    def.core = core;
+}
+
+Database::Database(std::unique_ptr<DatabaseImpl> impl) : d(std::move(impl)) {}
+
+Database::~Database()
+{
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+QString Database::Name() const
+{
+    return d->openCore().name();
+}
+
+TableDefCollection& Database::TableDefs()
+{
+    d->openCore();
+    return d->tableDefs;
+}
+
+std::shared_ptr<TableDef> Database::CreateTableDef(const QString& name)
+{
+    d->openCore();
+    auto impl = std::make_unique<TableDefImpl>();
+    impl->name = name;
+    return std::shared_ptr<TableDef>(new TableDef(std::move(impl)));
+}
+
+void Database::Execute(const QString& sql, const QVariantList& params)
+{
+    DbCore& db = d->openCore();
+    const RewrittenSql rewritten = rewriteSql(sql, db.collation());
+    db.prepareLinks(rewritten.names);
+    Statement statement(db.connection(), rewritten.sql);
+    statement.bindAll(params);
+    statement.run();
+    if (!sqlite3_stmt_readonly(statement.handle()))
+        db.invalidateEntries();
+}
+
+std::unique_ptr<Recordset> Database::OpenRecordset(const QString& sql, const QVariantList& params, int)
+{
+    auto impl = std::make_unique<RecordsetImpl>();
+    impl->core = d->core;
+    impl->sql = sql;
+    impl->params = params;
+    impl->load();
+    return std::unique_ptr<Recordset>(new Recordset(std::move(impl)));
+}
+
+void Database::Close()
+{
+    d->core->close();
+}
+
+bool Database::isOpen() const
+{
+    return d->core->isOpen();
+}
+
+// ---------------------------------------------------------------- TableDefs
+
+int TableDefCollection::Count() const
+{
+    return int(m_db->openCore().entries().size());
+}
+
+std::shared_ptr<TableDef> TableDefCollection::Item(int index) const
+{
+    const auto& entries = m_db->openCore().entries();
+    if (index < 0 || index >= int(entries.size()))
+        throw EngineError::itemNotFound();
+    return m_db->makeTableDef(entries[size_t(index)]);
+}
+
+std::shared_ptr<TableDef> TableDefCollection::Item(const QString& name) const
+{
+    const auto entry = m_db->openCore().findEntry(name);
+    if (!entry)
+        throw EngineError::itemNotFound();
+    return m_db->makeTableDef(*entry);
+}
+
+void TableDefCollection::Append(const std::shared_ptr<TableDef>& def)
+{
+    if (!def)
+        throw RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
+    m_db->append(*def->d);
+}
+
+void TableDefCollection::Refresh()
+{
+    m_db->openCore().invalidateEntries();
+}
+
+// ---------------------------------------------------------------- DBEngine
+
+DBEngine::DBEngine() = default;
+DBEngine::~DBEngine() = default;
+
+std::unique_ptr<Database> DBEngine::OpenDatabase(const QString& path)
+{
+    auto connection = std::make_unique<Connection>(path, Connection::Mode::ReadWrite);
+    auto core = std::make_shared<DbCore>(path, std::move(connection));
+    return std::unique_ptr<Database>(new Database(std::make_unique<DatabaseImpl>(core)));
+}
+
+std::unique_ptr<Database> DBEngine::CreateDatabase(const QString& path, const QString& locale, int options)
+{
+    if (path.isEmpty())
+        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Název souboru databáze nesmí být prázdný."));
+    const QFileInfo info(absolutePathOf(path));
+    if (info.exists() || info.isSymLink())
+        throw RunTimeError(ErrorNumber::FileAlreadyExists, QStringLiteral("Databáze '%1' již existuje.").arg(path));
+    if (!info.dir().exists())
+        throw RunTimeError(ErrorNumber::InvalidPath,
+                           QStringLiteral("Složka '%1' neexistuje.").arg(info.dir().path()));
+    std::shared_ptr<DbCore> core;
+    try {
+        auto connection = std::make_unique<Connection>(path, Connection::Mode::Create);
+        core = std::make_shared<DbCore>(path, std::move(connection));
+        core->ensureCatalog(locale.isEmpty() ? dao::dbLangGeneral : locale, options);
+    } catch (...) {
+        // A half-made file is no database: remove what this call created.
+        if (core)
+            core->close();
+        QFile::remove(info.absoluteFilePath());
+        QFile::remove(info.absoluteFilePath() + QStringLiteral("-journal"));
+        throw;
+    }
+    return std::unique_ptr<Database>(new Database(std::make_unique<DatabaseImpl>(core)));
+}
+
+DBEngine& DbEngine()
+{
+    static DBEngine engine;
+    return engine;
+}

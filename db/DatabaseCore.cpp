@@ -1,0 +1,403 @@
+#include "DatabaseCore.h"
+
+#include "SqlDialect.h"
+
+#include <QSet>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString catalogSql = QStringLiteral(
+    "CREATE TABLE MSysObjects (NameKey TEXT NOT NULL PRIMARY KEY, Name TEXT NOT NULL, "
+    "Attributes INTEGER NOT NULL DEFAULT 0, Connect TEXT, SourceTableName TEXT);"
+    "CREATE TABLE MSysFields (NameKey TEXT NOT NULL, Position INTEGER NOT NULL, Name TEXT NOT NULL, "
+    "Type INTEGER NOT NULL, Size INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (NameKey, Position));"
+    "CREATE TABLE MSysInfo (Name TEXT NOT NULL PRIMARY KEY, Value TEXT);");
+
+bool isAscii(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > 127)
+            return false;
+    return true;
+}
+
+// A table (or view, when views is true) of the connection whose name equals
+// name case-insensitively; empty when there is none.
+QString findTable(Connection& connection, const QString& name, bool views)
+{
+    const QString kinds = views ? QStringLiteral("('table','view')") : QStringLiteral("('table')");
+    Statement exact(connection,
+                    QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds));
+    exact.bind(1, name);
+    const QString key = nameKey(name);
+    while (exact.step()) {
+        if (nameKey(exact.text(0)) == key)
+            return exact.text(0);
+    }
+    if (isAscii(name))
+        return QString();
+    // SQLite folds only ASCII letters; other letters need the full comparison.
+    Statement all(connection, QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1").arg(kinds));
+    while (all.step()) {
+        if (nameKey(all.text(0)) == key)
+            return all.text(0);
+    }
+    return QString();
+}
+
+} // namespace
+
+QString nameKey(const QString& name)
+{
+    return name.toCaseFolded();
+}
+
+bool isOdbcConnect(const QString& connect)
+{
+    return connect.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive);
+}
+
+QString linkedPath(const QString& connect)
+{
+    static const QString key = QStringLiteral("DATABASE=");
+    const int at = int(connect.indexOf(key, 0, Qt::CaseInsensitive));
+    if (at < 0 || (at > 0 && connect.at(at - 1) != QLatin1Char(';')))
+        throw RunTimeError(ErrorNumber::InvalidPath,
+                           QStringLiteral("Připojovací řetězec '%1' neuvádí databázový soubor.").arg(connect));
+    return connect.mid(at + key.size());
+}
+
+DbCore::DbCore(const QString& name, std::unique_ptr<Connection> connection)
+    : m_name(name), m_connection(std::move(connection))
+{
+    loadCatalogState();
+}
+
+DbCore::~DbCore() = default;
+
+Connection& DbCore::connection()
+{
+    if (!m_connection)
+        throw EngineError::objectInvalid();
+    return *m_connection;
+}
+
+void DbCore::close()
+{
+    m_views.clear();
+    m_attachments.clear();
+    m_sources.clear();
+    m_entries.clear();
+    m_entriesValid = false;
+    m_connection.reset();
+}
+
+QString DbCore::collation() const
+{
+    return m_czech ? czechCollation : generalCollation;
+}
+
+bool DbCore::isSystemName(const QString& name)
+{
+    const QString key = nameKey(name);
+    return key == QLatin1String("msysobjects") || key == QLatin1String("msysfields") ||
+           key == QLatin1String("msysinfo") || key.startsWith(QLatin1String("sqlite_"));
+}
+
+void DbCore::loadCatalogState()
+{
+    Connection& c = connection();
+    m_hasCatalog = !findTable(c, QStringLiteral("MSysObjects"), false).isEmpty();
+    m_czech = false;
+    if (!findTable(c, QStringLiteral("MSysInfo"), false).isEmpty()) {
+        Statement locale(c, QStringLiteral("SELECT Value FROM MSysInfo WHERE Name='Locale'"));
+        if (locale.step())
+            m_czech = locale.text(0).contains(QStringLiteral("LANGID=0x0405"), Qt::CaseInsensitive);
+    }
+}
+
+void DbCore::ensureCatalog(const QString& locale, int options)
+{
+    if (m_hasCatalog)
+        return;
+    Connection& c = connection();
+    Transaction transaction(c);
+    c.exec(catalogSql);
+    Statement info(c, QStringLiteral("INSERT INTO MSysInfo (Name, Value) VALUES (?1, ?2)"));
+    info.bindAll({QStringLiteral("Locale"), locale});
+    info.run();
+    info.reset();
+    info.bindAll({QStringLiteral("Options"), QString::number(options)});
+    info.run();
+    transaction.commit();
+    m_hasCatalog = true;
+    m_czech = locale.contains(QStringLiteral("LANGID=0x0405"), Qt::CaseInsensitive);
+    m_entriesValid = false;
+}
+
+std::optional<TableEntry> DbCore::findEntry(const QString& name)
+{
+    Connection& c = connection();
+    if (name.isEmpty())
+        return std::nullopt;
+    std::optional<TableEntry> own;
+    if (m_hasCatalog) {
+        Statement row(c, QStringLiteral(
+                             "SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"));
+        row.bind(1, nameKey(name));
+        if (row.step()) {
+            TableEntry entry{row.text(0), qint32(row.int64(1)), row.text(2), row.text(3)};
+            if (entry.isLink())
+                return entry;
+            own = entry;
+        }
+    }
+    const QString table = findTable(c, name, false);
+    if (table.isEmpty())
+        return std::nullopt;
+    TableEntry entry{table, 0, QString(), QString()};
+    if (isSystemName(table))
+        entry.attributes = dao::dbSystemObject;
+    else if (own)
+        entry.attributes = own->attributes & dao::dbHiddenObject;
+    return entry;
+}
+
+std::vector<TableEntry> DbCore::loadEntries()
+{
+    Connection& c = connection();
+    std::map<QString, TableEntry> byKey;
+    Statement tables(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+    while (tables.step()) {
+        const QString name = tables.text(0);
+        byKey[nameKey(name)] = TableEntry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
+    }
+    if (m_hasCatalog) {
+        Statement rows(c, QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"));
+        while (rows.step()) {
+            TableEntry entry{rows.text(1), qint32(rows.int64(2)), rows.text(3), rows.text(4)};
+            const QString key = rows.text(0);
+            if (entry.isLink()) {
+                byKey[key] = entry;
+            } else {
+                auto local = byKey.find(key);
+                if (local != byKey.end() && !isSystemName(local->second.name))
+                    local->second.attributes |= entry.attributes & dao::dbHiddenObject;
+            }
+        }
+    }
+    std::vector<TableEntry> entries;
+    entries.reserve(byKey.size());
+    for (auto& [key, entry] : byKey)
+        entries.push_back(std::move(entry));
+    return entries;
+}
+
+const std::vector<TableEntry>& DbCore::entries()
+{
+    Connection& c = connection();
+    // data_version moves when another connection commits a change to the file.
+    Statement version(c, QStringLiteral("PRAGMA data_version"));
+    version.step();
+    const qint64 dataVersion = version.int64(0);
+    if (!m_entriesValid || dataVersion != m_entriesDataVersion) {
+        m_entries = loadEntries();
+        m_entriesValid = true;
+        m_entriesDataVersion = dataVersion;
+    }
+    return m_entries;
+}
+
+std::vector<std::shared_ptr<FieldDef>> DbCore::linkFields(const QString& name)
+{
+    std::vector<std::shared_ptr<FieldDef>> fields;
+    if (!m_hasCatalog)
+        return fields;
+    Statement rows(connection(),
+                   QStringLiteral("SELECT Name, Type, Size FROM MSysFields WHERE NameKey=?1 ORDER BY Position"));
+    rows.bind(1, nameKey(name));
+    while (rows.step()) {
+        auto field = std::make_shared<FieldDef>();
+        field->Name = rows.text(0);
+        field->Type = int(rows.int64(1));
+        field->Size = int(rows.int64(2));
+        field->AllowZeroLength = field->Type == dao::dbText || field->Type == dao::dbMemo;
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+namespace {
+
+std::vector<std::shared_ptr<FieldDef>> tableFields(Connection& c, const QString& table)
+{
+    QString createSql;
+    {
+        Statement sql(c, QStringLiteral("SELECT sql FROM sqlite_master WHERE type IN ('table','view') AND name=?1"));
+        sql.bind(1, table);
+        if (sql.step())
+            createSql = sql.text(0);
+    }
+    std::vector<std::shared_ptr<FieldDef>> fields;
+    Statement info(c, QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)));
+    while (info.step()) {
+        auto field = std::make_shared<FieldDef>();
+        field->Name = info.text(1);
+        field->Type = fieldTypeOfDeclType(info.text(2), &field->Size);
+        const bool text = field->Type == dao::dbText || field->Type == dao::dbMemo;
+        field->AllowZeroLength = text && !createSql.contains(quoteName(QStringLiteral("nonempty:") + field->Name));
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+} // namespace
+
+std::vector<std::shared_ptr<FieldDef>> DbCore::localFields(const QString& table)
+{
+    return tableFields(connection(), table);
+}
+
+std::vector<std::shared_ptr<IndexDef>> DbCore::localIndexes(const QString& table)
+{
+    Connection& c = connection();
+    std::vector<std::shared_ptr<IndexDef>> indexes;
+    Statement list(c, QStringLiteral("PRAGMA index_list(%1)").arg(quoteName(table)));
+    std::vector<std::pair<QString, bool>> found;
+    while (list.step())
+        found.emplace_back(list.text(1), list.int64(2) != 0);
+    // index_list gives the newest first.
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        auto index = std::make_shared<IndexDef>();
+        const QString prefix = table + QLatin1Char(':');
+        index->Name = it->first.startsWith(prefix) ? it->first.mid(prefix.size()) : it->first;
+        index->Unique = it->second;
+        Statement columns(c, QStringLiteral("PRAGMA index_info(%1)").arg(quoteName(it->first)));
+        while (columns.step())
+            index->Fields << columns.text(2);
+        indexes.push_back(index);
+    }
+    return indexes;
+}
+
+Connection& DbCore::source(const QString& path)
+{
+    connection();
+    // The header is read on every call: the file may have been replaced since.
+    checkDatabaseFile(path);
+    const QString absolute = absolutePathOf(path);
+    struct stat status {};
+    if (::stat(absolute.toLocal8Bit().constData(), &status) != 0)
+        throw EngineError::fileNotFound(path);
+    auto it = m_sources.find(absolute);
+    if (it != m_sources.end() && it->second.device == quint64(status.st_dev) &&
+        it->second.inode == quint64(status.st_ino))
+        return *it->second.connection;
+    if (it != m_sources.end())
+        m_sources.erase(it);
+    Source source{std::make_unique<Connection>(path, Connection::Mode::ReadOnly), quint64(status.st_dev),
+                  quint64(status.st_ino)};
+    return *m_sources.emplace(absolute, std::move(source)).first->second.connection;
+}
+
+std::vector<std::shared_ptr<FieldDef>> DbCore::sourceFields(const QString& path, QString* sourceTable)
+{
+    Connection& c = source(path);
+    const QString table = findTable(c, *sourceTable, true);
+    if (table.isEmpty())
+        throw RunTimeError(ErrorNumber::ObjectNotFound,
+                           QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
+    *sourceTable = table;
+    return tableFields(c, table);
+}
+
+QString DbCore::attach(const QString& path, const QSet<QString>& keep)
+{
+    Connection& c = connection();
+    const QString absolute = absolutePathOf(path);
+    for (const Attachment& attachment : m_attachments)
+        if (attachment.absolutePath == absolute)
+            return attachment.alias;
+    const int limit = sqlite3_limit(c.handle(), SQLITE_LIMIT_ATTACHED, -1);
+    while (int(m_attachments.size()) >= limit) {
+        // Make room: let go of a file this statement does not need.
+        auto unused = std::find_if(m_attachments.begin(), m_attachments.end(),
+                                   [&keep](const Attachment& a) { return !keep.contains(a.alias); });
+        if (unused == m_attachments.end())
+            throw RunTimeError(ErrorNumber::OperationNotSupported,
+                               QStringLiteral("Příkaz čte propojené tabulky z více než %1 souborů.").arg(limit));
+        for (auto view = m_views.begin(); view != m_views.end();) {
+            if (view->alias == unused->alias) {
+                c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view->name)));
+                view = m_views.erase(view);
+            } else {
+                ++view;
+            }
+        }
+        c.exec(QStringLiteral("DETACH DATABASE %1").arg(unused->alias));
+        m_attachments.erase(unused);
+    }
+    const QString alias = QStringLiteral("zul_link%1").arg(++m_nextAlias);
+    Statement attach(c, QStringLiteral("ATTACH DATABASE ?1 AS %1").arg(alias));
+    attach.bind(1, sqliteUri(absolute, "ro"));
+    attach.run();
+    m_attachments.push_back({alias, absolute});
+    return alias;
+}
+
+void DbCore::prepareLinks(const QStringList& names)
+{
+    if (!m_hasCatalog || names.isEmpty())
+        return;
+    Connection& c = connection();
+    std::vector<TableEntry> needed;
+    QSet<QString> keep;
+    {
+        Statement lookup(c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
+                                           "WHERE NameKey=?1 AND Connect IS NOT NULL AND Connect<>''"));
+        for (const QString& name : names) {
+            const QString key = nameKey(name);
+            lookup.reset();
+            lookup.bind(1, key);
+            if (!lookup.step())
+                continue;
+            const auto view = m_views.constFind(key);
+            if (view != m_views.constEnd())
+                keep.insert(view->alias);
+            else
+                needed.push_back({lookup.text(0), qint32(lookup.int64(1)), lookup.text(2), lookup.text(3)});
+        }
+    }
+    for (const TableEntry& link : needed) {
+        if (isOdbcConnect(link.connect))
+            throw RunTimeError(ErrorNumber::OdbcFailed,
+                               QStringLiteral("Tabulku '%1' nelze číst: zdroje ODBC tento databázový stroj "
+                                              "nepodporuje.")
+                                   .arg(link.name));
+        const QString path = linkedPath(link.connect);
+        QString table = link.source.isEmpty() ? link.name : link.source;
+        Connection& s = source(path);
+        const QString found = findTable(s, table, true);
+        if (found.isEmpty())
+            throw RunTimeError(ErrorNumber::ObjectNotFound,
+                               QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(table, path));
+        const QString alias = attach(path, keep);
+        keep.insert(alias);
+        c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(link.name)));
+        c.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT * FROM %2.%3")
+                   .arg(quoteName(link.name), alias, quoteName(found)));
+        m_views.insert(nameKey(link.name), LinkView{link.name, alias});
+    }
+}
+
+void DbCore::dropLinkView(const QString& name)
+{
+    const auto view = m_views.find(nameKey(name));
+    if (view == m_views.end())
+        return;
+    const QString viewName = view->name;
+    m_views.erase(view);
+    connection().exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(viewName)));
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+// The state of one open database file, shared by the Database object and the
+// table definitions and record sets made from it, so that they all see the
+// moment it is closed.
+//
+// Catalog (system tables, no custom collation so the stock shell can check them):
+//   MSysObjects: one row per link, and per local table with attributes of its own;
+//                NameKey is the case-folded name.
+//   MSysFields:  the fields of each link as seen at its last refresh.
+//   MSysInfo:    the locale and the creation options.
+// Local tables are plain SQLite tables; links have no SQLite table. A query
+// that names a link attaches the linked file read-only and reads it through a
+// temporary view of the link's name.
+
+#include "Connection.h"
+#include "DBEngine.h"
+
+#include <QHash>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+struct TableEntry {
+    QString name;
+    qint32 attributes = 0;
+    QString connect;
+    QString source;
+    bool isLink() const { return (attributes & (dao::dbAttachedTable | dao::dbAttachedODBC)) != 0; }
+};
+
+QString nameKey(const QString& name);
+bool isOdbcConnect(const QString& connect);
+// The file a ";DATABASE=" connect string names; raises when it names none.
+QString linkedPath(const QString& connect);
+
+class DbCore {
+public:
+    DbCore(const QString& name, std::unique_ptr<Connection> connection);
+    ~DbCore();
+
+    const QString& name() const { return m_name; }
+    bool isOpen() const { return m_connection != nullptr; }
+    // The connection; raises 3420 when closed.
+    Connection& connection();
+    void close();
+    QString collation() const;
+    bool hasCatalog() const { return m_hasCatalog; }
+    // Creates the catalog inside the caller's transaction when the file has none.
+    void ensureCatalog(const QString& locale = dao::dbLangGeneral, int options = 0);
+
+    // Table definitions.
+    std::optional<TableEntry> findEntry(const QString& name);
+    const std::vector<TableEntry>& entries();
+    void invalidateEntries() { m_entriesValid = false; }
+    std::vector<std::shared_ptr<FieldDef>> linkFields(const QString& name);
+    std::vector<std::shared_ptr<FieldDef>> localFields(const QString& table);
+    std::vector<std::shared_ptr<IndexDef>> localIndexes(const QString& table);
+
+    // Linked files: the fields of sourceTable in the file at path (opened once
+    // per path and kept until close). Raises 3024, 3343 or 3011.
+    std::vector<std::shared_ptr<FieldDef>> sourceFields(const QString& path, QString* sourceTable);
+
+    // Makes every link among names readable by a statement on this connection.
+    void prepareLinks(const QStringList& names);
+    // Forgets the view of a link that was changed or renamed.
+    void dropLinkView(const QString& name);
+
+    static bool isSystemName(const QString& name);
+
+private:
+    struct Source {
+        std::unique_ptr<Connection> connection;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    struct Attachment {
+        QString alias;
+        QString absolutePath;
+    };
+    struct LinkView {
+        QString name;
+        QString alias;
+    };
+
+    Connection& source(const QString& path);
+    QString findSourceTable(Connection& source, const QString& name);
+    QString attach(const QString& path, const QSet<QString>& keep);
+    std::vector<TableEntry> loadEntries();
+    void loadCatalogState();
+
+    QString m_name;
+    std::unique_ptr<Connection> m_connection;
+    bool m_hasCatalog = false;
+    bool m_czech = false;
+    bool m_entriesValid = false;
+    qint64 m_entriesDataVersion = -1;
+    std::vector<TableEntry> m_entries;
+    std::map<QString, Source> m_sources;
+    std::vector<Attachment> m_attachments;
+    int m_nextAlias = 0;
+    QHash<QString, LinkView> m_views; // by name key
+};

@@ -1,0 +1,3 @@
+#include "DBEngine.h"
+
+#include <gtest/gtest.h>

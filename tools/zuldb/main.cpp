@@ -1,0 +1,203 @@
+// zuldb: make and inspect database files of the engine from the command line.
+
+#include "DBEngine.h"
+
+#include <QMap>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const char* const helpText =
+    "Použití: zuldb PŘÍKAZ SOUBOR [ARGUMENTY]\n"
+    "\n"
+    "Příkazy:\n"
+    "  create SOUBOR                       vytvoří novou prázdnou databázi (české řazení textu)\n"
+    "  exec SOUBOR SQL                     provede jeden příkaz SQL\n"
+    "  tables SOUBOR                       vypíše definice tabulek: název, atributy (0x%08X),\n"
+    "                                      připojovací řetězec, zdrojová tabulka; oddělené tabulátorem\n"
+    "  link SOUBOR NÁZEV DATA [ZDROJ]      připojí tabulku ZDROJ (výchozí NÁZEV) ze souboru DATA\n"
+    "                                      pod názvem NÁZEV; DATA začínající \"ODBC;\" se uloží jako\n"
+    "                                      připojovací řetězec ODBC bez kontroly\n"
+    "  hide SOUBOR NÁZEV                   nastaví tabulce atribut skrytá\n"
+    "  query SOUBOR SQL                    vypíše řádky dotazu oddělené tabulátorem, s řádkem záhlaví\n"
+    "  check SOUBOR                        ověří každou propojenou tabulku: název, soubor, zdrojová\n"
+    "                                      tabulka, stav (ok, file missing, not a database,\n"
+    "                                      source table missing, odbc); nic nemění; návratový kód 0,\n"
+    "                                      když jsou všechny v pořádku, jinak 1\n"
+    "\n"
+    "Chyba se vypíše na standardní chybový výstup jako \"číslo  popis\" a návratový kód je 1.\n";
+
+void print(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+QString cellText(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return QString();
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("-1") : QStringLiteral("0");
+    return value.toString();
+}
+
+int listTables(Database& db)
+{
+    auto& defs = db.TableDefs();
+    const int count = defs.Count();
+    for (int i = 0; i < count; ++i) {
+        const auto def = defs.Item(i);
+        const QString attributes =
+            QString::number(quint32(def->Attributes()), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+        print(QStringList{def->Name(), QStringLiteral("0x") + attributes, def->Connect(), def->SourceTableName()}.join(
+                  QLatin1Char('\t')) +
+              QLatin1Char('\n'));
+    }
+    return 0;
+}
+
+int query(Database& db, const QString& sql)
+{
+    auto records = db.OpenRecordset(sql);
+    const QStringList names = records->fieldNames();
+    print(names.join(QLatin1Char('\t')) + QLatin1Char('\n'));
+    while (!records->EOF()) {
+        QStringList cells;
+        for (const QString& name : names)
+            cells << cellText(records->value(name));
+        print(cells.join(QLatin1Char('\t')) + QLatin1Char('\n'));
+        records->MoveNext();
+    }
+    records->Close();
+    return 0;
+}
+
+// The status of one link, found without changing any file.
+QString linkStatus(const QString& path, const QString& source, QMap<QString, std::shared_ptr<Database>>& opened)
+{
+    std::shared_ptr<Database> data = opened.value(path);
+    if (!data) {
+        try {
+            data = std::shared_ptr<Database>(DbEngine().OpenDatabase(path));
+        } catch (const RunTimeError& e) {
+            return e.number() == ErrorNumber::FileNotFoundDb ? QStringLiteral("file missing")
+                                                             : QStringLiteral("not a database");
+        }
+        opened.insert(path, data);
+    }
+    try {
+        data->TableDefs().Item(source);
+    } catch (const RunTimeError&) {
+        return QStringLiteral("source table missing");
+    }
+    return QStringLiteral("ok");
+}
+
+int check(Database& db)
+{
+    static const QString prefix = dao::dbConnectPrefix;
+    QMap<QString, std::shared_ptr<Database>> opened;
+    auto& defs = db.TableDefs();
+    const int count = defs.Count();
+    bool allOk = true;
+    for (int i = 0; i < count; ++i) {
+        const auto def = defs.Item(i);
+        const qint32 attributes = def->Attributes();
+        if (!(attributes & (dao::dbAttachedTable | dao::dbAttachedODBC)))
+            continue;
+        const QString connect = def->Connect();
+        QString path;
+        QString status;
+        if (attributes & dao::dbAttachedODBC) {
+            path = connect;
+            status = QStringLiteral("odbc");
+        } else {
+            const int at = int(connect.indexOf(QStringLiteral("DATABASE="), 0, Qt::CaseInsensitive));
+            path = at < 0 ? QString() : connect.mid(at + 9);
+            status = path.isEmpty() ? QStringLiteral("file missing") : linkStatus(path, def->SourceTableName(), opened);
+        }
+        allOk = allOk && status == QLatin1String("ok");
+        print(QStringList{def->Name(), path, def->SourceTableName(), status}.join(QLatin1Char('\t')) +
+              QLatin1Char('\n'));
+    }
+    return allOk ? 0 : 1;
+}
+
+int usage(const QString& problem)
+{
+    const QString text = QStringLiteral("%1  %2\n").arg(ErrorNumber::InvalidArgument).arg(problem);
+    std::fputs(text.toUtf8().constData(), stderr);
+    std::fputs("Nápověda: zuldb --help\n", stderr);
+    return 1;
+}
+
+int run(const QStringList& args)
+{
+    if (args.isEmpty())
+        return usage(QStringLiteral("Chybí příkaz."));
+    const QString command = args.at(0);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        print(QString::fromUtf8(helpText));
+        return 0;
+    }
+    static const QMap<QString, std::pair<int, int>> arity = {
+        {QStringLiteral("create"), {2, 2}}, {QStringLiteral("exec"), {3, 3}},  {QStringLiteral("tables"), {2, 2}},
+        {QStringLiteral("link"), {4, 5}},   {QStringLiteral("hide"), {3, 3}},  {QStringLiteral("query"), {3, 3}},
+        {QStringLiteral("check"), {2, 2}}};
+    if (!arity.contains(command))
+        return usage(QStringLiteral("Neznámý příkaz '%1'.").arg(command));
+    const auto [least, most] = arity.value(command);
+    if (args.size() < least || args.size() > most)
+        return usage(QStringLiteral("Nesprávný počet argumentů příkazu '%1'.").arg(command));
+    const QString file = args.at(1);
+    if (command == QLatin1String("create")) {
+        DbEngine().CreateDatabase(file, dao::dbLangCzech, dao::dbVersion120)->Close();
+        return 0;
+    }
+    auto db = DbEngine().OpenDatabase(file);
+    int result = 0;
+    if (command == QLatin1String("exec")) {
+        db->Execute(args.at(2));
+    } else if (command == QLatin1String("tables")) {
+        result = listTables(*db);
+    } else if (command == QLatin1String("link")) {
+        auto def = db->CreateTableDef(args.at(2));
+        const QString data = args.at(3);
+        def->setConnect(data.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive) ? data
+                                                                                       : dao::dbConnectPrefix + data);
+        def->setSourceTableName(args.size() > 4 ? args.at(4) : args.at(2));
+        db->TableDefs().Append(def);
+    } else if (command == QLatin1String("hide")) {
+        auto def = db->TableDefs().Item(args.at(2));
+        def->setAttributes(def->Attributes() | dao::dbHiddenObject);
+    } else if (command == QLatin1String("query")) {
+        result = query(*db, args.at(2));
+    } else if (command == QLatin1String("check")) {
+        result = check(*db);
+    }
+    db->Close();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    try {
+        const int result = run(args);
+        std::fflush(stdout);
+        return result;
+    } catch (const RunTimeError& e) {
+        std::fflush(stdout);
+        const QString text = QStringLiteral("%1  %2\n").arg(e.number()).arg(e.description());
+        std::fputs(text.toUtf8().constData(), stderr);
+        return 1;
+    }
+}
