@@ -1,0 +1,97 @@
+#include "HelpFile.h"
+#include "HelpFileWriter.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace HelpWriter;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome zulhelp(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZULHELP_PATH), arguments);
+    Outcome outcome;
+    if (!process.waitForFinished(30000))
+        return outcome;
+    outcome.exitCode = process.exitCode();
+    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
+    outcome.err = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+class Zulhelp : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        HelpSpec spec;
+        spec.title = QStringLiteral("Nápověda");
+        spec.lz77 = true;
+        spec.phrases = Phrases::Old;
+        spec.phraseList = {QStringLiteral("databáz")};
+        spec.topics = {Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},
+                       Topic{QStringLiteral("Propojení databází"),
+                             {Paragraph{{Span{QStringLiteral("Propojí "), 0, 0, 0},
+                                         Span{QStringLiteral("všechny"), 1, 0, 0},
+                                         Span{QStringLiteral(" tabulky."), 0, 0, 0}}},
+                              Paragraph{{Span{QStringLiteral("Řádek\nDalší"), 2, 0, 0}}}}}};
+        spec.contextMap = {{1, 0}, {805, 1}};
+        m_path = m_dir.filePath(QStringLiteral("ZUL.hlp"));
+        QFile file(m_path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(build(spec));
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+} // namespace
+
+TEST_F(Zulhelp, printsTopicAndList)
+{
+    const Outcome topic = zulhelp({m_path, QStringLiteral("805")});
+    EXPECT_EQ(topic.exitCode, 0);
+    EXPECT_EQ(topic.out, QStringLiteral("Propojení databází\n\nPropojí všechny tabulky.\nŘádek\nDalší\n"));
+    EXPECT_EQ(topic.err, QString());
+
+    const Outcome list = zulhelp({QStringLiteral("--list"), m_path});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out, QStringLiteral("1\tObsah\n805\tPropojení databází\n"));
+
+    const Outcome help = zulhelp({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Použití:\n")));
+}
+
+TEST_F(Zulhelp, errorsGoToStandardErrorWithTheirNumber)
+{
+    const QString missing = m_dir.filePath(QStringLiteral("chybi.hlp"));
+    const Outcome notFound = zulhelp({missing, QStringLiteral("805")});
+    EXPECT_EQ(notFound.exitCode, 1);
+    EXPECT_EQ(notFound.out, QString());
+    EXPECT_EQ(notFound.err, QStringLiteral("53  Soubor nápovědy '%1' nebyl nalezen.\n").arg(missing));
+
+    const Outcome unmapped = zulhelp({m_path, QStringLiteral("804")});
+    EXPECT_EQ(unmapped.exitCode, 1);
+    EXPECT_EQ(unmapped.err, QStringLiteral("5  Téma 804 v souboru nápovědy nebylo nalezeno.\n"));
+
+    const Outcome notNumber = zulhelp({m_path, QStringLiteral("osm")});
+    EXPECT_EQ(notNumber.exitCode, 1);
+    EXPECT_EQ(notNumber.err, QStringLiteral("5  'osm' není kontextové číslo.\n"));
+
+    const Outcome usage = zulhelp({m_path});
+    EXPECT_EQ(usage.exitCode, 1);
+    EXPECT_TRUE(usage.err.startsWith(QStringLiteral("Použití:\n")));
+}
