@@ -1,0 +1,111 @@
+// The start of the process: Main fixes the paths, loads the main window and
+// follows one of the four courses of a start.
+
+#include "CommandLine.h"
+#include "Globals.h"
+#include "HelpFile.h"
+#include "HelpWindow.h"
+#include "ListFile.h"
+#include "Paths.h"
+#include "QtDesktopServices.h"
+#include "RunTimeError.h"
+#include "Startup.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QTextBrowser>
+
+#include <memory>
+
+namespace {
+
+// The help viewer of whichever main window is loaded at the moment.
+class MainWindowHelp : public HelpViewer {
+public:
+    explicit MainWindowHelp(DesktopServices& desktop) : m_desktop(desktop) {}
+    void setOwner(QWidget* owner) { m_viewer = std::make_unique<HelpWindowViewer>(owner, m_desktop); }
+    void showHelpTopic(const QString& helpFile, int context) override
+    {
+        if (m_viewer)
+            m_viewer->showHelpTopic(helpFile, context);
+    }
+
+private:
+    DesktopServices& m_desktop;
+    std::unique_ptr<HelpWindowViewer> m_viewer;
+};
+
+int Main(QApplication& app, QtDesktopServices& desktop)
+{
+    MainWindowHelp help(desktop);
+    std::unique_ptr<frmMain> window;
+    const auto loadWindow = [&] {
+        desktop.setOwner(nullptr);
+        window.reset();
+        window = std::make_unique<frmMain>(desktop, help);
+        desktop.setOwner(window.get());
+        help.setOwner(window.get());
+    };
+
+    try {
+        const QString argumentText = ArgumentText(app.arguments().mid(1));
+        const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
+
+        loadWindow();
+        window->setProgramPathText(gProgramPath);
+        window->setDataPathText(gDataPath);
+        FillDataFileList(desktop, window->dataCombo(), gDataPath);
+
+        switch (ChooseStartCourse(plan)) {
+        case StartCourse::Interactive:
+        case StartCourse::PlainWindow:
+            window->show();
+            break;
+        case StartCourse::UnattendedRelink:
+            desktop.doEvents();
+            window->hideButtonsAndShorten();
+            window->show();
+            window->btnPropoj_Click();
+            // After a clean run the process ends; after a failed one the
+            // short window stays for the user.
+            if (!gLinkFailed)
+                window->unloadAndEndProcess();
+            break;
+        case StartCourse::AutomaticBrowse:
+            gAutoBrowse = true;
+            window->show();
+            window->btnBrowse_Click(1);
+            break;
+        }
+    } catch (const RunTimeError& error) {
+        // Shown once; whatever fails while the window is loaded again is ignored.
+        try {
+            ShowError(desktop, error);
+        } catch (...) {
+        }
+        try {
+            loadWindow();
+            window->show();
+        } catch (...) {
+        }
+    }
+
+    // A run may have ended the process before the event loop was entered; a
+    // window closed meanwhile leaves nothing to wait for.
+    if (!ProcessEndRequested() && window && window->isVisible())
+        app.exec();
+    desktop.setOwner(nullptr);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("DIVadedadi"));
+    QtDesktopServices desktop;
+    // The outcome for a calling program is the settings key, never the exit code.
+    return Main(app, desktop);
+}
