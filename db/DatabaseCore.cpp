@@ -363,11 +363,13 @@ void DbCore::prepareLinks(const QStringList& names)
             lookup.bind(1, key);
             if (!lookup.step())
                 continue;
+            TableEntry link{lookup.text(0), qint32(lookup.int64(1)), lookup.text(2), lookup.text(3)};
             const auto view = m_views.constFind(key);
-            if (view != m_views.constEnd())
+            if (view != m_views.constEnd() && view->connect == link.connect && view->source == link.source &&
+                view->name == link.name)
                 keep.insert(view->alias);
             else
-                needed.push_back({lookup.text(0), qint32(lookup.int64(1)), lookup.text(2), lookup.text(3)});
+                needed.push_back(std::move(link));
         }
     }
     for (const TableEntry& link : needed) {
@@ -388,7 +390,7 @@ void DbCore::prepareLinks(const QStringList& names)
         c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(link.name)));
         c.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT * FROM %2.%3")
                    .arg(quoteName(link.name), alias, quoteName(found)));
-        m_views.insert(nameKey(link.name), LinkView{link.name, alias});
+        m_views.insert(nameKey(link.name), LinkView{link.name, alias, link.connect, link.source});
     }
 }
 

@@ -82,6 +82,8 @@ private:
     struct LinkView {
         QString name;
         QString alias;
+        QString connect; // as the view was made: a changed link gets a new view
+        QString source;
     };
 
     Connection& source(const QString& path);

@@ -1,3 +1,465 @@
 #include "DBEngine.h"
 
+#include "EngineTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+namespace {
+
+const QString systemAttributes = QStringLiteral("0x80000002");
+
+class Engine : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    std::unique_ptr<Database> create(const QString& name, const QString& locale = dao::dbLangCzech)
+    {
+        return DbEngine().CreateDatabase(path(name), locale, dao::dbVersion120);
+    }
+
+    // A data file with one table per (name, SQL columns) and the given rows.
+    void makeDataFile(const QString& name, const QStringList& tables, const QStringList& inserts = {})
+    {
+        auto db = create(name);
+        for (const QString& table : tables)
+            db->Execute(QStringLiteral("create table ") + table);
+        for (const QString& insert : inserts)
+            db->Execute(insert);
+        db->Close();
+    }
+
+    std::shared_ptr<TableDef> link(Database& db, const QString& name, const QString& dataPath,
+                                   const QString& source = QString())
+    {
+        auto def = db.CreateTableDef();
+        def->setConnect(dao::dbConnectPrefix + dataPath);
+        def->setSourceTableName(source.isEmpty() ? name : source);
+        def->setName(name);
+        db.TableDefs().Append(def);
+        return def;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+QString hex(qint32 attributes)
+{
+    return QStringLiteral("0x") + QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+} // namespace
+
+TEST_F(Engine, newFileReopensWithItsCatalogAsSystemTables)
+{
+    auto db = create(QStringLiteral("prog.accdr"));
+    EXPECT_EQ(db->Name(), path(QStringLiteral("prog.accdr")));
+    db->Close();
+
+    auto reopened = DbEngine().OpenDatabase(path(QStringLiteral("prog.accdr")));
+    auto& defs = reopened->TableDefs();
+    ASSERT_EQ(defs.Count(), 3);
+    EXPECT_EQ(tableNames(*reopened), (QStringList{"MSysFields", "MSysInfo", "MSysObjects"}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(hex(defs.Item(i)->Attributes()), systemAttributes);
+    EXPECT_EQ(column(*reopened, QStringLiteral("select Value from MSysInfo where Name='Locale'"),
+                     QStringLiteral("Value")),
+              QStringList{dao::dbLangCzech});
+}
+
+TEST_F(Engine, createRefusesAnExistingFileAndAMissingFolder)
+{
+    create(QStringLiteral("a.accdb"))->Close();
+    const QByteArray before = fileBytes(path(QStringLiteral("a.accdb")));
+    EXPECT_EQ(errorOf([&] { create(QStringLiteral("a.accdb")); }),
+              QStringLiteral("3204|Databáze '%1' již existuje.").arg(path(QStringLiteral("a.accdb"))));
+    EXPECT_EQ(fileBytes(path(QStringLiteral("a.accdb"))), before);
+    EXPECT_EQ(errorOf([&] { create(QStringLiteral("no/b.accdb")); }),
+              QStringLiteral("3044|Složka '%1' neexistuje.").arg(path(QStringLiteral("no"))));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("no"))));
+}
+
+TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
+{
+    QDir(m_dir.path()).mkdir(QStringLiteral("folder.accdb"));
+    writeBytes(path(QStringLiteral("empty.accdb")), QByteArray());
+    writeBytes(path(QStringLiteral("garbage.accdb")), QByteArray(3000, '\x5a'));
+    // The header of a file of the original engine's format.
+    writeBytes(path(QStringLiteral("jet.accdb")), QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + QByteArray(4077, 0));
+    writeBytes(path(QStringLiteral("short.accdb")), QByteArray("SQLite format 3\0", 16) + QByteArray(100, 0));
+
+    struct Case {
+        QString name;
+        QString expected;
+    };
+    const QList<Case> cases = {
+        {QString(), QStringLiteral("3024|Soubor '' nebyl nalezen.")},
+        {QStringLiteral("missing.accdb"), QStringLiteral("3024|Soubor '%1' nebyl nalezen.")},
+        {QStringLiteral("folder.accdb"), QStringLiteral("3024|'%1' je složka, nikoli databázový soubor.")},
+        {QStringLiteral("empty.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
+        {QStringLiteral("garbage.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
+        {QStringLiteral("jet.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
+        {QStringLiteral("short.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
+    };
+    for (const Case& c : cases) {
+        const QString file = c.name.isEmpty() ? QString() : path(c.name);
+        const QByteArray before = file.isEmpty() ? QByteArray() : fileBytes(file);
+        const QString expected = file.isEmpty() ? c.expected : c.expected.arg(file);
+        EXPECT_EQ(errorOf([&] { DbEngine().OpenDatabase(file); }), expected) << c.name.toStdString();
+        if (!file.isEmpty())
+            EXPECT_EQ(fileBytes(file), before) << c.name.toStdString();
+    }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+              (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "jet.accdb", "short.accdb"}));
+}
+
+TEST_F(Engine, closedDatabaseAndItsObjectsRaiseAndCloseTwiceIsHarmless)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table T (A text(10))"));
+    auto def = db->TableDefs().Item(QStringLiteral("T"));
+    auto records = db->OpenRecordset(QStringLiteral("select * from T"));
+    db->Close();
+    EXPECT_NO_THROW(db->Close());
+    EXPECT_FALSE(db->isOpen());
+    const QString invalid = QStringLiteral("3420|Objekt je neplatný nebo již není nastaven.");
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("delete from T")); }), invalid);
+    EXPECT_EQ(errorOf([&] { db->TableDefs(); }), invalid);
+    EXPECT_EQ(errorOf([&] { db->Name(); }), invalid);
+    EXPECT_EQ(errorOf([&] { def->Name(); }), invalid);
+    EXPECT_EQ(errorOf([&] { records->EOF(); }), invalid);
+}
+
+TEST_F(Engine, tableMadeThroughSqlIsADefinitionWithSizedFieldsInCaseInsensitiveOrder)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table beta (Name text(50), Flag yesno, Note memo, N long, [Plain Text] text)"));
+    db->Execute(QStringLiteral("create table Alpha (X double)"));
+    db->Execute(QStringLiteral("create table gamma (D datetime)"));
+    EXPECT_EQ(tableNames(*db), (QStringList{"Alpha", "beta", "gamma", "MSysFields", "MSysInfo", "MSysObjects"}));
+
+    auto def = db->TableDefs().Item(QStringLiteral("BETA"));
+    EXPECT_EQ(def->Name(), QStringLiteral("beta"));
+    EXPECT_EQ(def->Attributes(), 0);
+    QStringList described;
+    for (const auto& field : def->fields())
+        described << QStringLiteral("%1:%2:%3").arg(field->Name).arg(field->Type).arg(field->Size);
+    EXPECT_EQ(described, (QStringList{"Name:10:50", "Flag:1:0", "Note:12:0", "N:4:0", "Plain Text:10:255"}));
+    EXPECT_EQ(errorOf([&] { db->TableDefs().Item(QStringLiteral("delta")); }),
+              QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
+    EXPECT_EQ(errorOf([&] { db->TableDefs().Item(6); }), QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
+}
+
+TEST_F(Engine, listFileSchemaFromDefinitionsSurvivesReopening)
+{
+    {
+        auto db = create(QStringLiteral("ZUL_db.accdb"));
+        auto def = db->CreateTableDef(QStringLiteral("Databaze"));
+        def->appendField(def->CreateField(QStringLiteral("Jmeno"), dao::dbText, 50));
+        def->appendField(def->CreateField(QStringLiteral("Cesta"), dao::dbText, 255));
+        def->appendField(def->CreateField(QStringLiteral("NovaDB"), dao::dbBoolean));
+        auto cesta = def->CreateIndex(QStringLiteral("Cesta"));
+        cesta->Unique = true;
+        cesta->Fields << QStringLiteral("Cesta");
+        def->appendIndex(cesta);
+        auto nova = def->CreateIndex(QStringLiteral("NovaDB"));
+        nova->Fields << QStringLiteral("NovaDB");
+        def->appendIndex(nova);
+        def->refreshFields();
+        def->field(QStringLiteral("Jmeno"))->AllowZeroLength = true;
+        def->field(QStringLiteral("Cesta"))->AllowZeroLength = true;
+        db->TableDefs().Append(def);
+        db->TableDefs().Refresh();
+        EXPECT_TRUE(def->isAttached());
+        db->Close();
+    }
+    auto db = DbEngine().OpenDatabase(path(QStringLiteral("ZUL_db.accdb")));
+    auto def = db->TableDefs().Item(QStringLiteral("databaze"));
+    QStringList described;
+    for (const auto& field : def->fields())
+        described << QStringLiteral("%1:%2:%3:%4").arg(field->Name).arg(field->Type).arg(field->Size).arg(
+                         field->AllowZeroLength);
+    EXPECT_EQ(described, (QStringList{"Jmeno:10:50:1", "Cesta:10:255:1", "NovaDB:1:0:0"}));
+    QStringList indexes;
+    for (const auto& index : def->indexes())
+        indexes << QStringLiteral("%1:%2:%3").arg(index->Name).arg(index->Unique).arg(index->Fields.join(','));
+    EXPECT_EQ(indexes, (QStringList{"Cesta:1:Cesta", "NovaDB:0:NovaDB"}));
+    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")),
+              QStringList{"0"});
+}
+
+TEST_F(Engine, foreignSqliteFileOpensListsAndReadsWithoutBeingWritten)
+{
+    const QString file = path(QStringLiteral("foreign.db"));
+    rawQuery(file, QStringLiteral("create table Zbozi (Nazev text, Cena real)"));
+    rawQuery(file, QStringLiteral("insert into Zbozi values ('Mléko', 21.5)"));
+    const QByteArray before = fileBytes(file);
+    {
+        auto db = DbEngine().OpenDatabase(file);
+        EXPECT_EQ(tableNames(*db), QStringList{"Zbozi"});
+        EXPECT_EQ(db->TableDefs().Item(QStringLiteral("zbozi"))->Attributes(), 0);
+        EXPECT_EQ(column(*db, QStringLiteral("select * from Zbozi"), QStringLiteral("Nazev")), QStringList{"Mléko"});
+    }
+    EXPECT_EQ(fileBytes(file), before);
+    EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral("-journal")));
+}
+
+TEST_F(Engine, czechTextOrderIsCaseInsensitiveAndAccentSensitive)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table T (S text(20))"));
+    for (const char* value : {"d", "i", "Ch", "č", "h", "C", "cz", "Čz", "e"})
+        db->Execute(QStringLiteral("insert into T values (?)"), {QString::fromUtf8(value)});
+    EXPECT_EQ(column(*db, QStringLiteral("select S from T order by S"), QStringLiteral("S")),
+              (QStringList{"C", "cz", "č", "Čz", "d", "e", "h", "Ch", "i"}));
+    EXPECT_EQ(column(*db, QStringLiteral("select S from T where S=? order by S"), QStringLiteral("S"), {"CZ"}),
+              QStringList{"cz"});
+    EXPECT_EQ(column(*db, QStringLiteral("select S from T where S=?"), QStringLiteral("S"), {"CH"}), QStringList{"Ch"});
+}
+
+TEST_F(Engine, generalLocaleKeepsChBetweenCAndD)
+{
+    auto db = create(QStringLiteral("a.accdb"), dao::dbLangGeneral);
+    db->Execute(QStringLiteral("create table T (S text(20))"));
+    for (const char* value : {"h", "ch", "i", "D"})
+        db->Execute(QStringLiteral("insert into T values (?)"), {QString::fromUtf8(value)});
+    EXPECT_EQ(column(*db, QStringLiteral("select S from T order by S"), QStringLiteral("S")),
+              (QStringList{"ch", "D", "h", "i"}));
+}
+
+TEST_F(Engine, uniqueIndexSizeAndZeroLengthRulesRefuseRowsWithTheirNumbers)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    auto def = db->CreateTableDef(QStringLiteral("Databaze"));
+    def->appendField(def->CreateField(QStringLiteral("Cesta"), dao::dbText, 255));
+    def->appendField(def->CreateField(QStringLiteral("Kod"), dao::dbText, 5)); // zero length not allowed
+    auto index = def->CreateIndex(QStringLiteral("Cesta"));
+    index->Unique = true;
+    index->Fields << QStringLiteral("Cesta");
+    def->appendIndex(index);
+    def->field(QStringLiteral("Cesta"))->AllowZeroLength = true;
+    db->TableDefs().Append(def);
+
+    const QString insert = QStringLiteral("insert into Databaze (Cesta, Kod) values (?, ?)");
+    db->Execute(insert, {QStringLiteral("/data/ABC.accdb"), QStringLiteral("x")});
+    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("/DATA/abc.accdb"), QStringLiteral("y")}); }),
+              QStringLiteral("3022|Změna nebyla provedena, protože by v tabulce 'Databaze' vytvořila duplicitní "
+                             "hodnotu v jedinečném indexu."));
+    db->Execute(insert, {QStringLiteral("/data/ábc.accdb"), QStringLiteral("y")}); // accents differ
+    db->Execute(insert, {QString(255, QLatin1Char('p')), QStringLiteral("z")});
+    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QString(256, QLatin1Char('q')), QStringLiteral("z")}); }),
+              QStringLiteral("3163|Pole 'Cesta' je příliš malé pro zadaná data (nejvýše 255 znaků)."));
+    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("/e"), QString()}); }),
+              QStringLiteral("3315|Pole 'Kod' nemůže obsahovat řetězec nulové délky."));
+    db->Execute(insert, {QString(), QStringLiteral("w")});
+
+    auto records = db->OpenRecordset(QStringLiteral("select * from Databaze"));
+    records->AddNew();
+    records->setValue(QStringLiteral("Cesta"), QString(300, QLatin1Char('r')));
+    records->setValue(QStringLiteral("Kod"), QStringLiteral("v"));
+    EXPECT_EQ(errorOf([&] { records->Update(); }),
+              QStringLiteral("3163|Pole 'Cesta' je příliš malé pro zadaná data (nejvýše 255 znaků)."));
+    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")),
+              QStringList{"4"});
+}
+
+TEST_F(Engine, recordSetAddsNavigatesAndSeesNewRowsAfterRequery)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table Databaze (Jmeno text(50), Cesta text(255), NovaDB yesno)"));
+    auto records = db->OpenRecordset(
+        QStringLiteral("select * from Databaze where Databaze.Cesta Is Not Null order by Databaze.Cesta"));
+    EXPECT_TRUE(records->BOF());
+    EXPECT_TRUE(records->EOF());
+    EXPECT_EQ(errorOf([&] { records->MoveLast(); }), QStringLiteral("3021|Neexistuje aktuální záznam."));
+    EXPECT_EQ(errorOf([&] { records->value(QStringLiteral("Cesta")); }),
+              QStringLiteral("3021|Neexistuje aktuální záznam."));
+    EXPECT_EQ(errorOf([&] { records->Update(); }), QStringLiteral("3020|Update nebo CancelUpdate bez AddNew."));
+    for (const char* cesta : {"/b/it's.accdb", "/a/x.accdb"}) {
+        records->AddNew();
+        records->setValue(QStringLiteral("Cesta"), QString::fromUtf8(cesta));
+        records->setValue(QStringLiteral("NovaDB"), true);
+        records->Update();
+    }
+    EXPECT_TRUE(records->EOF());
+    records->Requery();
+    records->MoveLast();
+    records->MoveFirst();
+    EXPECT_FALSE(records->BOF());
+    EXPECT_EQ(records->value(QStringLiteral("Databaze.Cesta")).toString(), QStringLiteral("/a/x.accdb"));
+    EXPECT_EQ(records->value(QStringLiteral("NovaDB")), QVariant(true));
+    EXPECT_TRUE(records->value(QStringLiteral("Jmeno")).isNull());
+    EXPECT_EQ(errorOf([&] { records->value(QStringLiteral("Nic")); }),
+              QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
+    records->MoveNext();
+    EXPECT_EQ(records->value(QStringLiteral("cesta")).toString(), QStringLiteral("/b/it's.accdb"));
+    records->MoveNext();
+    EXPECT_TRUE(records->EOF());
+    EXPECT_EQ(errorOf([&] { records->MoveNext(); }), QStringLiteral("3021|Neexistuje aktuální záznam."));
+    records->Close();
+    EXPECT_EQ(rawQuery(path(QStringLiteral("a.accdb")), QStringLiteral("select NovaDB from Databaze")),
+              (QStringList{"-1", "-1"}));
+
+    // A parameter matches a path with an apostrophe exactly, and only it.
+    db->Execute(QStringLiteral("delete * from Databaze where Databaze.Cesta=?"), {QStringLiteral("/B/IT'S.accdb")});
+    EXPECT_EQ(column(*db, QStringLiteral("select Cesta from Databaze"), QStringLiteral("Cesta")),
+              QStringList{"/a/x.accdb"});
+}
+
+TEST_F(Engine, appendedLinkRecordsFieldsAndReadsTheDataFilesRows)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("Zakaznici (Jmeno text(40), Vek long)")},
+                 {QStringLiteral("insert into Zakaznici values ('Hana', 30)"),
+                  QStringLiteral("insert into Zakaznici values ('Adam', 41)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    auto def = link(*prog, QStringLiteral("Zakaznici"), QStringLiteral("data.accdb")); // relative to the current folder
+    EXPECT_EQ(hex(def->Attributes()), QStringLiteral("0x40000000"));
+
+    auto found = prog->TableDefs().Item(QStringLiteral("zakaznici"));
+    EXPECT_EQ(found->Connect(), QStringLiteral(";DATABASE=data.accdb"));
+    EXPECT_EQ(found->SourceTableName(), QStringLiteral("Zakaznici"));
+    QStringList fields;
+    for (const auto& field : found->fields())
+        fields << QStringLiteral("%1:%2:%3").arg(field->Name).arg(field->Type).arg(field->Size);
+    EXPECT_EQ(fields, (QStringList{"Jmeno:10:40", "Vek:4:0"}));
+    EXPECT_EQ(column(*prog, QStringLiteral("select * from Zakaznici order by Jmeno"), QStringLiteral("Jmeno")),
+              (QStringList{"Adam", "Hana"}));
+    EXPECT_EQ(column(*prog, QStringLiteral("select Zakaznici.Vek from Zakaznici where Jmeno=?"), QStringLiteral("Vek"),
+                     {QStringLiteral("HANA")}),
+              QStringList{"30"});
+    prog->Close();
+    // A program file holds no custom collation: stock SQLite checks it whole.
+    EXPECT_EQ(rawQuery(path(QStringLiteral("prog.accdr")), QStringLiteral("pragma integrity_check")),
+              QStringList{"ok"});
+}
+
+TEST_F(Engine, refreshLinkAppliesTheHeldConnectAndTheNewFieldsTogether)
+{
+    makeDataFile(QStringLiteral("old.accdb"), {QStringLiteral("T (A text(10))")},
+                 {QStringLiteral("insert into T values ('old')")});
+    makeDataFile(QStringLiteral("new.accdb"), {QStringLiteral("T (A text(10), B long)")},
+                 {QStringLiteral("insert into T values ('new', 1)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    link(*prog, QStringLiteral("T"), path(QStringLiteral("old.accdb")));
+    EXPECT_EQ(column(*prog, QStringLiteral("select A from T"), QStringLiteral("A")), QStringList{"old"});
+
+    auto def = prog->TableDefs().Item(QStringLiteral("T"));
+    def->setConnect(dao::dbConnectPrefix + path(QStringLiteral("new.accdb")));
+    EXPECT_EQ(def->Connect(), dao::dbConnectPrefix + path(QStringLiteral("new.accdb")));
+    EXPECT_EQ(prog->TableDefs().Item(QStringLiteral("T"))->Connect(), dao::dbConnectPrefix + path("old.accdb"));
+    def->RefreshLink();
+    auto stored = prog->TableDefs().Item(QStringLiteral("T"));
+    EXPECT_EQ(stored->Connect(), dao::dbConnectPrefix + path(QStringLiteral("new.accdb")));
+    EXPECT_EQ(stored->fields().size(), 2u);
+    EXPECT_EQ(column(*prog, QStringLiteral("select * from T"), QStringLiteral("A")), QStringList{"new"});
+    EXPECT_EQ(errorOf([&] { stored->setSourceTableName(QStringLiteral("U")); }),
+              QStringLiteral("3268|Vlastnost SourceTableName tabulky 'T' nelze po připojení změnit."));
+}
+
+TEST_F(Engine, linkFailuresNameTheFileOrTableAndLeaveTheOldDefinition)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A text(10))")});
+    writeBytes(path(QStringLiteral("text.accdb")), QByteArray(4096, 'x'));
+    auto prog = create(QStringLiteral("prog.accdr"));
+    prog->Execute(QStringLiteral("create table Mistni (A text(10))"));
+    link(*prog, QStringLiteral("T"), path(QStringLiteral("data.accdb")));
+
+    const QString missing = path(QStringLiteral("missing.accdb"));
+    const QString text = path(QStringLiteral("text.accdb"));
+    const QString data = path(QStringLiteral("data.accdb"));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("U"), missing); }),
+              QStringLiteral("3024|Soubor '%1' nebyl nalezen.").arg(missing));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("U"), text); }),
+              QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.").arg(text));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("U"), data); }),
+              QStringLiteral("3011|Zdrojová tabulka 'U' nebyla v souboru '%1' nalezena.").arg(data));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("t"), data); }), QStringLiteral("3010|Tabulka 't' již existuje."));
+
+    auto def = prog->TableDefs().Item(QStringLiteral("T"));
+    for (const QString& target : {missing, text}) {
+        def->setConnect(dao::dbConnectPrefix + target);
+        EXPECT_NE(errorOf([&] { def->RefreshLink(); }), QStringLiteral("no error"));
+    }
+    EXPECT_EQ(prog->TableDefs().Item(QStringLiteral("T"))->Connect(), dao::dbConnectPrefix + data);
+    EXPECT_EQ(prog->TableDefs().Item(QStringLiteral("T"))->fields().size(), 1u);
+
+    auto local = prog->TableDefs().Item(QStringLiteral("Mistni"));
+    EXPECT_EQ(errorOf([&] { local->setConnect(dao::dbConnectPrefix + data); }),
+              QStringLiteral("3268|Vlastnost Connect nelze nastavit u místní tabulky 'Mistni'."));
+    EXPECT_EQ(errorOf([&] { local->RefreshLink(); }),
+              QStringLiteral("3219|Tabulka 'Mistni' není propojená; propojení nelze obnovit."));
+    EXPECT_EQ(tableNames(*prog), (QStringList{"Mistni", "MSysFields", "MSysInfo", "MSysObjects", "T"}));
+}
+
+TEST_F(Engine, odbcLinkIsStoredUncheckedAndRefusedAtRefresh)
+{
+    auto prog = create(QStringLiteral("prog.accdr"));
+    auto def = prog->CreateTableDef(QStringLiteral("Vzdalena"));
+    def->setConnect(QStringLiteral("ODBC;DSN=Sklad;UID=x"));
+    def->setSourceTableName(QStringLiteral("dbo.Sklad"));
+    prog->TableDefs().Append(def);
+    auto stored = prog->TableDefs().Item(QStringLiteral("Vzdalena"));
+    EXPECT_EQ(hex(stored->Attributes()), QStringLiteral("0x20000000"));
+    EXPECT_EQ(stored->Connect(), QStringLiteral("ODBC;DSN=Sklad;UID=x"));
+    EXPECT_EQ(errorOf([&] { stored->RefreshLink(); }),
+              QStringLiteral("3151|Připojení ODBC tabulky 'Vzdalena' selhalo: zdroje ODBC tento databázový stroj "
+                             "nepodporuje."));
+}
+
+TEST_F(Engine, hiddenFlagIsKeptOnLocalTablesAndLinks)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A text(10))"), QStringLiteral("Skryta (A long)")});
+    {
+        auto data = DbEngine().OpenDatabase(path(QStringLiteral("data.accdb")));
+        auto def = data->TableDefs().Item(QStringLiteral("Skryta"));
+        def->setAttributes(def->Attributes() | dao::dbHiddenObject);
+    }
+    auto data = DbEngine().OpenDatabase(path(QStringLiteral("data.accdb")));
+    EXPECT_EQ(data->TableDefs().Item(QStringLiteral("skryta"))->Attributes(), dao::dbHiddenObject);
+    auto prog = create(QStringLiteral("prog.accdr"));
+    auto def = prog->CreateTableDef(QStringLiteral("T"));
+    def->setConnect(dao::dbConnectPrefix + path(QStringLiteral("data.accdb")));
+    def->setAttributes(dao::dbHiddenObject);
+    prog->TableDefs().Append(def);
+    EXPECT_EQ(hex(prog->TableDefs().Item(QStringLiteral("T"))->Attributes()), QStringLiteral("0x40000001"));
+}
+
+TEST_F(Engine, queriesReachMoreLinkedFilesThanCanBeAttachedAtOnce)
+{
+    auto prog = create(QStringLiteral("prog.accdr"));
+    for (int i = 1; i <= 13; ++i) {
+        const QString name = QStringLiteral("d%1.accdb").arg(i);
+        makeDataFile(name, {QStringLiteral("T (N long)")}, {QStringLiteral("insert into T values (%1)").arg(i)});
+        link(*prog, QStringLiteral("L%1").arg(i), path(name), QStringLiteral("T"));
+    }
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= 13; ++i)
+            EXPECT_EQ(column(*prog, QStringLiteral("select N from L%1").arg(i), QStringLiteral("N")),
+                      QStringList{QString::number(i)});
+    EXPECT_EQ(column(*prog, QStringLiteral("select L1.N + L13.N as S from L1, L13"), QStringLiteral("S")),
+              QStringList{"14"});
+}
+
+TEST_F(Engine, lockHeldByAnotherConnectionEndsInAnErrorNotAHang)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table T (A long)"));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path(QStringLiteral("a.accdb")).toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO T VALUES (1);", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into T values (2)")); }),
+              QStringLiteral("3045|Soubor '%1' je uzamčen jiným procesem a zámek se do 4 sekund neuvolnil.")
+                  .arg(path(QStringLiteral("a.accdb"))));
+    EXPECT_LT(timer.elapsed(), 30000);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    db->Execute(QStringLiteral("insert into T values (2)"));
+    EXPECT_EQ(column(*db, QStringLiteral("select A from T order by A"), QStringLiteral("A")), (QStringList{"1", "2"}));
+}
