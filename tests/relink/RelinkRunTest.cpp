@@ -13,6 +13,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -579,4 +586,29 @@ TEST(TableExists, answersFalseForEveryFailure)
     EXPECT_FALSE(TableExists(nullptr, QStringLiteral("Klienti")));
     db->Close();
     EXPECT_FALSE(TableExists(db.get(), QStringLiteral("Klienti")));
+}
+
+TEST_F(RelinkRunTest, runStartedWhileTheWindowCatchesUpDoesNothing)
+{
+    makeUsualFiles();
+    int nested = 0;
+    RelinkReport inner;
+    m_hook = [&](const QString& event) {
+        if (event == QStringLiteral("doevents") && nested++ == 0)
+            inner = run();
+    };
+    const qsizetype before = describe(m_program).size();
+
+    const RelinkReport report = run();
+
+    EXPECT_FALSE(report.failed);
+    EXPECT_TRUE(inner.tables.isEmpty());
+    EXPECT_TRUE(inner.failures.isEmpty());
+    EXPECT_EQ(m_log, cleanRunLog({m_data}, false));
+    EXPECT_EQ(describe(m_program).size(), before + 2);
+
+    // Once the run is over the next one starts normally.
+    m_hook = nullptr;
+    m_log.clear();
+    EXPECT_EQ(run().tables.size(), report.tables.size());
 }
