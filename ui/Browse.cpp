@@ -57,6 +57,9 @@ void BrowseForFile(BrowseHost& host, DesktopServices& desktop, int index)
                 combo.setText(path);
                 AddListPath(desktop, path);
                 FillDataFileList(desktop, combo, path);
+                // A list file that cannot be read must not cost the user the file just chosen.
+                if (combo.text() != path)
+                    combo.setText(path);
             }
         }
         host.focusProgramPath();

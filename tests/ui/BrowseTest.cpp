@@ -300,7 +300,10 @@ void TestBrowse::autoBrowseConfirmStartsTheRun()
     host.combo.edit = m_empty + QStringLiteral("/ZUL_data.accdb");
     answerChooser(Answer::Ok, m_data);
     BrowseForFile(host, m_desktop, 1);
+    // The list file is missing: the list operations report that, the chosen path stays.
     QCOMPARE(host.combo.edit, m_data + QStringLiteral("/ZUL_data.accdb"));
+    const QString missing = QStringLiteral("box !|Vindo-ZUL|3024  Soubor '%1' nebyl nalezen.").arg(gListDbPath);
+    QCOMPARE(m_desktop.boxes(), (QStringList{missing, missing}));
     QCOMPARE(host.log, (QStringList{QStringLiteral("focus"), QStringLiteral("relink")}));
 }
 
