@@ -612,3 +612,21 @@ TEST_F(RelinkRunTest, runStartedWhileTheWindowCatchesUpDoesNothing)
     m_log.clear();
     EXPECT_EQ(run().tables.size(), report.tables.size());
 }
+
+TEST_F(RelinkRunTest, lastDbIsTheBoxTextReadAfterTheRefill)
+{
+    makeUsualFiles();
+    writeIni(QByteArray("[DIVadedadi]\r\nLastDB=") + m_data.toUtf8() + QByteArray("\r\n"));
+    m_window.combo().preset(QString());
+
+    const RelinkReport report = run();
+
+    // The data path was taken before the refill put LastDB into the box.
+    EXPECT_EQ(gDataPath, QString());
+    EXPECT_TRUE(m_log.contains(QStringLiteral("cbo text ") + m_data));
+    EXPECT_EQ(m_window.combo().items, QStringList({QString()}));
+    EXPECT_EQ(ini(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), m_data);
+    EXPECT_EQ(ini(QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QString());
+    EXPECT_TRUE(m_log.contains(QStringLiteral("lblDB %1/prog/ -> ").arg(m_dir.path())));
+    EXPECT_EQ(stepsOf(report), QStringLiteral("17 , 23 , 25 , 26 , 42 "));
+}
