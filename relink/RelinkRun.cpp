@@ -129,7 +129,9 @@ private:
 
         step(16, [&] { m_programDb = DbEngine().OpenDatabase(gProgramPath); });
         step(17, [&] { m_dataDb = DbEngine().OpenDatabase(gDataPath); });
-        step(18, [&] { m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath)); });
+        step(18, [&] {
+            m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath));
+        });
         step(19, [&] { m_window.setProgressValue(0); });
         step(20, [&] { m_window.setProgressVisible(true); });
         step(21, [&] { m_window.setStatusPanelVisible(true); });
@@ -241,10 +243,12 @@ private:
 
         // The box first, the key after the user has closed it.
         if (gLinkFailed) {
-            ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kOutcomeTitle, kFailedText); });
+            ignoringFailures(
+                [&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kOutcomeTitle, kFailedText); });
             ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR")); });
         } else if (gShowMessage) {
-            ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Information, kOutcomeTitle, kCleanText); });
+            ignoringFailures(
+                [&] { m_desktop.messageBox(DesktopServices::Icon::Information, kOutcomeTitle, kCleanText); });
             ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("OK")); });
         }
 

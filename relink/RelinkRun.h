@@ -23,8 +23,8 @@ struct RelinkReport {
     };
     QList<Table> tables;
     QList<Failure> failures;
-    bool failed = false;        // gLinkFailed at the end of the run
-    bool endedProcess = false;  // step 51 ran (gAutoBrowse)
+    bool failed = false;       // gLinkFailed at the end of the run
+    bool endedProcess = false; // the run ended the process (gAutoBrowse)
 };
 
 // The relink run (the link button's handler btnPropoj_Click): links every

@@ -141,7 +141,8 @@ TEST_F(ListFileTest, createdFileHoldsTheEmptyTableWithItsFieldsAndIndexes)
 
     QStringList indexes;
     for (const auto& i : table->indexes())
-        indexes.append(QStringLiteral("%1 %2 %3 %4").arg(i->Name, i->Fields.join(QLatin1Char(',')))
+        indexes.append(QStringLiteral("%1 %2 %3 %4")
+                           .arg(i->Name, i->Fields.join(QLatin1Char(',')))
                            .arg(i->Unique)
                            .arg(i->Primary));
     EXPECT_EQ(indexes, QStringList({QStringLiteral("Cesta Cesta 1 0"), QStringLiteral("NovaDB NovaDB 0 0")}));
@@ -154,8 +155,8 @@ TEST_F(ListFileTest, creatingOverAnExistingFileShowsTheErrorAndLeavesTheFile)
 {
     makeFile(gListDbPath, QByteArray("keep me"));
     CreateListFile(m_desktop);
-    EXPECT_EQ(m_desktop.boxes(), QStringList({QStringLiteral("box !|Vindo-ZUL|3204  Databáze '%1' již existuje.")
-                                                  .arg(gListDbPath)}));
+    EXPECT_EQ(m_desktop.boxes(),
+              QStringList({QStringLiteral("box !|Vindo-ZUL|3204  Databáze '%1' již existuje.").arg(gListDbPath)}));
     EXPECT_EQ(m_desktop.events.mid(0, 2), QStringList({QStringLiteral("pointer default"), QStringLiteral("beep")}));
     QFile file(gListDbPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -185,13 +186,14 @@ TEST_F(FilledListTest, pathWithApostropheIsMatchedStoredAndDeletedExactly)
     const QString tricky = QStringLiteral("/data/O'Brien' or ''='.accdb");
     add({QStringLiteral("/data/O"), tricky, tricky, QStringLiteral("/data/O'Brien.accdb")});
     EXPECT_TRUE(m_desktop.events.isEmpty());
-    EXPECT_EQ(rows(), QStringList({QStringLiteral("/data/O|true|<null>"), QStringLiteral("/data/O'Brien.accdb|true|<null>"),
-                                   tricky + QStringLiteral("|true|<null>")}));
+    EXPECT_EQ(rows(),
+              QStringList({QStringLiteral("/data/O|true|<null>"), QStringLiteral("/data/O'Brien.accdb|true|<null>"),
+                           tricky + QStringLiteral("|true|<null>")}));
 
     DeleteListPath(m_desktop, tricky);
     EXPECT_TRUE(m_desktop.events.isEmpty());
-    EXPECT_EQ(rows(), QStringList({QStringLiteral("/data/O|true|<null>"),
-                                   QStringLiteral("/data/O'Brien.accdb|true|<null>")}));
+    EXPECT_EQ(rows(),
+              QStringList({QStringLiteral("/data/O|true|<null>"), QStringLiteral("/data/O'Brien.accdb|true|<null>")}));
 }
 
 TEST_F(FilledListTest, deletingAMissingPathIsNoError)
@@ -246,8 +248,8 @@ TEST_F(FilledListTest, fillingAnEmptyListStoresTheGivenText)
     DeleteListPath(m_desktop, QString());
     FillDataFileList(m_desktop, second, other);
     EXPECT_TRUE(m_desktop.boxes().isEmpty());
-    EXPECT_EQ(second.calls, QStringList({QStringLiteral("clear"), QStringLiteral("add ") + other,
-                                         QStringLiteral("text ") + other}));
+    EXPECT_EQ(second.calls,
+              QStringList({QStringLiteral("clear"), QStringLiteral("add ") + other, QStringLiteral("text ") + other}));
     EXPECT_EQ(rows(), QStringList({other + QStringLiteral("|true|<null>")}));
 }
 
@@ -366,11 +368,11 @@ TEST_P(BrokenListTest, everyOperationShowsOneErrorAndTheBoxStaysEmpty)
     EXPECT_EQ(combo.text(), QString());
     EXPECT_TRUE(combo.items.isEmpty());
 
-    const QString expected = QByteArray(GetParam()) == "garbage"
-                                 ? QStringLiteral("box !|Vindo-ZUL|3343  Nerozpoznaný formát databáze '%1'.")
-                                       .arg(gListDbPath)
-                                 : QStringLiteral("box !|Vindo-ZUL|3078  Databázový stroj nenašel vstupní tabulku "
-                                                  "nebo dotaz 'Databaze'.");
+    const QString expected =
+        QByteArray(GetParam()) == "garbage"
+            ? QStringLiteral("box !|Vindo-ZUL|3343  Nerozpoznaný formát databáze '%1'.").arg(gListDbPath)
+            : QStringLiteral("box !|Vindo-ZUL|3078  Databázový stroj nenašel vstupní tabulku "
+                             "nebo dotaz 'Databaze'.");
     EXPECT_EQ(m_desktop.boxes(), QStringList(3, expected));
 }
 

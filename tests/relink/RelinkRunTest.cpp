@@ -192,15 +192,15 @@ protected:
     QStringList cleanRunLog(const QStringList& listed, bool showMessage) const
     {
         const QList<DataTable> tables = enumerate(m_data);
-        QStringList log = {QStringLiteral("running 1"), QStringLiteral("ontop 1"), QStringLiteral("pointer hourglass"),
-                           QStringLiteral("propoj 0"), QStringLiteral("storno 0"), QStringLiteral("focus Picture1"),
-                           QStringLiteral("lblDB "), QStringLiteral("lblTabulka "), QStringLiteral("cbo clear")};
+        QStringList log = {
+            QStringLiteral("running 1"), QStringLiteral("ontop 1"),     QStringLiteral("pointer hourglass"),
+            QStringLiteral("propoj 0"),  QStringLiteral("storno 0"),    QStringLiteral("focus Picture1"),
+            QStringLiteral("lblDB "),    QStringLiteral("lblTabulka "), QStringLiteral("cbo clear")};
         for (const QString& item : listed)
             log << QStringLiteral("cbo add ") + item << QStringLiteral("doevents");
-        log << QStringLiteral("cbo text ") + m_data
-            << QStringLiteral("lblDB %1/prog/ -> %1/data/").arg(m_dir.path()) << QStringLiteral("value 0")
-            << QStringLiteral("bar 1") << QStringLiteral("Picture2 1") << QStringLiteral("doevents")
-            << QStringLiteral("max %1").arg(tables.size());
+        log << QStringLiteral("cbo text ") + m_data << QStringLiteral("lblDB %1/prog/ -> %1/data/").arg(m_dir.path())
+            << QStringLiteral("value 0") << QStringLiteral("bar 1") << QStringLiteral("Picture2 1")
+            << QStringLiteral("doevents") << QStringLiteral("max %1").arg(tables.size());
         int counter = 0;
         for (const DataTable& table : tables) {
             if (!table.skipped)
@@ -307,13 +307,12 @@ TEST_F(RelinkRunTest, existingLinkIsRepointedAndRefreshedKeepingItsSource)
     EXPECT_FALSE(report.failed) << stepsOf(report).toStdString();
     EXPECT_EQ(outcomeOf(report, QStringLiteral("Klienti")), QStringLiteral("repointed"));
     EXPECT_EQ(outcomeOf(report, QStringLiteral("Zakazky")), QStringLiteral("created"));
-    EXPECT_TRUE(describe(m_program).contains(
-        QStringLiteral("Klienti|40000000|;DATABASE=%1|Klienti|Jmeno,Mesto").arg(m_data)));
+    EXPECT_TRUE(
+        describe(m_program).contains(QStringLiteral("Klienti|40000000|;DATABASE=%1|Klienti|Jmeno,Mesto").arg(m_data)));
     EXPECT_EQ(firstColumn(m_program, QStringLiteral("Klienti"), QStringLiteral("Jmeno")),
               QStringList({QStringLiteral("Čermák"), QStringLiteral("Novák")}));
     // The link to another file without a namesake in the data file is untouched.
-    EXPECT_TRUE(describe(m_program).contains(
-        QStringLiteral("Ciselnik|40000000|;DATABASE=%1|Ciselnik|Kod").arg(m_old)));
+    EXPECT_TRUE(describe(m_program).contains(QStringLiteral("Ciselnik|40000000|;DATABASE=%1|Ciselnik|Kod").arg(m_old)));
 }
 
 TEST_F(RelinkRunTest, repointedLinkWhoseSourceIsMissingInTheDataFileFails)
@@ -475,8 +474,8 @@ TEST_F(RelinkRunTest, bareRelativeFileNameFailsTheCaptionOnly)
     EXPECT_EQ(report.failures.at(0).description, QStringLiteral("Neplatné volání procedury nebo argument"));
     EXPECT_FALSE(m_log.contains(QStringLiteral("lblDB ZUL.accdr")));
     EXPECT_EQ(outcomeOf(report, QStringLiteral("Klienti")), QStringLiteral("created"));
-    EXPECT_TRUE(describe(m_program).contains(
-        QStringLiteral("Zakazky|40000000|;DATABASE=%1|Zakazky|Cislo").arg(m_data)));
+    EXPECT_TRUE(
+        describe(m_program).contains(QStringLiteral("Zakazky|40000000|;DATABASE=%1|Zakazky|Cislo").arg(m_data)));
 }
 
 TEST_F(RelinkRunTest, autoBrowseEndsTheProcessAfterTheOutcome)
@@ -487,8 +486,8 @@ TEST_F(RelinkRunTest, autoBrowseEndsTheProcessAfterTheOutcome)
     RelinkReport report = run();
     EXPECT_TRUE(report.endedProcess);
     EXPECT_FALSE(report.failed);
-    EXPECT_EQ(m_log.mid(m_log.size() - 3), QStringList({QStringLiteral("bar 0"), QStringLiteral("doevents"),
-                                                        QStringLiteral("unload")}));
+    EXPECT_EQ(m_log.mid(m_log.size() - 3),
+              QStringList({QStringLiteral("bar 0"), QStringLiteral("doevents"), QStringLiteral("unload")}));
 
     // A failed run ends the process as well, after its outcome box.
     m_log.clear();
