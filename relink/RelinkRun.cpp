@@ -93,11 +93,9 @@ private:
     {
         gLinkFailed = true;
         m_report.failures.append({number, m_reportTable, description});
-        ignoringFailures([&] {
-            m_desktop.setPointer(DesktopServices::Pointer::Default);
-            m_desktop.beep();
-            m_desktop.messageBox(DesktopServices::Icon::Exclamation, kRunTitle, description);
-        });
+        ignoringFailures([&] { m_desktop.setPointer(DesktopServices::Pointer::Default); });
+        ignoringFailures([&] { m_desktop.beep(); });
+        ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kRunTitle, description); });
     }
 
     void prepare()
