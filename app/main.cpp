@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "Globals.h"
+#include "Headless.h"
 #include "HelpFile.h"
 #include "HelpWindow.h"
 #include "ListFile.h"
@@ -103,6 +104,9 @@ int Main(QApplication& app, QtDesktopServices& desktop)
 
 int main(int argc, char* argv[])
 {
+    // Without a reachable window system an unattended relink still runs.
+    if (needsHeadless(argc, argv))
+        return runHeadless(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("DIVadedadi"));
     QtDesktopServices desktop;
