@@ -377,3 +377,19 @@ TEST_P(BrokenListTest, everyOperationShowsOneErrorAndTheBoxStaysEmpty)
 }
 
 INSTANTIATE_TEST_SUITE_P(ListFile, BrokenListTest, ::testing::Values("garbage", "withoutTable"));
+
+TEST_F(FilledListTest, operationsStartedWhileTheFillCatchesUpUseTheirOwnHandle)
+{
+    add({QStringLiteral("/a"), QStringLiteral("/b")});
+    int calls = 0;
+    m_desktop.onEvent = [&](const QString& event) {
+        if (event == QStringLiteral("doevents") && calls++ == 0) {
+            AddListPath(m_desktop, QStringLiteral("/c"));
+            DeleteListPath(m_desktop, QStringLiteral("/b"));
+        }
+    };
+    RecordingCombo combo;
+    FillDataFileList(m_desktop, combo, QStringLiteral("/a"));
+    EXPECT_TRUE(m_desktop.boxes().isEmpty()) << m_desktop.boxes().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("/a|true|<null>"), QStringLiteral("/c|true|<null>")}));
+}
