@@ -254,6 +254,26 @@ TEST(HelpFile, codePageFromCharsetOrLocale)
     EXPECT_EQ(ansi.topicByContext(805).title, QStringLiteral("Propojení databází"));
 }
 
+TEST(HelpFile, tableCellsAfterParagraphs)
+{
+    HelpSpec spec = zulSpec();
+    spec.lz77 = true;
+    Topic& topic = spec.topics[2];
+    topic.tableCells = {Paragraph{{text(QStringLiteral("ZUL.accdr"), 1)}},
+                        Paragraph{{text(QStringLiteral("programový soubor"))}, true},
+                        Paragraph{{text(QStringLiteral("ZUL_data.accdb"), 1), text(QStringLiteral("\tdata"), 2)}}};
+    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+    const HelpTopic read = help.topicByContext(806);
+    EXPECT_EQ(read.plainText(),
+              QStringLiteral("Soubor ZUL_db.accdb.\nZUL.accdr\nprogramový soubor\nZUL_data.accdb\tdata"));
+    ASSERT_EQ(read.paragraphs.size(), 4);
+    EXPECT_EQ(read.paragraphs[1].runs[0], (HelpRun{QStringLiteral("ZUL.accdr"), true, false, {}}));
+    EXPECT_EQ(read.paragraphs[2].alignment, HelpParagraph::Alignment::Center);
+    EXPECT_EQ(read.paragraphs[3].runs[1], (HelpRun{QStringLiteral("\tdata"), false, true, {}}));
+    // The topic after a table still starts where the map says.
+    EXPECT_EQ(help.topicByContext(805).title, QStringLiteral("Propojení databází"));
+}
+
 TEST(HelpFile, directoryOverSeveralPages)
 {
     HelpSpec spec = zulSpec();

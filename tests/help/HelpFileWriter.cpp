@@ -213,7 +213,9 @@ QByteArray btree(std::vector<std::pair<QByteArray, QByteArray>> entries, int pag
     return out + pages;
 }
 
-QByteArray textRecordData(const Paragraph& paragraph, const HelpSpec& spec, QByteArray& text)
+// Character formatting of one paragraph: each string of the text is
+// followed by one command, the last one ends the formatting (0xFF).
+QByteArray paragraphCommands(const Paragraph& paragraph, const HelpSpec& spec, QByteArray& text)
 {
     QByteArray commands;
     QByteArray pending;
@@ -250,22 +252,58 @@ QByteArray textRecordData(const Paragraph& paragraph, const HelpSpec& spec, QByt
     }
     command(QByteArray(1, char(0x82)));
     command(QByteArray(1, char(0xFF)));
+    return commands;
+}
 
+QByteArray paragraphInfo(const Paragraph& paragraph)
+{
+    QByteArray info;
+    put8(info, 0);
+    put8(info, 0x80);
+    put16(info, 0);
+    // Spacing above, a left indent and two tab stops, so the reader has to skip them.
+    put16(info, quint16(0x0002 | 0x0010 | 0x0200 | (paragraph.centered ? 0x0800 : 0)));
+    putCompressedShort(info, 6);
+    putCompressedShort(info, 200);
+    putCompressedShort(info, 2);
+    putCompressedUShort(info, 720);
+    putCompressedUShort(info, 1440 | 0x4000);
+    putCompressedUShort(info, 1);
+    return info;
+}
+
+QByteArray textRecordData(const Paragraph& paragraph, const HelpSpec& spec, QByteArray& text)
+{
+    const QByteArray commands = paragraphCommands(paragraph, spec, text);
     QByteArray data1;
     putCompressedULong(data1, quint32(text.size()));
     putCompressedUShort(data1, quint16(text.size()));
-    put8(data1, 0);
-    put8(data1, 0x80);
+    return data1 + paragraphInfo(paragraph) + commands;
+}
+
+// A table record: one row, each cell with its own paragraph.
+QByteArray tableRecordData(const QList<Paragraph>& cells, const HelpSpec& spec, QByteArray& text)
+{
+    QByteArray body;
+    for (int column = 0; column < cells.size(); ++column) {
+        put16(body, quint16(column));
+        put16(body, 0);
+        put8(body, 0);
+        body += paragraphInfo(cells[column]);
+        body += paragraphCommands(cells[column], spec, text);
+    }
+    put16(body, 0xFFFF);
+    QByteArray data1;
+    putCompressedULong(data1, quint32(text.size()));
+    putCompressedUShort(data1, quint16(text.size()));
+    put8(data1, quint8(cells.size()));
+    put8(data1, 0); // variable width: a minimal table width follows
     put16(data1, 0);
-    // Spacing above, a left indent and two tab stops, so the reader has to skip them.
-    put16(data1, quint16(0x0002 | 0x0010 | 0x0200 | (paragraph.centered ? 0x0800 : 0)));
-    putCompressedShort(data1, 6);
-    putCompressedShort(data1, 200);
-    putCompressedShort(data1, 2);
-    putCompressedUShort(data1, 720);
-    putCompressedUShort(data1, 1440 | 0x4000);
-    putCompressedUShort(data1, 1);
-    return data1 + commands;
+    for (int column = 0; column < cells.size(); ++column) {
+        put16(data1, 100);
+        put16(data1, quint16(32767 / cells.size() - 100));
+    }
+    return data1 + body;
 }
 
 Link makeLink(quint8 type, const QByteArray& data1, const QByteArray& text, const HelpSpec& spec,
@@ -431,6 +469,13 @@ QByteArray build(const HelpSpec& spec)
             QByteArray text;
             const QByteArray data1 = textRecordData(paragraph, spec, text);
             links.push_back(makeLink(0x20, data1, text, spec, phrases));
+            links.back().topic = t;
+            links.back().characters = quint16(text.size());
+        }
+        if (!topic.tableCells.isEmpty()) {
+            QByteArray text;
+            const QByteArray data1 = tableRecordData(topic.tableCells, spec, text);
+            links.push_back(makeLink(0x23, data1, text, spec, phrases));
             links.back().topic = t;
             links.back().characters = quint16(text.size());
         }

@@ -29,6 +29,7 @@ struct Paragraph {
 struct Topic {
     QString title;
     QList<Paragraph> paragraphs;
+    QList<Paragraph> tableCells = {}; // written after the paragraphs as a one-row table
 };
 
 struct Font {
