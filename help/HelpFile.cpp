@@ -5,6 +5,7 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -19,7 +20,7 @@ constexpr qsizetype FileHeaderSize = 16;
 constexpr qsizetype InternalHeaderSize = 9;
 constexpr qsizetype BlockHeaderSize = 12;
 constexpr qsizetype LinkHeaderSize = 21;
-constexpr qsizetype MaxFileSize = 64 * 1024 * 1024;
+constexpr qsizetype MaxFileSize = 32 * 1024 * 1024;
 // Upper bounds that keep a damaged file from asking for huge amounts of memory.
 constexpr qsizetype MaxLinkText = 4 * 1024 * 1024;
 constexpr qsizetype MaxPhraseData = 16 * 1024 * 1024;
@@ -618,14 +619,14 @@ void HelpFile::readLinks()
         header.skip(4);
         const quint32 next = header.u32();
         const qint32 dataLen1 = header.s32();
+        if (next == 0 || next == 0xFFFFFFFF)
+            break; // the closing link carries no data
         Link link;
         link.pos = pos;
         link.type = header.u8();
         if (dataLen1 < LinkHeaderSize || blockSize < dataLen1 || blockSize > m_topic.size() - pos || dataLen2 < 0 ||
             dataLen2 > MaxLinkText)
             throw Damaged{};
-        if (next == 0 || next == 0xFFFFFFFF)
-            break; // the closing link carries no data
         link.data1 = pos + LinkHeaderSize;
         link.size1 = dataLen1 - LinkHeaderSize;
         link.data2 = pos + dataLen1;
@@ -663,6 +664,10 @@ void HelpFile::readLinks()
             m_topics.push_back(topic);
         }
     }
+    for (qsizetype i = 0; i < qsizetype(m_topics.size()); ++i)
+        m_topicsByOffset.emplace_back(m_topics[i].offset, i);
+    std::stable_sort(m_topicsByOffset.begin(), m_topicsByOffset.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 QByteArray HelpFile::expandLinkData2(const Link& link) const
@@ -751,10 +756,12 @@ void HelpFile::readContextTable()
 
 std::optional<qsizetype> HelpFile::topicIndexAt(quint32 offset) const
 {
-    std::optional<qsizetype> found;
-    for (qsizetype i = 0; i < qsizetype(m_topics.size()) && m_topics[i].offset <= offset; ++i)
-        found = i;
-    return found;
+    // The last topic that starts at or before the offset.
+    const auto after = std::upper_bound(m_topicsByOffset.begin(), m_topicsByOffset.end(), offset,
+                                        [](quint32 value, const auto& entry) { return value < entry.first; });
+    if (after == m_topicsByOffset.begin())
+        return std::nullopt;
+    return std::prev(after)->second;
 }
 
 QList<HelpContextEntry> HelpFile::contextMap() const

@@ -152,6 +152,7 @@ private:
     std::vector<qsizetype> m_blockStart; // start of each block's data in m_topic
     std::vector<Link> m_links;
     std::vector<Topic> m_topics;
+    std::vector<std::pair<quint32, qsizetype>> m_topicsByOffset; // (offset, index into m_topics), sorted
     QList<HelpContextEntry> m_contextMap;
     std::map<quint32, quint32> m_contextTable; // hash -> topic offset
 };
