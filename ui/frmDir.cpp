@@ -190,7 +190,8 @@ void DriveListBox::refresh()
     const QSignalBlocker blocker(this);
     clear();
     for (const DriveVolume& volume : ready) {
-        const QString text = volume.label.isEmpty() ? volume.root : volume.root + QStringLiteral(" [%1]").arg(volume.label);
+        const QString text =
+            volume.label.isEmpty() ? volume.root : volume.root + QStringLiteral(" [%1]").arg(volume.label);
         addItem(text, volume.root);
     }
     const int index = findData(m_shown);
@@ -218,7 +219,8 @@ void DriveListBox::setDrive(const QString& path)
     const QString root = volumeSource().driveOf(path);
     const int index = findData(root);
     if (root.isEmpty() || index < 0)
-        throw RunTimeError(DeviceUnavailable, QStringLiteral("Jednotku %1 nelze přečíst.").arg(root.isEmpty() ? path : root));
+        throw RunTimeError(DeviceUnavailable,
+                           QStringLiteral("Jednotku %1 nelze přečíst.").arg(root.isEmpty() ? path : root));
     if (root == m_shown)
         return;
     {
@@ -242,6 +244,12 @@ void DriveListBox::showDriveQuietly(const QString& path)
     const QSignalBlocker blocker(this);
     setCurrentIndex(index);
     m_shown = root;
+}
+
+void DriveListBox::showPopup()
+{
+    refresh();
+    QComboBox::showPopup();
 }
 
 void DriveListBox::onActivated(int index)
@@ -537,8 +545,8 @@ void frmDir::Drive1_Change()
     if (!m_dir1->path().isEmpty() && source.driveOf(m_dir1->path()) == drive)
         return;
     const QList<DriveVolume> volumes = source.volumes();
-    const bool ready = std::any_of(volumes.begin(), volumes.end(),
-                                   [&](const DriveVolume& v) { return v.root == drive && v.ready; });
+    const bool ready =
+        std::any_of(volumes.begin(), volumes.end(), [&](const DriveVolume& v) { return v.root == drive && v.ready; });
     try {
         if (!ready)
             throw RunTimeError(DeviceUnavailable, QString());
@@ -578,8 +586,9 @@ void frmDir::cmdOK_Click()
         // The file may have gone since the folder was listed: look again before answering.
         Dir1_Change();
         if (m_file1->count() == 0)
-            throw RunTimeError(ErrorNumber::FileNotFound,
-                               QStringLiteral("Ve složce %1 už soubor %2 není.").arg(m_dir1->path(), m_file1->pattern()));
+            throw RunTimeError(
+                ErrorNumber::FileNotFound,
+                QStringLiteral("Ve složce %1 už soubor %2 není.").arg(m_dir1->path(), m_file1->pattern()));
         gChosenFolder = m_dir1->path();
         accept();
     } catch (const RunTimeError& error) {

@@ -52,6 +52,10 @@ public:
     // Tests only: nullptr restores the system's volumes.
     static void setVolumeSource(const VolumeSource* source);
 
+    // Reads the drives afresh before the list opens, so a medium inserted
+    // meanwhile shows up.
+    void showPopup() override;
+
 signals:
     void driveChanged(const QString& drive);
 

@@ -57,6 +57,7 @@ private slots:
     void init();
     void cleanup();
     void layoutAndTabOrder();
+    void opensCentredOverItsOwner();
     void okFollowsTheWantedFile_data();
     void okFollowsTheWantedFile();
     void wildcardPatternListsOrdinaryFiles();
@@ -135,9 +136,23 @@ void TestFrmDir::layoutAndTabOrder()
     }
 }
 
+void TestFrmDir::opensCentredOverItsOwner()
+{
+    QWidget owner;
+    owner.setGeometry(120, 90, 640, 420);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    frmDir dlg(m_desktop, &owner);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint offset = dlg.frameGeometry().center() - owner.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY(dlg.isModal());
+}
+
 void TestFrmDir::okFollowsTheWantedFile_data()
 {
-    QTest::addColumn<QString>("entry");  // what lies in the folder under the wanted name
+    QTest::addColumn<QString>("entry"); // what lies in the folder under the wanted name
     QTest::addColumn<bool>("found");
     QTest::newRow("ordinary file") << QStringLiteral("file") << true;
     QTest::newRow("link to a file") << QStringLiteral("link") << true;
