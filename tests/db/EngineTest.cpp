@@ -110,8 +110,9 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
         const QByteArray before = file.isEmpty() ? QByteArray() : fileBytes(file);
         const QString expected = file.isEmpty() ? c.expected : c.expected.arg(file);
         EXPECT_EQ(errorOf([&] { DbEngine().OpenDatabase(file); }), expected) << c.name.toStdString();
-        if (!file.isEmpty())
+        if (!file.isEmpty()) {
             EXPECT_EQ(fileBytes(file), before) << c.name.toStdString();
+        }
     }
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
               (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "jet.accdb", "short.accdb"}));
@@ -316,7 +317,9 @@ TEST_F(Engine, appendedLinkRecordsFieldsAndReadsTheDataFilesRows)
                  {QStringLiteral("insert into Zakaznici values ('Hana', 30)"),
                   QStringLiteral("insert into Zakaznici values ('Adam', 41)")});
     auto prog = create(QStringLiteral("prog.accdr"));
+    const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    const std::shared_ptr<void> restore(nullptr, [&previous](void*) { QDir::setCurrent(previous); });
     auto def = link(*prog, QStringLiteral("Zakaznici"), QStringLiteral("data.accdb")); // relative to the current folder
     EXPECT_EQ(hex(def->Attributes()), QStringLiteral("0x40000000"));
 

@@ -1,0 +1,100 @@
+#include "DBEngine.h"
+
+#include "EngineTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const childVariable = "ZUL_DURABILITY_DIR";
+
+QString fileIn(const QString& folder, const char* name)
+{
+    return QDir(folder).filePath(QString::fromLatin1(name));
+}
+
+} // namespace
+
+// Run only as the child of the test below: appends links and re-points them
+// until it is killed.
+TEST(EngineDurabilityChild, appendsAndRepointsLinksUntilKilled)
+{
+    const QString folder = qEnvironmentVariable(childVariable);
+    if (folder.isEmpty())
+        GTEST_SKIP() << "runs only as the child of the durability test";
+    auto prog = DbEngine().OpenDatabase(fileIn(folder, "prog.accdr"));
+    const QString a = dao::dbConnectPrefix + fileIn(folder, "a.accdb");
+    const QString b = dao::dbConnectPrefix + fileIn(folder, "b.accdb");
+    for (int i = 0; i < 5000; ++i) {
+        auto def = prog->CreateTableDef(QStringLiteral("L%1").arg(i));
+        def->setConnect(a);
+        def->setSourceTableName(QStringLiteral("T"));
+        prog->TableDefs().Append(def);
+        auto earlier = prog->TableDefs().Item(QStringLiteral("L%1").arg(i / 2));
+        earlier->setConnect(earlier->Connect() == a ? b : a);
+        earlier->RefreshLink();
+    }
+}
+
+TEST(EngineDurability, killedWhileChangingLinksLeavesEveryDefinitionWhole)
+{
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    ASSERT_FALSE(self.isEmpty());
+    for (int round = 0; round < 3; ++round) {
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        for (const auto& [name, columns] : {std::pair{"a.accdb", "A text(10), B long, C yesno"},
+                                            std::pair{"b.accdb", "A text(10), B long, C yesno, D memo, E double"}}) {
+            auto data = DbEngine().CreateDatabase(fileIn(folder, name), dao::dbLangCzech, dao::dbVersion120);
+            data->Execute(QStringLiteral("create table T (%1)").arg(QString::fromLatin1(columns)));
+        }
+        DbEngine().CreateDatabase(fileIn(folder, "prog.accdr"), dao::dbLangCzech, dao::dbVersion120)->Close();
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(childVariable), folder);
+        child.setProcessEnvironment(environment);
+        child.start(self, {QStringLiteral("--gtest_filter=EngineDurabilityChild.*")});
+        ASSERT_TRUE(child.waitForStarted());
+        // Kill at a random moment once the child is at work.
+        const QString catalog = fileIn(folder, "prog.accdr");
+        for (int wait = 0; wait < 400 && child.state() == QProcess::Running; ++wait) {
+            if (rawQuery(catalog, QStringLiteral("select count(*) > 2 from MSysObjects")) == QStringList{"1"})
+                break;
+            QThread::msleep(50);
+        }
+        QThread::msleep(QRandomGenerator::global()->bounded(0, 600));
+        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended before it was killed";
+        child.kill(); // SIGKILL
+        child.waitForFinished();
+
+        auto prog = DbEngine().OpenDatabase(fileIn(folder, "prog.accdr"));
+        EXPECT_EQ(column(*prog, QStringLiteral("pragma integrity_check"), QStringLiteral("integrity_check")),
+                  QStringList{"ok"});
+        int links = 0;
+        auto& defs = prog->TableDefs();
+        for (int i = 0; i < defs.Count(); ++i) {
+            const auto def = defs.Item(i);
+            if (def->Attributes() != dao::dbAttachedTable)
+                continue;
+            ++links;
+            const QString connect = def->Connect();
+            const size_t expectedFields = connect.endsWith(QStringLiteral("a.accdb")) ? 3u : 5u;
+            EXPECT_TRUE(connect == dao::dbConnectPrefix + fileIn(folder, "a.accdb") ||
+                        connect == dao::dbConnectPrefix + fileIn(folder, "b.accdb"))
+                << connect.toStdString();
+            EXPECT_EQ(def->fields().size(), expectedFields) << def->Name().toStdString();
+            EXPECT_EQ(def->SourceTableName(), QStringLiteral("T"));
+        }
+        EXPECT_GT(links, 0);
+        // A link read through the file gives the linked table's columns.
+        EXPECT_EQ(column(*prog, QStringLiteral("select count(*) as N from L0"), QStringLiteral("N")), QStringList{"0"});
+    }
+}
