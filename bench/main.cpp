@@ -1,0 +1,556 @@
+// divadedadi_bench: the speed and memory figures of the relink run, the list
+// fill and the whole unattended process, each against its target. Files live
+// in a temporary folder beside the benchmark (the build's disk), never on a
+// memory file system, because the figures are dominated by durable commits.
+//
+// Usage: divadedadi_bench [--app PATH] [--work FOLDER] [--sizes 100,1000,5000] [--keep]
+// Exit code: 0 every target met, 1 a target missed, 2 a measurement failed.
+
+#include "BenchFiles.h"
+#include "ChildProcess.h"
+#include "NullViews.h"
+
+#include "DBEngine.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "ListFile.h"
+#include "RelinkRun.h"
+#include "RunTimeError.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kRatioTarget = 3.0;       // per-table relink cost / one durable commit
+constexpr double kFlatTarget = 1.5;        // per-table cost, largest / smallest data file
+constexpr double kProcessTargetMs = 1500;  // unattended process on 1,000 tables
+constexpr double kFillTargetMs = 300;      // FillDataFileList with 10,000 paths
+constexpr double kMemoryTargetMb = 80;     // peak memory of the process
+constexpr int kCommits = 200;
+constexpr int kListPaths = 10000;
+constexpr int kProcessTables = 1000;
+
+// A failed measurement: the figures would be meaningless.
+struct BenchFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+void require(bool condition, const QString& what)
+{
+    if (!condition)
+        throw BenchFailure(what.toStdString());
+}
+
+double millisecondsOf(const std::function<void()>& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double cpuMillisecondsOfProcess()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto toMs = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };
+    return toMs(usage.ru_utime) + toMs(usage.ru_stime);
+}
+
+// Wall-clock and CPU time of one piece of work: their difference is time
+// spent waiting, mostly for the disk.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+Timing timed(const std::function<void()>& work)
+{
+    const double cpuBefore = cpuMillisecondsOfProcess();
+    Timing timing;
+    timing.wall = millisecondsOf(work);
+    timing.cpu = cpuMillisecondsOfProcess() - cpuBefore;
+    return timing;
+}
+
+void print(const QString& line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString ms(double value)
+{
+    return QString::number(value, 'f', value < 10 ? 3 : 1);
+}
+
+// Every verdict is printed at once and kept for the summary.
+class Verdicts {
+public:
+    void check(bool pass, const QString& what)
+    {
+        const QString line = QStringLiteral("%1  %2").arg(pass ? QStringLiteral("PASS") : QStringLiteral("MISS"), what);
+        print(QStringLiteral("  ") + line);
+        m_lines.append(line);
+        m_missed = m_missed || !pass;
+    }
+    bool missed() const { return m_missed; }
+    const QStringList& lines() const { return m_lines; }
+
+private:
+    QStringList m_lines;
+    bool m_missed = false;
+};
+
+QString cpuModel()
+{
+    QFile file(QStringLiteral("/proc/cpuinfo"));
+    if (file.open(QIODevice::ReadOnly)) {
+        QTextStream in(&file);
+        for (QString line = in.readLine(); !line.isNull(); line = in.readLine())
+            if (line.startsWith(QStringLiteral("model name")))
+                return line.section(QLatin1Char(':'), 1).trimmed();
+    }
+    return QStringLiteral("unknown");
+}
+
+void printMachine(const QString& work)
+{
+    const QStorageInfo storage(work);
+    print(QStringLiteral("Machine: %1 CPUs, %2").arg(std::thread::hardware_concurrency()).arg(cpuModel()));
+    print(QStringLiteral("Files:   %1 (%2 on %3)")
+              .arg(work, QString::fromLatin1(storage.fileSystemType()), QString::fromLatin1(storage.device())));
+    print(QStringLiteral("SQLite %1, Qt %2").arg(QLatin1String(sqlite3_libversion()), QLatin1String(qVersion())));
+}
+
+// ------------------------------------------------------------ durable commit
+
+struct SqliteCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+
+// The disk's own flush: a small write followed by fsync.
+double fsyncMs(const QString& path)
+{
+    QFile file(path);
+    require(file.open(QIODevice::WriteOnly), QStringLiteral("cannot create %1").arg(path));
+    const double total = millisecondsOf([&] {
+        for (int i = 0; i < kCommits; ++i) {
+            file.write("0123456789", 10);
+            file.flush();
+            require(::fsync(file.handle()) == 0, QStringLiteral("fsync failed"));
+        }
+    });
+    file.close();
+    QFile::remove(path);
+    return total / kCommits;
+}
+
+struct CommitFigure {
+    QByteArray journalMode;
+    double milliseconds = 0;
+};
+
+// One-row inserts, each its own transaction, with synchronous=FULL (the
+// engine's promise: every change is on the disk when the call returns).
+// Without journalMode the file is made by the engine and keeps the journal
+// mode the engine gave it, so the figure follows the engine's settings.
+CommitFigure sqliteCommit(const QString& path, const char* journalMode = nullptr)
+{
+    if (!journalMode)
+        DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120)->Close();
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::unique_ptr<sqlite3, SqliteCloser> db(raw);
+    require(rc == SQLITE_OK, QStringLiteral("cannot open %1").arg(path));
+    const QByteArray setup = (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
+                             "PRAGMA synchronous=FULL; CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT)";
+    require(sqlite3_exec(db.get(), setup.constData(), nullptr, nullptr, nullptr) == SQLITE_OK,
+            QStringLiteral("cannot prepare %1").arg(path));
+
+    CommitFigure figure;
+    sqlite3_stmt* rawStatement = nullptr;
+    sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &rawStatement, nullptr);
+    std::unique_ptr<sqlite3_stmt, StatementFinalizer> mode(rawStatement);
+    if (mode && sqlite3_step(mode.get()) == SQLITE_ROW)
+        figure.journalMode = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+    mode.reset();
+
+    sqlite3_prepare_v2(db.get(), "INSERT INTO t (v) VALUES (?1)", -1, &rawStatement, nullptr);
+    std::unique_ptr<sqlite3_stmt, StatementFinalizer> insert(rawStatement);
+    require(insert != nullptr, QStringLiteral("cannot prepare the insert"));
+    const auto commit = [&](int i) {
+        const QByteArray value = QByteArray::number(i);
+        sqlite3_bind_text(insert.get(), 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+        require(sqlite3_step(insert.get()) == SQLITE_DONE, QStringLiteral("insert failed"));
+        sqlite3_reset(insert.get());
+    };
+    for (int i = 0; i < 10; ++i) // the journal's first creation is not typical
+        commit(i);
+    figure.milliseconds = millisecondsOf([&] {
+                              for (int i = 0; i < kCommits; ++i)
+                                  commit(i);
+                          }) /
+                          kCommits;
+    return figure;
+}
+
+// The same through the engine's Execute, which adds its own statement work.
+double engineCommitMs(const QString& path)
+{
+    std::unique_ptr<Database> db = DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120);
+    db->Execute(QStringLiteral("create table Zaznam (ID long, Nazev text(50))"));
+    const QString sql = QStringLiteral("insert into Zaznam (ID, Nazev) values (?, ?)");
+    for (int i = 0; i < 10; ++i)
+        db->Execute(sql, {i, QStringLiteral("x")});
+    const double total = millisecondsOf([&] {
+        for (int i = 0; i < kCommits; ++i)
+            db->Execute(sql, {i, QStringLiteral("záznam")});
+    });
+    db->Close();
+    return total / kCommits;
+}
+
+// ------------------------------------------------------------ relink run
+
+// Points the settings file and the list file into folder and creates the list.
+void useProgramFolder(const QString& folder, NullDesktop& desktop)
+{
+    resetGlobals();
+    QDir(folder).mkpath(QStringLiteral("INI"));
+    gIniPath = QDir(folder).filePath(QStringLiteral("INI/ZUL.ini"));
+    gListDbPath = QDir(folder).filePath(QStringLiteral("ZUL_db.accdb"));
+    if (!QFile::exists(gListDbPath))
+        CreateListFile(desktop);
+    require(desktop.boxes == 0, QStringLiteral("creating the list file failed: %1").arg(desktop.lastBox));
+}
+
+int countOutcome(const RelinkReport& report, RelinkReport::Outcome outcome)
+{
+    return int(std::count_if(report.tables.begin(), report.tables.end(),
+                             [&](const RelinkReport::Table& table) { return table.outcome == outcome; }));
+}
+
+QString firstFailure(const RelinkReport& report)
+{
+    if (report.failures.isEmpty())
+        return QString();
+    const auto& failure = report.failures.first();
+    return QStringLiteral("step %1, table %2: %3").arg(failure.step).arg(failure.table, failure.description);
+}
+
+struct RelinkFigure {
+    int tables = 0;
+    Timing fresh;     // the whole run, all links new
+    Timing repointed; // the whole run, all links re-pointed from another file
+};
+
+RelinkFigure measureRelink(const QString& work, int tables)
+{
+    const QString folder = QDir(work).filePath(QStringLiteral("relink-%1").arg(tables));
+    QDir().mkpath(folder + QStringLiteral("/data-a"));
+    QDir().mkpath(folder + QStringLiteral("/data-b"));
+    const QString program = folder + QStringLiteral("/ZUL.accdr");
+    const QString dataA = folder + QStringLiteral("/data-a/ZUL_data.accdb");
+    const QString dataB = folder + QStringLiteral("/data-b/ZUL_data.accdb");
+
+    NullDesktop desktop;
+    useProgramFolder(folder, desktop);
+    createEmptyDatabase(program);
+    createDataFile(dataA, tables);
+    require(QFile::copy(dataA, dataB), QStringLiteral("cannot copy %1").arg(dataA));
+
+    NullWindow window;
+    window.programPath = program;
+    RelinkFigure figure;
+    figure.tables = tables;
+
+    window.combo.setText(dataA);
+    RelinkReport report;
+    figure.fresh = timed([&] { report = RunRelink(window, desktop); });
+    require(!report.failed, QStringLiteral("relink of %1 new tables failed: %2").arg(tables).arg(firstFailure(report)));
+    require(countOutcome(report, RelinkReport::Outcome::Created) == tables,
+            QStringLiteral("relink created %1 links, not %2")
+                .arg(countOutcome(report, RelinkReport::Outcome::Created))
+                .arg(tables));
+
+    window.combo.setText(dataB);
+    figure.repointed = timed([&] { report = RunRelink(window, desktop); });
+    require(!report.failed,
+            QStringLiteral("relink of %1 re-pointed tables failed: %2").arg(tables).arg(firstFailure(report)));
+    require(countOutcome(report, RelinkReport::Outcome::Repointed) == tables,
+            QStringLiteral("relink re-pointed %1 links, not %2")
+                .arg(countOutcome(report, RelinkReport::Outcome::Repointed))
+                .arg(tables));
+    require(countLinksTo(program, dao::dbConnectPrefix + dataB) == tables,
+            QStringLiteral("the program file does not link all %1 tables to %2").arg(tables).arg(dataB));
+    require(desktop.boxes == 0, QStringLiteral("a message box was shown: %1").arg(desktop.lastBox));
+    return figure;
+}
+
+// ------------------------------------------------------------ list fill
+
+double measureFill(const QString& work, QList<double>& runs)
+{
+    const QString folder = QDir(work).filePath(QStringLiteral("list"));
+    QDir().mkpath(folder);
+    NullDesktop desktop;
+    useProgramFolder(folder, desktop);
+    fillListFile(kListPaths);
+
+    for (int i = 0; i < 3; ++i) {
+        NullCombo combo;
+        const QString current = QStringLiteral("/srv/data/klient00001/ZUL_data.accdb");
+        runs.append(millisecondsOf([&] { FillDataFileList(desktop, combo, current); }));
+        require(desktop.boxes == 0, QStringLiteral("the fill reported: %1").arg(desktop.lastBox));
+        require(combo.items.size() == kListPaths,
+                QStringLiteral("the fill gave %1 items, not %2").arg(combo.items.size()).arg(kListPaths));
+        require(combo.text() == current, QStringLiteral("the fill left the text %1").arg(combo.text()));
+    }
+    return *std::max_element(runs.begin(), runs.end());
+}
+
+// ------------------------------------------------------------ whole process
+
+struct ProcessFigure {
+    ChildResult newLinks;
+    ChildResult repointed;
+};
+
+ChildResult runUnattended(const QString& binary, const QString& program, const QString& data, const QString& log)
+{
+    const ChildResult result =
+        runChild(binary, {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data},
+                 {QStringLiteral("QT_QPA_PLATFORM=offscreen")}, 60, log);
+    require(result.started, QStringLiteral("cannot start %1").arg(binary));
+    require(!result.timedOut, QStringLiteral("%1 did not end within 60 s (a failed run keeps its window open); see %2")
+                                  .arg(binary, log));
+    require(result.exitStatus == 0, QStringLiteral("%1 exited with %2; see %3").arg(binary).arg(result.exitStatus).arg(log));
+    require(countLinksTo(program, dao::dbConnectPrefix + data) == kProcessTables,
+            QStringLiteral("the process did not link all %1 tables to %2").arg(kProcessTables).arg(data));
+    return result;
+}
+
+ProcessFigure measureProcess(const QString& work, const QString& app)
+{
+    const QString folder = QDir(work).filePath(QStringLiteral("process"));
+    const QString programDir = folder + QStringLiteral("/app");
+    QDir().mkpath(programDir + QStringLiteral("/INI"));
+    QDir().mkpath(folder + QStringLiteral("/data-a"));
+    QDir().mkpath(folder + QStringLiteral("/data-b"));
+    // The utility keeps its files beside its executable, so it runs from a copy.
+    const QString binary = programDir + QStringLiteral("/divadedadi");
+    require(QFile::copy(app, binary), QStringLiteral("cannot copy %1").arg(app));
+    const QString program = programDir + QStringLiteral("/ZUL.accdr");
+    const QString dataA = folder + QStringLiteral("/data-a/ZUL_data.accdb");
+    const QString dataB = folder + QStringLiteral("/data-b/ZUL_data.accdb");
+    createEmptyDatabase(program);
+    createDataFile(dataA, kProcessTables);
+    require(QFile::copy(dataA, dataB), QStringLiteral("cannot copy %1").arg(dataA));
+
+    ProcessFigure figure;
+    figure.newLinks = runUnattended(binary, program, dataA, folder + QStringLiteral("/run1.log"));
+    figure.repointed = runUnattended(binary, program, dataB, folder + QStringLiteral("/run2.log"));
+    const QString stored =
+        IniFile::read(programDir + QStringLiteral("/INI/ZUL.ini"), QStringLiteral("MAIN"), QStringLiteral("ZULdata"));
+    require(stored == dataB, QStringLiteral("[MAIN] ZULdata holds '%1' after the run, not the data file").arg(stored));
+    return figure;
+}
+
+// ------------------------------------------------------------ main
+
+struct Options {
+    QString app;
+    QString work;
+    QList<int> sizes{100, 1000, 5000};
+    bool keep = false; // leave the files for a profiler
+};
+
+Options parseOptions(const QStringList& arguments)
+{
+    Options options;
+#ifdef DIVADEDADI_APP_PATH
+    options.app = QStringLiteral(DIVADEDADI_APP_PATH);
+#endif
+    options.work = QCoreApplication::applicationDirPath();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& name = arguments[i];
+        if (name == QStringLiteral("--keep")) {
+            options.keep = true;
+            continue;
+        }
+        require(i + 1 < arguments.size(), QStringLiteral("%1 needs a value").arg(name));
+        const QString& value = arguments[++i];
+        if (name == QStringLiteral("--app")) {
+            options.app = value;
+        } else if (name == QStringLiteral("--work")) {
+            options.work = value;
+        } else if (name == QStringLiteral("--sizes")) {
+            options.sizes.clear();
+            for (const QString& size : value.split(QLatin1Char(',')))
+                options.sizes.append(size.toInt());
+        } else {
+            throw BenchFailure("unknown option " + name.toStdString());
+        }
+    }
+    std::sort(options.sizes.begin(), options.sizes.end());
+    require(!options.sizes.isEmpty() && options.sizes.first() > 0, QStringLiteral("--sizes needs positive numbers"));
+    return options;
+}
+
+int run(const Options& options)
+{
+    QTemporaryDir temp(QDir(options.work).filePath(QStringLiteral("divadedadi-bench-XXXXXX")));
+    require(temp.isValid(), QStringLiteral("cannot create a folder under %1").arg(options.work));
+    temp.setAutoRemove(!options.keep);
+    const QString work = temp.path();
+    printMachine(work);
+    if (QStorageInfo(work).fileSystemType() == "tmpfs")
+        print(QStringLiteral("Warning: the work folder is on tmpfs; commits are not durable there. Use --work."));
+    Verdicts verdicts;
+
+    print(QStringLiteral("\nDurable commit (one-row insert, %1 commits)").arg(kCommits));
+    const CommitFigure engineSettings = sqliteCommit(QDir(work).filePath(QStringLiteral("commit.accdb")));
+    const double commitMs = engineSettings.milliseconds;
+    const double engineMs = engineCommitMs(QDir(work).filePath(QStringLiteral("engine.accdb")));
+    const bool wal = engineSettings.journalMode.toLower() == "wal";
+    const CommitFigure other = sqliteCommit(QDir(work).filePath(QStringLiteral("other.sqlite")), wal ? "DELETE" : "WAL");
+    const double flushMs = fsyncMs(QDir(work).filePath(QStringLiteral("fsync.bin")));
+    print(QStringLiteral("  SQLite, the engine's settings (journal %1, synchronous=FULL): %2 ms")
+              .arg(QString::fromLatin1(engineSettings.journalMode), ms(commitMs)));
+    print(QStringLiteral("  the same through the engine (Database::Execute):            %1 ms").arg(ms(engineMs)));
+    print(QStringLiteral("  for comparison: journal %1, synchronous=FULL:             %2 ms")
+              .arg(QString::fromLatin1(other.journalMode), ms(other.milliseconds)));
+    print(QStringLiteral("  for comparison: one small write + fsync:                    %1 ms").arg(ms(flushMs)));
+
+    print(QStringLiteral("\nRelink run in process (real engine and run, window and desktop that do nothing)"));
+    print(QStringLiteral("  %1 | %2 %3 %4 %5 | %6 %7 %8 %9")
+              .arg(QStringLiteral("tables"), 6)
+              .arg(QStringLiteral("new: total ms"), 13)
+              .arg(QStringLiteral("ms/table"), 8)
+              .arg(QStringLiteral("x commit"), 8)
+              .arg(QStringLiteral("CPU ms/table"), 12)
+              .arg(QStringLiteral("re-pointed: total ms"), 20)
+              .arg(QStringLiteral("ms/table"), 8)
+              .arg(QStringLiteral("x commit"), 8)
+              .arg(QStringLiteral("CPU ms/table"), 12));
+    QList<RelinkFigure> figures;
+    for (int tables : options.sizes) {
+        const RelinkFigure f = measureRelink(work, tables);
+        figures.append(f);
+        const auto columns = [&](const Timing& t, int totalWidth) {
+            return QStringLiteral("%1 %2 %3 %4")
+                .arg(ms(t.wall), totalWidth)
+                .arg(ms(t.wall / tables), 8)
+                .arg(QString::number(t.wall / tables / commitMs, 'f', 2), 8)
+                .arg(ms(t.cpu / tables), 12);
+        };
+        print(QStringLiteral("  %1 | %2 | %3").arg(tables, 6).arg(columns(f.fresh, 13), columns(f.repointed, 20)));
+    }
+    for (const RelinkFigure& f : figures) {
+        for (const auto& [kind, total] : {std::pair{QStringLiteral("new"), f.fresh.wall},
+                                          std::pair{QStringLiteral("re-pointed"), f.repointed.wall}}) {
+            const double ratio = total / f.tables / commitMs;
+            verdicts.check(ratio <= kRatioTarget, QStringLiteral("relink %1, %2 tables: %3 x commit per table (target <= %4)")
+                                                      .arg(kind)
+                                                      .arg(f.tables)
+                                                      .arg(ratio, 0, 'f', 2)
+                                                      .arg(kRatioTarget));
+        }
+    }
+    if (figures.size() > 1) {
+        const RelinkFigure& small = figures.first();
+        const RelinkFigure& large = figures.last();
+        const double flatNew = (large.fresh.wall / large.tables) / (small.fresh.wall / small.tables);
+        const double flatRepointed = (large.repointed.wall / large.tables) / (small.repointed.wall / small.tables);
+        verdicts.check(flatNew <= kFlatTarget, QStringLiteral("relink new flat: ms/table at %1 = %2 x that at %3 (target <= %4)")
+                                                   .arg(large.tables)
+                                                   .arg(flatNew, 0, 'f', 2)
+                                                   .arg(small.tables)
+                                                   .arg(kFlatTarget));
+        verdicts.check(flatRepointed <= kFlatTarget,
+                       QStringLiteral("relink re-pointed flat: ms/table at %1 = %2 x that at %3 (target <= %4)")
+                           .arg(large.tables)
+                           .arg(flatRepointed, 0, 'f', 2)
+                           .arg(small.tables)
+                           .arg(kFlatTarget));
+    }
+
+    print(QStringLiteral("\nFillDataFileList, %1 paths in the list file").arg(kListPaths));
+    QList<double> fills;
+    const double worstFill = measureFill(work, fills);
+    QStringList fillTexts;
+    for (double f : fills)
+        fillTexts.append(ms(f));
+    print(QStringLiteral("  runs: %1 ms").arg(fillTexts.join(QStringLiteral(", "))));
+    verdicts.check(worstFill < kFillTargetMs,
+                   QStringLiteral("fill of %1 paths: %2 ms (target < %3 ms)").arg(kListPaths).arg(ms(worstFill)).arg(kFillTargetMs));
+
+    print(QStringLiteral("\nUnattended process, %1 tables: divadedadi ZULprog=... ZULdata=..., offscreen").arg(kProcessTables));
+    // The run makes one durable change per table, so the disk sets a floor.
+    print(QStringLiteral("  floor on this disk: %1 tables x one durable commit = %2 ms")
+              .arg(kProcessTables)
+              .arg(ms(kProcessTables * commitMs)));
+    if (options.app.isEmpty() || !QFile::exists(options.app)) {
+        print(QStringLiteral("  divadedadi not found (%1); build it or pass --app").arg(options.app));
+        verdicts.check(false, QStringLiteral("unattended process: not measured"));
+    } else {
+        const ProcessFigure p = measureProcess(work, options.app);
+        for (const auto& [kind, r] : {std::pair{QStringLiteral("first run, new links, list file created"), p.newLinks},
+                                      std::pair{QStringLiteral("second run, links re-pointed"), p.repointed}})
+            print(QStringLiteral("  %1: %2 ms (CPU %3 ms), peak %4 MB")
+                      .arg(kind, ms(r.milliseconds), ms(r.cpuMilliseconds))
+                      .arg(r.peakKilobytes / 1024.0, 0, 'f', 1));
+        for (const auto& [kind, r] : {std::pair{QStringLiteral("new"), p.newLinks}, std::pair{QStringLiteral("re-pointed"), p.repointed}}) {
+            verdicts.check(r.milliseconds < kProcessTargetMs, QStringLiteral("process %1: %2 ms start to exit (target < %3 ms)")
+                                                                   .arg(kind, ms(r.milliseconds))
+                                                                   .arg(kProcessTargetMs));
+            verdicts.check(r.peakKilobytes / 1024.0 < kMemoryTargetMb,
+                           QStringLiteral("process %1: peak memory %2 MB (target < %3 MB)")
+                               .arg(kind)
+                               .arg(r.peakKilobytes / 1024.0, 0, 'f', 1)
+                               .arg(kMemoryTargetMb));
+        }
+    }
+
+    print(QStringLiteral("\nSummary"));
+    for (const QString& line : verdicts.lines())
+        print(QStringLiteral("  ") + line);
+    return verdicts.missed() ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return run(parseOptions(app.arguments()));
+    } catch (const BenchFailure& failure) {
+        std::fprintf(stderr, "divadedadi_bench: %s\n", failure.what());
+    } catch (const RunTimeError& error) {
+        std::fprintf(stderr, "divadedadi_bench: engine error %d: %s\n", error.number(),
+                     error.description().toUtf8().constData());
+    }
+    return 2;
+}
