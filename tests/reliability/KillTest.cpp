@@ -1,0 +1,130 @@
+// Processes killed with SIGKILL in the middle of their work: a relink run of
+// the real binary, and a loop of settings writes.
+
+#include "Support.h"
+
+#include "DBEngine.h"
+#include "IniFile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kShow = QStringLiteral("zobrazZpravu=TRUE");
+const QString kMain = QStringLiteral("MAIN");
+const QString kOutcome = QStringLiteral("DIVadedadiExe");
+
+// Polls the settings file until the key holds the value; false after bound ms.
+bool waitForSetting(const QString& iniPath, const QString& key, const QString& value, QProcess& process, int bound)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < bound) {
+        if (iniValue(iniPath, kMain, key) == value)
+            return true;
+        if (process.state() == QProcess::NotRunning)
+            return iniValue(iniPath, kMain, key) == value;
+        QThread::msleep(5);
+    }
+    return false;
+}
+
+int tableCount()
+{
+    const int fromEnvironment = qEnvironmentVariableIntValue("DIVADEDADI_KILL_TABLES");
+    // 2,000 tables took 79 s of the test budget (a 4.2 s walk per run); 1,000
+    // still land most kills in the middle of the walk.
+    return fromEnvironment > 0 ? fromEnvironment : 1000;
+}
+
+} // namespace
+
+TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
+{
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.isValid());
+    const int tables = tableCount();
+    const QString oldData = folder.path(QStringLiteral("old.accdb"));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("data")));
+    const QString newData = folder.path(QStringLiteral("data/ZUL_data.accdb"));
+    const QString program = folder.path(QStringLiteral("ZUL.accdr"));
+    const QString pristine = folder.path(QStringLiteral("pristine.accdr"));
+
+    QElapsedTimer setup;
+    setup.start();
+    createDataFile(oldData, tables);
+    createDataFile(newData, tables, true);
+    createProgramFile(pristine, oldData);
+    std::printf("[ figures  ] %d tables: files made in %lld ms\n", tables, qint64(setup.elapsed()));
+
+    const QString oldState = (dao::dbConnectPrefix + oldData) + QStringLiteral("|ID,Jmeno");
+    const QString newState = (dao::dbConnectPrefix + newData) + QStringLiteral("|ID,Jmeno,Novy");
+    const QStringList arguments{QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + newData, kShow};
+
+    // One complete walk, to learn how long it takes from the early "ERROR" to
+    // the end of the walk ([MAIN] ZULdata is written right after it).
+    qint64 walkMs = 0;
+    {
+        ASSERT_TRUE(QFile::copy(pristine, program));
+        folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
+        QProcess process;
+        process.setProcessEnvironment(offscreenEnvironment());
+        process.start(folder.exe(), arguments);
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), process, 30000));
+        QElapsedTimer walk;
+        walk.start();
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), QStringLiteral("ZULdata"), newData, process, 240000));
+        walkMs = walk.elapsed();
+        process.kill();
+        process.waitForFinished();
+        ASSERT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("ERROR"));
+        const QMap<QString, QString> state = linkState(program);
+        ASSERT_EQ(state.size(), tables);
+        EXPECT_EQ(state.values().count(newState), tables);
+        std::printf("[ figures  ] walk over %d tables: %lld ms\n", tables, walkMs);
+    }
+
+    QRandomGenerator random(20261208);
+    int midWalk = 0;
+    for (int kill = 0; kill < 20; ++kill) {
+        SCOPED_TRACE(kill);
+        QFile::remove(program);
+        ASSERT_TRUE(QFile::copy(pristine, program));
+        folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
+        QProcess process;
+        process.setProcessEnvironment(offscreenEnvironment());
+        process.start(folder.exe(), arguments);
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), process, 30000));
+        QThread::msleep(random.bounded(int(walkMs * 11 / 10) + 1));
+        process.kill();
+        ASSERT_TRUE(process.waitForFinished(10000));
+
+        EXPECT_EQ(integrityCheck(program), QStringLiteral("ok"));
+        const QMap<QString, QString> state = linkState(program);
+        ASSERT_EQ(state.size(), tables);
+        const int relinked = int(state.values().count(newState));
+        EXPECT_EQ(relinked + state.values().count(oldState), tables) << "a table is neither the old nor the new link";
+        if (relinked > 0 && relinked < tables)
+            ++midWalk;
+        EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("ERROR"));
+
+        // Twice a second run finishes the work (without a window, so it ends by itself).
+        if (kill % 10 == 9) {
+            const RunResult second = runBinary(folder, arguments, noDisplayEnvironment(), std::chrono::minutes(4));
+            ASSERT_TRUE(second.finished);
+            EXPECT_EQ(second.exitCode, 0);
+            EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("OK")) << second.standardError.toStdString();
+            EXPECT_EQ(linkState(program).values().count(newState), tables);
+            EXPECT_EQ(integrityCheck(program), QStringLiteral("ok"));
+        }
+    }
+    std::printf("[ figures  ] %d of 20 kills landed in the middle of the walk\n", midWalk);
+    EXPECT_GE(midWalk, 5);
+}

@@ -1,0 +1,149 @@
+#include "Support.h"
+
+#include "DBEngine.h"
+#include "IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+ProgramFolder::ProgramFolder()
+{
+    m_valid = m_dir.isValid() && QDir(m_dir.path()).mkdir(QStringLiteral("INI")) &&
+              QFile::copy(QStringLiteral(DIVADEDADI_EXE), exe());
+}
+
+QString ProgramFolder::path(const QString& name) const
+{
+    return name.isEmpty() ? m_dir.path() : m_dir.path() + QLatin1Char('/') + name;
+}
+
+QByteArray ProgramFolder::iniBytes() const
+{
+    QFile file(iniPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void ProgramFolder::writeIni(const QByteArray& bytes) const
+{
+    QFile file(iniPath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QProcessEnvironment offscreenEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+QProcessEnvironment noDisplayEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+RunResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QProcessEnvironment& environment,
+                    std::chrono::milliseconds bound)
+{
+    RunResult result;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.path());
+    process.start(folder.exe(), arguments);
+    if (!process.waitForStarted(10000))
+        return result;
+    result.finished = process.waitForFinished(int(bound.count()));
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(10000);
+    } else {
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    result.standardError = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+void createDataFile(const QString& path, int tableCount, bool extraField)
+{
+    std::unique_ptr<Database> db = DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120);
+    // One transaction for all tables keeps a large file quick to make.
+    db->Execute(QStringLiteral("begin"));
+    for (int i = 0; i < tableCount; ++i) {
+        const QString name = QStringLiteral("T%1").arg(i, 4, 10, QLatin1Char('0'));
+        db->Execute(QStringLiteral("create table [%1] (ID long, Jmeno text(50)%2)")
+                        .arg(name, extraField ? QStringLiteral(", Novy long") : QString()));
+        db->Execute(QStringLiteral("insert into [%1] (ID, Jmeno) values (?, ?)").arg(name), {i, name});
+    }
+    db->Execute(QStringLiteral("commit"));
+    db->Close();
+}
+
+void createProgramFile(const QString& path, const QString& dataPath)
+{
+    std::unique_ptr<Database> program = DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120);
+    QStringList names;
+    {
+        std::unique_ptr<Database> data = DbEngine().OpenDatabase(dataPath);
+        TableDefCollection& defs = data->TableDefs();
+        for (int i = 0; i < defs.Count(); ++i) {
+            std::shared_ptr<TableDef> def = defs.Item(i);
+            if ((def->Attributes() & dao::dbSkipMask) == 0)
+                names.append(def->Name());
+        }
+        data->Close();
+    }
+    for (const QString& name : names) {
+        std::shared_ptr<TableDef> def = program->CreateTableDef();
+        def->setConnect(dao::dbConnectPrefix + dataPath);
+        def->setSourceTableName(name);
+        def->setName(name);
+        program->TableDefs().Append(def);
+    }
+    program->Close();
+}
+
+QMap<QString, QString> linkState(const QString& path)
+{
+    QMap<QString, QString> state;
+    std::unique_ptr<Database> db = DbEngine().OpenDatabase(path);
+    TableDefCollection& defs = db->TableDefs();
+    for (int i = 0; i < defs.Count(); ++i) {
+        std::shared_ptr<TableDef> def = defs.Item(i);
+        if ((def->Attributes() & dao::dbSystemObject) == dao::dbSystemObject)
+            continue;
+        QStringList fields;
+        for (const auto& field : def->fields())
+            fields.append(field->Name);
+        state.insert(def->Name(), def->Connect() + QLatin1Char('|') + fields.join(QLatin1Char(',')));
+    }
+    db->Close();
+    return state;
+}
+
+QString integrityCheck(const QString& path)
+{
+    std::unique_ptr<Database> db = DbEngine().OpenDatabase(path);
+    std::unique_ptr<Recordset> rows = db->OpenRecordset(QStringLiteral("pragma integrity_check"));
+    QStringList lines;
+    while (!rows->EOF()) {
+        lines.append(rows->value(QStringLiteral("integrity_check")).toString());
+        rows->MoveNext();
+    }
+    rows->Close();
+    db->Close();
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString iniValue(const QString& iniPath, const QString& section, const QString& key)
+{
+    return IniFile::read(iniPath, section, key);
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Helpers of the reliability tests: program folders with a copy of the real
+// binary, data and program files made through the engine, starting the binary
+// and reading back what it left.
+
+#include <QMap>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+
+// A temporary program folder: the divadedadi binary, the folder INI, and
+// room for the program, data and list files.
+class ProgramFolder {
+public:
+    ProgramFolder();
+    bool isValid() const { return m_valid; }
+    QString path(const QString& name = QString()) const; // a path inside the folder
+    QString exe() const { return path(QStringLiteral("divadedadi")); }
+    QString iniPath() const { return path(QStringLiteral("INI/ZUL.ini")); }
+    QByteArray iniBytes() const;
+    void writeIni(const QByteArray& bytes) const;
+
+private:
+    QTemporaryDir m_dir;
+    bool m_valid = false;
+};
+
+// The outcome of a started binary.
+struct RunResult {
+    bool finished = false; // ended by itself within the bound
+    int exitCode = -1;
+    QString standardError;
+};
+
+// The environment of a windowed run on the offscreen platform, and of a
+// caller without any window system.
+QProcessEnvironment offscreenEnvironment();
+QProcessEnvironment noDisplayEnvironment();
+
+// Starts the binary of the folder with the arguments and waits up to bound;
+// a run still going then is killed and reported as not finished.
+RunResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QProcessEnvironment& environment,
+                    std::chrono::milliseconds bound = std::chrono::seconds(60));
+
+// A data file of tableCount local tables T0000.. with the fields ID and Jmeno
+// (and Novy when extraField is set) and one row each.
+void createDataFile(const QString& path, int tableCount, bool extraField = false);
+// A program file linking every table of the data file under its own name.
+void createProgramFile(const QString& path, const QString& dataPath);
+
+// Every table definition that is not a system object: name -> connect and
+// the recorded field names, "connect|ID,Jmeno".
+QMap<QString, QString> linkState(const QString& path);
+// "ok" or SQLite's complaint, asked through the engine.
+QString integrityCheck(const QString& path);
+// Value of a key in an INI file as the program reads it.
+QString iniValue(const QString& iniPath, const QString& section, const QString& key);
+// Files of a folder, hidden ones included.
+QStringList filesIn(const QString& folder);
