@@ -49,8 +49,8 @@ QPixmap NetworkPixmap(int size)
     p.setPen(QPen(Qt::black, 0.4));
     p.setBrush(QColor(255, 0, 0));
     p.drawEllipse(QPointF(7, 13.5), 1, 1);     // the hub on the cable
-    drawComputer(p, QPointF(0, 0));
-    drawComputer(p, QPointF(8, 6.8));
+    drawComputer(p, QPointF(0.4, 0.4));
+    drawComputer(p, QPointF(7.4, 6.6));
     return pixmap;
 }
 
@@ -69,14 +69,18 @@ QPixmap HelpPixmap()
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(16);
+    font.setPixelSize(17);
     font.setBold(true);
     QPainterPath mark;
     mark.addText(0, 0, font, QStringLiteral("?"));
     // Centre the glyph in the square.
     const QRectF box = mark.boundingRect();
     mark.translate(8 - box.center().x(), 8 - box.center().y());
-    p.setPen(QPen(Qt::black, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // The outline first and the yellow over it, so the outline stays thin.
+    p.setPen(QPen(Qt::black, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::black);
+    p.drawPath(mark);
+    p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 0));
     p.drawPath(mark);
     return pixmap;
