@@ -2,7 +2,7 @@
 # build folder. The executables come from the install() rules of app/ and
 # tools/; nothing else of the build (tests, benchmark) is installed.
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/divadedadi)
 
 set(CPACK_PACKAGE_NAME "divadedadi")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -14,6 +14,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGE_CONTACT "DIVadedadi maintainers <divadedadi@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_GENERATOR "DEB")
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
