@@ -657,6 +657,31 @@ std::shared_ptr<TableDef> Database::CreateTableDef(const QString& name)
 void Database::Execute(const QString& sql, const QVariantList& params)
 {
     DbCore& db = d->openCore();
+    const QString dropped = droppedTable(sql);
+    if (!dropped.isEmpty() && db.hasCatalog()) {
+        // Dropping a link removes its definition; dropping a local table also forgets its attributes.
+        const auto entry = db.findEntry(dropped);
+        if (entry && (entry->attributes & dao::dbSystemObject) == dao::dbSystemObject)
+            throw RunTimeError(ErrorNumber::OperationNotSupported,
+                               QStringLiteral("Systémovou tabulku '%1' nelze odstranit.").arg(entry->name));
+        Connection& c = db.connection();
+        if (entry && entry->isLink())
+            db.dropLinkView(entry->name);
+        Transaction transaction(c);
+        if (!entry || !entry->isLink()) {
+            Statement drop(c, rewriteSql(sql, db.collation()).sql);
+            drop.bindAll(params);
+            drop.run();
+        }
+        for (const char* table : {"MSysObjects", "MSysFields"}) {
+            Statement forget(c, QStringLiteral("DELETE FROM %1 WHERE NameKey=?1").arg(QLatin1String(table)));
+            forget.bind(1, nameKey(dropped));
+            forget.run();
+        }
+        transaction.commit();
+        db.invalidateEntries();
+        return;
+    }
     const RewrittenSql rewritten = rewriteSql(sql, db.collation());
     db.prepareLinks(rewritten.names);
     Statement statement(db.connection(), rewritten.sql);

@@ -297,7 +297,9 @@ Connection& DbCore::source(const QString& path)
         return *it->second.connection;
     if (it != m_sources.end())
         m_sources.erase(it);
-    Source source{std::make_unique<Connection>(path, Connection::Mode::ReadOnly), quint64(status.st_dev),
+    // Read-write although only read: the last connection to close a file folds its write-ahead log back
+    // and removes it, which a read-only one cannot do.
+    Source source{std::make_unique<Connection>(path, Connection::Mode::ReadWrite), quint64(status.st_dev),
                   quint64(status.st_ino)};
     return *m_sources.emplace(absolute, std::move(source)).first->second.connection;
 }
@@ -328,20 +330,12 @@ QString DbCore::attach(const QString& path, const QSet<QString>& keep)
         if (unused == m_attachments.end())
             throw RunTimeError(ErrorNumber::OperationNotSupported,
                                QStringLiteral("Příkaz čte propojené tabulky z více než %1 souborů.").arg(limit));
-        for (auto view = m_views.begin(); view != m_views.end();) {
-            if (view->alias == unused->alias) {
-                c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view->name)));
-                view = m_views.erase(view);
-            } else {
-                ++view;
-            }
-        }
-        c.exec(QStringLiteral("DETACH DATABASE %1").arg(unused->alias));
+        detach(unused->alias);
         m_attachments.erase(unused);
     }
     const QString alias = QStringLiteral("zul_link%1").arg(++m_nextAlias);
     Statement attach(c, QStringLiteral("ATTACH DATABASE ?1 AS %1").arg(alias));
-    attach.bind(1, sqliteUri(absolute, "ro"));
+    attach.bind(1, sqliteUri(absolute, "rw"));
     attach.run();
     m_attachments.push_back({alias, absolute});
     return alias;
@@ -349,12 +343,12 @@ QString DbCore::attach(const QString& path, const QSet<QString>& keep)
 
 void DbCore::prepareLinks(const QStringList& names)
 {
-    if (!m_hasCatalog || names.isEmpty())
+    if (m_attachments.empty() && (!m_hasCatalog || names.isEmpty()))
         return;
     Connection& c = connection();
     std::vector<TableEntry> needed;
     QSet<QString> keep;
-    {
+    if (m_hasCatalog) {
         Statement lookup(c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
                                            "WHERE NameKey=?1 AND Connect IS NOT NULL AND Connect<>''"));
         for (const QString& name : names) {
@@ -366,11 +360,28 @@ void DbCore::prepareLinks(const QStringList& names)
             TableEntry link{lookup.text(0), qint32(lookup.int64(1)), lookup.text(2), lookup.text(3)};
             const auto view = m_views.constFind(key);
             if (view != m_views.constEnd() && view->connect == link.connect && view->source == link.source &&
-                view->name == link.name)
+                view->name == link.name) {
                 keep.insert(view->alias);
-            else
-                needed.push_back(std::move(link));
+                continue;
+            }
+            if (!isOdbcConnect(link.connect)) {
+                const QString absolute = absolutePathOf(linkedPath(link.connect));
+                for (const Attachment& attachment : m_attachments)
+                    if (attachment.absolutePath == absolute)
+                        keep.insert(attachment.alias);
+            }
+            needed.push_back(std::move(link));
         }
+    }
+    // Files this statement does not read are let go, so that their own tables
+    // cannot stand in for names of the program file.
+    for (auto attachment = m_attachments.begin(); attachment != m_attachments.end();) {
+        if (keep.contains(attachment->alias)) {
+            ++attachment;
+            continue;
+        }
+        detach(attachment->alias);
+        attachment = m_attachments.erase(attachment);
     }
     for (const TableEntry& link : needed) {
         if (isOdbcConnect(link.connect))
@@ -392,6 +403,20 @@ void DbCore::prepareLinks(const QStringList& names)
                    .arg(quoteName(link.name), alias, quoteName(found)));
         m_views.insert(nameKey(link.name), LinkView{link.name, alias, link.connect, link.source});
     }
+}
+
+void DbCore::detach(const QString& alias)
+{
+    Connection& c = connection();
+    for (auto view = m_views.begin(); view != m_views.end();) {
+        if (view->alias == alias) {
+            c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view->name)));
+            view = m_views.erase(view);
+        } else {
+            ++view;
+        }
+    }
+    c.exec(QStringLiteral("DETACH DATABASE %1").arg(alias));
 }
 
 void DbCore::dropLinkView(const QString& name)

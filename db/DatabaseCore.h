@@ -89,6 +89,8 @@ private:
     Connection& source(const QString& path);
     QString findSourceTable(Connection& source, const QString& name);
     QString attach(const QString& path, const QSet<QString>& keep);
+    // Drops the views reading through alias and detaches it.
+    void detach(const QString& alias);
     std::vector<TableEntry> loadEntries();
     void loadCatalogState();
 

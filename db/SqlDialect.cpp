@@ -398,3 +398,24 @@ QString fieldColumnSql(const QString& name, int type, int size, bool allowZeroLe
     }
     return columnSql(name, column, allowZeroLength, collation, QString());
 }
+
+QString droppedTable(const QString& sql)
+{
+    std::vector<SqlToken> significant;
+    for (const SqlToken& token : tokenizeSql(sql))
+        if (token.kind != SqlToken::Space)
+            significant.push_back(token);
+    if (significant.size() < 3 || upper(significant[0]) != QLatin1String("DROP") ||
+        upper(significant[1]) != QLatin1String("TABLE"))
+        return QString();
+    size_t p = 2;
+    if (upper(significant[p]) == QLatin1String("IF"))
+        p += 2;
+    if (p >= significant.size())
+        return QString();
+    // A schema-qualified name drops no table of this file's catalog.
+    if (p + 1 < significant.size() && significant[p + 1].text == QLatin1String("."))
+        return QString();
+    const SqlToken& name = significant[p];
+    return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
+}

@@ -32,6 +32,9 @@ struct RewrittenSql {
 // collation: the collation name of the file's text columns.
 RewrittenSql rewriteSql(const QString& sql, const QString& collation);
 
+// The table a "DROP TABLE" statement names; empty for any other statement.
+QString droppedTable(const QString& sql);
+
 // A column definition for the engine's field type codes; raises 3259 for an
 // unknown type.
 QString fieldColumnSql(const QString& name, int type, int size, bool allowZeroLength, const QString& collation);

@@ -91,6 +91,7 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
     // The header of a file of the original engine's format.
     writeBytes(path(QStringLiteral("jet.accdb")), QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + QByteArray(4077, 0));
     writeBytes(path(QStringLiteral("short.accdb")), QByteArray("SQLite format 3\0", 16) + QByteArray(100, 0));
+    writeBytes(path(QStringLiteral("header.accdb")), QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\xff'));
 
     struct Case {
         QString name;
@@ -104,6 +105,7 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
         {QStringLiteral("garbage.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
         {QStringLiteral("jet.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
         {QStringLiteral("short.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
+        {QStringLiteral("header.accdb"), QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.")},
     };
     for (const Case& c : cases) {
         const QString file = c.name.isEmpty() ? QString() : path(c.name);
@@ -115,7 +117,7 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
         }
     }
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-              (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "jet.accdb", "short.accdb"}));
+              (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "header.accdb", "jet.accdb", "short.accdb"}));
 }
 
 TEST_F(Engine, closedDatabaseAndItsObjectsRaiseAndCloseTwiceIsHarmless)
@@ -465,4 +467,44 @@ TEST_F(Engine, lockHeldByAnotherConnectionEndsInAnErrorNotAHang)
     sqlite3_close(other);
     db->Execute(QStringLiteral("insert into T values (2)"));
     EXPECT_EQ(column(*db, QStringLiteral("select A from T order by A"), QStringLiteral("A")), (QStringList{"1", "2"}));
+}
+
+TEST_F(Engine, linkedFileWithUriCharactersInItsNameIsReadWithItsYesNoValues)
+{
+    const QString name = QStringLiteral("data #1 ?%20ř.accdb");
+    makeDataFile(name, {QStringLiteral("T (A text(10), Ok yesno)")},
+                 {QStringLiteral("insert into T values ('x', true)"), QStringLiteral("insert into T values ('y', false)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    link(*prog, QStringLiteral("T"), path(name));
+    auto records = prog->OpenRecordset(QStringLiteral("select * from T where Ok = True"));
+    ASSERT_FALSE(records->EOF());
+    EXPECT_EQ(records->value(QStringLiteral("A")), QVariant(QStringLiteral("x")));
+    EXPECT_EQ(records->value(QStringLiteral("Ok")), QVariant(true));
+    records->MoveNext();
+    EXPECT_TRUE(records->EOF());
+    prog->Close();
+    // The write-ahead logs are folded back at close.
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{name, "prog.accdr"}));
+}
+
+TEST_F(Engine, droppingALinkOrATableForgetsItsDefinitionButSystemTablesStay)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A long)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    link(*prog, QStringLiteral("T"), path(QStringLiteral("data.accdb")));
+    EXPECT_EQ(column(*prog, QStringLiteral("select count(*) as N from T"), QStringLiteral("N")), QStringList{"0"});
+    prog->Execute(QStringLiteral("create table Mistni (A long)"));
+    prog->TableDefs().Item(QStringLiteral("Mistni"))->setAttributes(dao::dbHiddenObject);
+
+    prog->Execute(QStringLiteral("drop table t"));
+    prog->Execute(QStringLiteral("drop table Mistni"));
+    prog->Execute(QStringLiteral("create table Mistni (B long)"));
+    EXPECT_EQ(prog->TableDefs().Item(QStringLiteral("Mistni"))->Attributes(), 0);
+    EXPECT_EQ(tableNames(*prog), (QStringList{"Mistni", "MSysFields", "MSysInfo", "MSysObjects"}));
+    EXPECT_EQ(rawQuery(path(QStringLiteral("prog.accdr")), QStringLiteral("select count(*) from MSysFields")),
+              QStringList{"0"});
+    EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("select * from T")); }),
+              QStringLiteral("3078|Databázový stroj nenašel vstupní tabulku nebo dotaz 'T'."));
+    EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("drop table MSysObjects")); }),
+              QStringLiteral("3219|Systémovou tabulku 'MSysObjects' nelze odstranit."));
 }

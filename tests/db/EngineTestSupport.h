@@ -13,6 +13,21 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '{';
+    for (const QString& text : list)
+        *out << " \"" << text.toStdString() << '"';
+    *out << " }";
+}
 
 // "number|description" of the error the call raises, or "no error".
 inline QString errorOf(const std::function<void()>& call)
