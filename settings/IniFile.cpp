@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <dirent.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -262,6 +264,14 @@ public:
     ~FileDescriptor() { reset(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
+
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
     int get() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
@@ -373,14 +383,58 @@ mode_t newFileMode()
     return 0666 & ~mask;
 }
 
+// A writer holds a lock on its temporary file for as long as it lives, so a
+// temporary file whose lock can be taken belongs to a writer that was killed:
+// it is removed, and such files never pile up.
+void removeAbandonedTemporaryFiles(const QByteArray& folder, const QByteArray& fileName)
+{
+    const QByteArray prefix = '.' + fileName + '.';
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.constData()), ::closedir);
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix) || name.size() != prefix.size() + 6)
+            continue;
+        const QByteArray path = folder + '/' + name;
+        FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!fd.isOpen() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        struct stat locked {};
+        struct stat named {};
+        // Still the same file under that name, and not one a writer has just made and is about to lock.
+        if (::fstat(fd.get(), &locked) == 0 && ::lstat(path.constData(), &named) == 0 &&
+            locked.st_ino == named.st_ino && locked.st_dev == named.st_dev && S_ISREG(named.st_mode))
+            ::unlink(path.constData());
+    }
+}
+
+// A locked temporary file next to target; a file that a cleaner removed
+// before the lock was taken is made afresh.
+FileDescriptor lockedTemporaryFile(const QByteArray& target, QByteArray& tempPath)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        tempPath = folderOf(target) + "/." + fileNameOf(target) + ".XXXXXX";
+        FileDescriptor fd(::mkostemp(tempPath.data(), O_CLOEXEC));
+        if (!fd.isOpen())
+            return FileDescriptor();
+        struct stat info {};
+        if (::flock(fd.get(), LOCK_EX) == 0 && ::fstat(fd.get(), &info) == 0 && info.st_nlink > 0)
+            return FileDescriptor(fd.release());
+        ::unlink(tempPath.constData());
+    }
+    return FileDescriptor();
+}
+
 // Replaces target by a file holding bytes: a temporary file in the same
 // folder is written, flushed and renamed over it, so a crash leaves either
 // the old or the new file. The temporary file never outlives a failure.
 bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat* existing)
 {
     const QByteArray folder = folderOf(target);
-    QByteArray tempPath = folder + "/." + fileNameOf(target) + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(tempPath.data(), O_CLOEXEC));
+    removeAbandonedTemporaryFiles(folder, fileNameOf(target));
+    QByteArray tempPath;
+    FileDescriptor fd = lockedTemporaryFile(target, tempPath);
     if (!fd.isOpen())
         return false;
     bool committed = false;
@@ -398,11 +452,13 @@ bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct
     } else if (::fchmod(fd.get(), newFileMode()) != 0) {
         return false;
     }
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.close())
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
         return false;
+    // The lock is held until the rename, so no cleaner takes the file for abandoned.
     if (::rename(tempPath.constData(), target.constData()) != 0)
         return false;
     committed = true;
+    fd.close();
 
     // Make the rename itself durable.
     FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
