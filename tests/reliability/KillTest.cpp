@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -127,4 +128,65 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
     }
     std::printf("[ figures  ] %d of 20 kills landed in the middle of the walk\n", midWalk);
     EXPECT_GE(midWalk, 5);
+}
+
+TEST(KilledSettingsWrite, leavesTheOldOrTheNewFileAndNoTemporaryFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("ZUL.ini"));
+    const QByteArray original("[MAIN]\r\nZULdata=C:\\ZUL\\data.accdb\r\n; poznámka\r\n\r\n[Other]\r\nk=v\r\n");
+    // The file after the write of Counter=n, whatever came before: a write replaces the value in place.
+    const auto expectedAfter = [&](const QString& n) {
+        const QString scratch = dir.filePath(QStringLiteral("expected/ZUL.ini"));
+        QDir(dir.path()).mkpath(QStringLiteral("expected"));
+        QFile file(scratch);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(original);
+        file.close();
+        IniFile::write(scratch, kMain, QStringLiteral("Counter"), n);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    };
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(original);
+    }
+
+    QRandomGenerator random(42);
+    qint64 last = 0;
+    int written = 0;
+    for (int kill = 0; kill < 30; ++kill) {
+        SCOPED_TRACE(kill);
+        QProcess child;
+        child.start(QStringLiteral(INI_WRITER_EXE), {ini});
+        ASSERT_TRUE(child.waitForStarted());
+        QThread::msleep(5 + random.bounded(60));
+        child.kill();
+        ASSERT_TRUE(child.waitForFinished(10000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
+
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QString counter = IniFile::read(ini, kMain, QStringLiteral("Counter"));
+        if (counter.isEmpty()) {
+            EXPECT_EQ(bytes, original);
+        } else {
+            EXPECT_EQ(bytes, expectedAfter(counter));
+            ++written;
+        }
+        // Each child counts from 1 again; the value is one it wrote in full.
+        last = counter.toLongLong();
+        EXPECT_GE(last, 0);
+        EXPECT_EQ(IniFile::read(ini, kMain, QStringLiteral("ZULdata")), QStringLiteral("C:\\ZUL\\data.accdb"));
+        EXPECT_EQ(IniFile::read(ini, QStringLiteral("Other"), QStringLiteral("k")), QStringLiteral("v"));
+        // A killed writer may leave its one temporary file; the next write clears it.
+        EXPECT_LE(filesIn(dir.path()).size(), 2) << filesIn(dir.path()).join(QLatin1Char(' ')).toStdString();
+    }
+    EXPECT_GT(written, 0);
+    // A write by a process that lives on leaves the settings file alone.
+    ASSERT_TRUE(IniFile::write(ini, kMain, QStringLiteral("Counter"), QStringLiteral("end")));
+    EXPECT_EQ(filesIn(dir.path()), QStringList{QStringLiteral("ZUL.ini")});
 }

@@ -61,3 +61,14 @@ QString integrityCheck(const QString& path);
 QString iniValue(const QString& iniPath, const QString& section, const QString& key);
 // Files of a folder, hidden ones included.
 QStringList filesIn(const QString& folder);
+
+// Readable values in test failure messages.
+#include <ostream>
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
+}
