@@ -3,6 +3,7 @@
 #include "HelpFile.h"
 
 #include <QDialog>
+#include <QTextDocument>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -28,6 +29,16 @@ HelpWindowViewer::~HelpWindowViewer()
 {
     // The window calls back into this viewer, so it goes with it.
     delete m_window.data();
+}
+
+QDialog* HelpWindowViewer::window() const
+{
+    return m_window;
+}
+
+QTextBrowser* HelpWindowViewer::browser() const
+{
+    return m_browser;
 }
 
 void HelpWindowViewer::report(const QString& text)
@@ -76,6 +87,7 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic)
         m_browser = new QTextBrowser(m_window);
         m_browser->setObjectName(QStringLiteral("helpText"));
         m_browser->setOpenLinks(false);
+        m_browser->document()->setDocumentMargin(12);
         layout->addWidget(m_browser);
         QObject::connect(m_browser, &QTextBrowser::anchorClicked, m_window,
                          [this](const QUrl& url) { followLink(url); });

@@ -25,8 +25,8 @@ public:
     void showHelpTopic(const QString& helpFile, int context) override;
 
     // The help window once a topic was shown, else null.
-    QDialog* window() const { return m_window; }
-    QTextBrowser* browser() const { return m_browser; }
+    QDialog* window() const;
+    QTextBrowser* browser() const;
 
 private:
     void showTopic(const HelpTopic& topic);
