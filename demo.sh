@@ -95,13 +95,13 @@ EOF
 }
 
 # Takes a picture of the window: started in the background, caught by its
-# position (centred on the 1024 x 768 screen; no window manager, no frame).
+# position (centred on the 1024 x 768 screen at 180, 293; no window manager, no frame).
 take_screenshot() {
     local target=$1
     xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
         "$1" & pid=$!
         sleep 3
-        import -window root -crop 663x180+180+294 +repage "$2"
+        import -window root -crop 663x180+180+293 +repage "$2"
         kill $pid' _ "$EXE" "$target"
     echo "Picture of the main window: $target"
 }
