@@ -126,6 +126,10 @@ Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolut
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, lockWaitMilliseconds);
+    // Files come from anywhere: their schema may not call functions with side effects
+    // nor be written around the engine.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     registerCollations();
     // Every commit is on the disk when the call returns.
     exec(QStringLiteral("PRAGMA synchronous=FULL"));
@@ -196,10 +200,17 @@ void Connection::raise(int rc, const QString& sql) const
         case SQLITE_CONSTRAINT_CHECK: {
             // Size and zero-length rules are named "size:<n>:<field>" and "nonempty:<field>".
             const QString name = after(QStringLiteral("CHECK constraint failed:"));
-            if (name.startsWith(QStringLiteral("size:")))
+            if (name.startsWith(QStringLiteral("size:"))) {
+                const int size = name.section(QLatin1Char(':'), 1, 1).toInt();
+                const QString unit = size == 1                ? QStringLiteral("znak")
+                                     : size >= 2 && size <= 4 ? QStringLiteral("znaky")
+                                                              : QStringLiteral("znaků");
                 throw RunTimeError(ErrorNumber::FieldTooSmall,
-                                   QStringLiteral("Pole '%1' je příliš malé pro zadaná data (nejvýše %2 znaků).")
-                                       .arg(name.section(QLatin1Char(':'), 2), name.section(QLatin1Char(':'), 1, 1)));
+                                   QStringLiteral("Pole '%1' je příliš malé pro zadaná data (nejvýše %2 %3).")
+                                       .arg(name.section(QLatin1Char(':'), 2))
+                                       .arg(size)
+                                       .arg(unit));
+            }
             if (name.startsWith(QStringLiteral("nonempty:")))
                 throw RunTimeError(ErrorNumber::ZeroLengthNotAllowed,
                                    QStringLiteral("Pole '%1' nemůže obsahovat řetězec nulové délky.")
@@ -373,21 +384,27 @@ QVariant Statement::column(int column) const
     }
 }
 
-Transaction::Transaction(Connection& connection) : m_connection(connection)
+Transaction::Transaction(Connection& connection)
+    : m_connection(connection), m_nested(sqlite3_get_autocommit(connection.handle()) == 0)
 {
-    connection.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    // Inside a transaction the caller began with Execute("begin") a savepoint keeps the step whole.
+    connection.exec(m_nested ? QStringLiteral("SAVEPOINT zul_step") : QStringLiteral("BEGIN IMMEDIATE"));
     m_open = true;
 }
 
 Transaction::~Transaction()
 {
-    if (m_open)
+    if (!m_open)
+        return;
+    if (m_nested)
+        sqlite3_exec(m_connection.handle(), "ROLLBACK TO zul_step; RELEASE zul_step", nullptr, nullptr, nullptr);
+    else
         sqlite3_exec(m_connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Transaction::commit()
 {
-    m_connection.exec(QStringLiteral("COMMIT"));
+    m_connection.exec(m_nested ? QStringLiteral("RELEASE zul_step") : QStringLiteral("COMMIT"));
     m_open = false;
 }
 

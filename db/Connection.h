@@ -105,7 +105,8 @@ private:
     StatementHandle m_statement;
 };
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back when destroyed uncommitted.
+// BEGIN IMMEDIATE ... COMMIT (a savepoint inside an open transaction); rolled back
+// when destroyed uncommitted.
 class Transaction {
 public:
     explicit Transaction(Connection& connection);
@@ -114,6 +115,7 @@ public:
 
 private:
     Connection& m_connection;
+    bool m_nested;
     bool m_open = false;
 };
 

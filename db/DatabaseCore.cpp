@@ -374,9 +374,10 @@ void DbCore::prepareLinks(const QStringList& names)
         }
     }
     // Files this statement does not read are let go, so that their own tables
-    // cannot stand in for names of the program file.
+    // cannot stand in for names of the program file (not possible inside a transaction).
+    const bool inTransaction = sqlite3_get_autocommit(c.handle()) == 0;
     for (auto attachment = m_attachments.begin(); attachment != m_attachments.end();) {
-        if (keep.contains(attachment->alias)) {
+        if (inTransaction || keep.contains(attachment->alias)) {
             ++attachment;
             continue;
         }

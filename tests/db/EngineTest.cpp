@@ -508,3 +508,39 @@ TEST_F(Engine, droppingALinkOrATableForgetsItsDefinitionButSystemTablesStay)
     EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("drop table MSysObjects")); }),
               QStringLiteral("3219|Systémovou tabulku 'MSysObjects' nelze odstranit."));
 }
+
+TEST_F(Engine, changesInsideACallersTransactionFollowItsCommitOrRollback)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A long)"), QStringLiteral("U (A long)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    prog->Execute(QStringLiteral("begin"));
+    link(*prog, QStringLiteral("T"), path(QStringLiteral("data.accdb")));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("T"), path(QStringLiteral("data.accdb"))); }),
+              QStringLiteral("3010|Tabulka 'T' již existuje."));
+    prog->Execute(QStringLiteral("rollback"));
+    EXPECT_EQ(errorOf([&] { prog->TableDefs().Item(QStringLiteral("T")); }),
+              QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
+    prog->Execute(QStringLiteral("begin"));
+    link(*prog, QStringLiteral("U"), path(QStringLiteral("data.accdb")));
+    prog->Execute(QStringLiteral("commit"));
+    EXPECT_EQ(tableNames(*prog), (QStringList{"MSysFields", "MSysInfo", "MSysObjects", "U"}));
+}
+
+TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table [Dva Sloupce] ([Na me] text(5) not null, Id counter, primary key (Id))"));
+    db->Execute(QStringLiteral("alter table [Dva Sloupce] add column Kod varchar(3)"));
+    QStringList described;
+    for (const auto& field : db->TableDefs().Item(QStringLiteral("dva sloupce"))->fields())
+        described << QStringLiteral("%1:%2:%3").arg(field->Name).arg(field->Type).arg(field->Size);
+    EXPECT_EQ(described, (QStringList{"Na me:10:5", "Id:4:0", "Kod:10:3"}));
+    const QString insert = QStringLiteral("insert into [Dva Sloupce] ([Na me], Kod) values (?, ?)");
+    db->Execute(insert, {QStringLiteral("abcde"), QStringLiteral("xyz")});
+    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QVariant(), QStringLiteral("x")}); }),
+              QStringLiteral("3314|Pole 'Dva Sloupce.Na me' musí obsahovat hodnotu."));
+    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("a"), QStringLiteral("wxyz")}); }),
+              QStringLiteral("3163|Pole 'Kod' je příliš malé pro zadaná data (nejvýše 3 znaky)."));
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into [Dva Sloupce] values (?)"), {1, 2}); }).left(5),
+              QStringLiteral("3000|"));
+}
