@@ -1,0 +1,293 @@
+// The relink run (the core, with a recording window and desktop) when the
+// disk fills up, the program file is read-only, a file is locked by another
+// connection, or the data file changes while the run walks it.
+
+#include "Support.h"
+
+#include "../relink/RecordingWindow.h"
+#include "DBEngine.h"
+#include "Globals.h"
+#include "IniFile.h"
+#include "ListFile.h"
+#include "RelinkRun.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kFailedBox = QStringLiteral("box !|Vindo-ZUL|V průběhu propojování databází se vyskytly chyby.");
+const QString kCleanBox = QStringLiteral("box i|Vindo-ZUL|Propojení databází proběhlo v pořádku.");
+
+class RelinkFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        resetGlobals();
+        for (const char* folder : {"INI", "data", "prog"})
+            ASSERT_TRUE(QDir(m_dir.path()).mkpath(QLatin1String(folder)));
+        gIniPath = m_dir.filePath(QStringLiteral("INI/ZUL.ini"));
+        gListDbPath = m_dir.filePath(QStringLiteral("ZUL_db.accdb"));
+        CreateListFile(m_desktop);
+        ASSERT_TRUE(m_desktop.events.isEmpty());
+        IniFile::write(gIniPath, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("OK"));
+        gShowMessage = true;
+        m_data = m_dir.filePath(QStringLiteral("data/ZUL_data.accdb"));
+        setProgram(m_dir.filePath(QStringLiteral("prog/ZUL.accdr")));
+        m_window.combo().preset(m_data);
+    }
+    void TearDown() override { resetGlobals(); }
+
+    void setProgram(const QString& path)
+    {
+        m_program = path;
+        m_window.text1 = path;
+    }
+
+    RelinkReport run()
+    {
+        m_desktop.clear();
+        m_log.clear();
+        m_window.combo().preset(m_data);
+        return RunRelink(m_window, m_desktop);
+    }
+
+    QString outcome() const { return iniValue(gIniPath, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")); }
+    QString linked(int fields = 2) const
+    {
+        return dao::dbConnectPrefix + m_data + (fields == 2 ? QStringLiteral("|ID,Jmeno") : QStringLiteral("|ID"));
+    }
+
+    QTemporaryDir m_dir;
+    RecordingDesktop m_desktop;
+    QStringList m_log;
+    RecordingWindow m_window{m_log};
+    QString m_program;
+    QString m_data;
+};
+
+// The distinct descriptions of a run's failures.
+QStringList descriptions(const RelinkReport& report)
+{
+    QStringList texts;
+    for (const auto& failure : report.failures) {
+        if (!texts.contains(failure.description))
+            texts.append(failure.description);
+    }
+    return texts;
+}
+
+// A small file system of the test's own (needs the right to mount).
+class SmallFileSystem {
+public:
+    SmallFileSystem(const QString& folder, int kilobytes) : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        m_mounted = QProcess::execute(QStringLiteral("mount"),
+                                      {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                       QStringLiteral("size=%1k").arg(kilobytes), QStringLiteral("tmpfs"), folder}) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_folder});
+    }
+    bool mounted() const { return m_mounted; }
+    bool resize(int kilobytes)
+    {
+        return QProcess::execute(QStringLiteral("mount"),
+                                 {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(kilobytes), m_folder}) == 0;
+    }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST_F(RelinkFaultTest, fullDiskReportsEachFailedStepAndLeavesWholeLinks)
+{
+    const QString mountPoint = m_dir.filePath(QStringLiteral("small"));
+    SmallFileSystem small(mountPoint, 160);
+    if (!small.mounted())
+        GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
+    createDataFile(m_data, 300);
+    setProgram(mountPoint + QStringLiteral("/ZUL.accdr"));
+    DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
+    // The settings file lies on the small file system as well.
+    ASSERT_TRUE(QDir(mountPoint).mkdir(QStringLiteral("INI")));
+    gIniPath = mountPoint + QStringLiteral("/INI/ZUL.ini");
+    ASSERT_TRUE(IniFile::write(gIniPath, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("OK")));
+
+    const RelinkReport report = run();
+    EXPECT_TRUE(report.failed);
+    const QString full = QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_program);
+    EXPECT_TRUE(descriptions(report).contains(full)) << descriptions(report).join(QLatin1Char('\n')).toStdString();
+    for (const QString& text : descriptions(report))
+        EXPECT_TRUE(text == full || text == QStringLiteral("Chyba disku při práci se souborem '%1'.").arg(m_program))
+            << text.toStdString();
+    // One box per failure, then the outcome box.
+    EXPECT_EQ(m_desktop.boxes().size(), report.failures.size() + 1);
+    EXPECT_EQ(m_desktop.boxes().last(), kFailedBox);
+    // The early "ERROR" found room; the later ZULdata did not, and the file stayed whole.
+    EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    EXPECT_EQ(QDir(mountPoint + QStringLiteral("/INI")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("ZUL.ini")});
+
+    EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
+    const QMap<QString, QString> state = linkState(m_program);
+    EXPECT_GT(state.size(), 0);
+    EXPECT_LT(state.size(), 300);
+    EXPECT_EQ(state.values().count(linked()), state.size()) << "a link was left half made";
+
+    // With room again a second run completes the work.
+    ASSERT_TRUE(small.resize(8192));
+    const RelinkReport second = run();
+    EXPECT_FALSE(second.failed) << descriptions(second).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_desktop.boxes(), QStringList{kCleanBox});
+    EXPECT_EQ(outcome(), QStringLiteral("OK"));
+    EXPECT_EQ(linkState(m_program).values().count(linked()), 300);
+}
+
+TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
+{
+    createDataFile(m_data, 3);
+    createProgramFile(m_program, m_data);
+    DbEngine().OpenDatabase(m_data)->Execute(QStringLiteral("create table Nova (ID long)"));
+    const QMap<QString, QString> before = linkState(m_program);
+    // A read-only view of the program folder refuses writes even to root.
+    const QString view = m_dir.filePath(QStringLiteral("view"));
+    ASSERT_TRUE(QDir().mkpath(view));
+    const QString folder = m_dir.filePath(QStringLiteral("prog"));
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), folder, view}) != 0)
+        GTEST_SKIP() << "bind mounts are not available here (needs root)";
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), view}); });
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"),
+                                {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), view}),
+              0);
+    setProgram(view + QStringLiteral("/ZUL.accdr"));
+
+    const RelinkReport report = run();
+    EXPECT_TRUE(report.failed);
+    const QStringList texts = descriptions(report);
+    ASSERT_FALSE(texts.isEmpty());
+    for (const QString& text : texts)
+        EXPECT_TRUE(text == QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program) ||
+                    text == QStringLiteral("Soubor '%1' nelze otevřít.").arg(m_program) ||
+                    text == QStringLiteral("Proměnná objektu nebo proměnná bloku With není nastavena."))
+            << text.toStdString();
+    EXPECT_EQ(m_desktop.boxes().last(), kFailedBox);
+    EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    EXPECT_EQ(linkState(folder + QStringLiteral("/ZUL.accdr")), before);
+    EXPECT_EQ(integrityCheck(folder + QStringLiteral("/ZUL.accdr")), QStringLiteral("ok"));
+    std::printf("[ figures  ] read-only medium: %s\n", qPrintable(texts.join(QStringLiteral(" / "))));
+}
+
+// A program file without write permission: root may still write it, so the
+// run either links (and the file stays whole) or reports that it cannot write.
+TEST_F(RelinkFaultTest, writeProtectedProgramFileEitherLinksOrReports)
+{
+    createDataFile(m_data, 3);
+    createProgramFile(m_program, m_data);
+    DbEngine().OpenDatabase(m_data)->Execute(QStringLiteral("create table Nova (ID long)"));
+    const QMap<QString, QString> before = linkState(m_program);
+    QFile(m_program).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+
+    const RelinkReport report = run();
+    QFile(m_program).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
+    if (report.failed) {
+        EXPECT_EQ(descriptions(report),
+                  QStringList{QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program)});
+        EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+        EXPECT_EQ(linkState(m_program), before);
+    } else {
+        EXPECT_EQ(outcome(), QStringLiteral("OK"));
+        EXPECT_EQ(linkState(m_program).values().count(linked()), 3);
+        EXPECT_EQ(linkState(m_program).value(QStringLiteral("Nova")), linked(1));
+    }
+    std::printf("[ figures  ] write-protected program file as uid %u: %s\n", unsigned(::geteuid()),
+                report.failed ? "reported, unchanged" : "linked (the system let the write through)");
+}
+
+TEST_F(RelinkFaultTest, programFileLockedByAnotherConnectionFailsWithinTheLockWait)
+{
+    createDataFile(m_data, 2);
+    createProgramFile(m_program, m_data);
+    const QMap<QString, QString> before = linkState(m_program);
+    std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_program);
+    other->Execute(QStringLiteral("begin immediate"));
+
+    QElapsedTimer timer;
+    timer.start();
+    const RelinkReport report = run();
+    const qint64 elapsed = timer.elapsed();
+    other->Execute(QStringLiteral("rollback"));
+    other->Close();
+
+    EXPECT_TRUE(report.failed);
+    EXPECT_EQ(descriptions(report),
+              QStringList{QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do 4 sekund neuvolnil.")
+                              .arg(m_program)});
+    // One bounded wait per refreshed table, never a hang.
+    EXPECT_LT(elapsed, 2 * 4000 + 6000);
+    EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    EXPECT_EQ(linkState(m_program), before);
+    EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
+}
+
+TEST_F(RelinkFaultTest, dataFileLockedForWritingIsStillRead)
+{
+    createDataFile(m_data, 3);
+    DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
+    std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_data);
+    other->Execute(QStringLiteral("begin exclusive"));
+    other->Execute(QStringLiteral("insert into T0001 (ID, Jmeno) values (99, 'rozpracováno')"));
+
+    const RelinkReport report = run();
+    other->Execute(QStringLiteral("rollback"));
+    other->Close();
+    EXPECT_FALSE(report.failed) << descriptions(report).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(outcome(), QStringLiteral("OK"));
+    EXPECT_EQ(linkState(m_program).values().count(linked()), 3);
+}
+
+TEST_F(RelinkFaultTest, dataFileChangedDuringTheWalkIsReportedWithoutCorruption)
+{
+    createDataFile(m_data, 6);
+    createProgramFile(m_program, m_data);
+    // While the run shows the second table, another process drops a table
+    // ahead of the walk and changes the fields of another.
+    int shown = 0;
+    m_desktop.onEvent = [&](const QString& event) {
+        if (event != QStringLiteral("doevents") || ++shown != 4)
+            return;
+        std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_data);
+        other->Execute(QStringLiteral("drop table T0004"));
+        other->Execute(QStringLiteral("alter table T0005 add column Navic long"));
+        other->Close();
+    };
+
+    const RelinkReport report = run();
+    m_desktop.onEvent = nullptr;
+    EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
+    const QMap<QString, QString> state = linkState(m_program);
+    EXPECT_EQ(state.size(), 6);
+    // T0005 was refreshed after the change and records the new field.
+    EXPECT_EQ(state.value(QStringLiteral("T0005")), dao::dbConnectPrefix + m_data + QStringLiteral("|ID,Jmeno,Navic"));
+    // A failure is reported as one; a clean run says so.
+    EXPECT_EQ(report.failed, !report.failures.isEmpty());
+    EXPECT_EQ(outcome(), report.failed ? QStringLiteral("ERROR") : QStringLiteral("OK"));
+    EXPECT_EQ(m_desktop.boxes().last(), report.failed ? kFailedBox : kCleanBox);
+    std::printf("[ figures  ] changed data file: %d failures: %s\n", int(report.failures.size()),
+                qPrintable(descriptions(report).join(QStringLiteral(" / "))));
+}
