@@ -20,10 +20,10 @@ Span text(const QString& t, int font = 0)
 
 // A small help file like ZUL.hlp: a contents topic, topic 805 with Czech
 // text, bold and italic runs, a line break and a jump, and a third topic.
-HelpSpec zulSpec()
+HelpContent zulContent()
 {
-    HelpSpec spec;
-    spec.title = QStringLiteral("Nápověda DIVadedadi");
+    HelpContent content;
+    content.title = QStringLiteral("Nápověda DIVadedadi");
     Topic contents{QStringLiteral("Obsah"), {Paragraph{{text(QStringLiteral("Seznam témat."))}}}};
     Topic relink{QStringLiteral("Propojení databází"),
                  {Paragraph{{text(QStringLiteral("Program ")), text(QStringLiteral("DIVadedadi"), 1),
@@ -35,12 +35,12 @@ HelpSpec zulSpec()
                              Span{QStringLiteral("Seznam souborů"), 0, 0xE3, HelpFile::contextHash("SEZNAM_SOUBORU")},
                              text(QStringLiteral("."))}}}};
     Topic files{QStringLiteral("Seznam souborů"), {Paragraph{{text(QStringLiteral("Soubor ZUL_db.accdb."))}}}};
-    spec.topics = {contents, relink, files};
-    spec.contextMap = {{1, 0}, {805, 1}, {806, 2}};
-    spec.contextIds = {{"OBSAH", 0}, {"PROPOJENI", 1}, {"SEZNAM_SOUBORU", 2}};
-    spec.phraseList = {QStringLiteral("databází"), QStringLiteral("soubor"), QStringLiteral("Program"),
+    content.topics = {contents, relink, files};
+    content.contextMap = {{1, 0}, {805, 1}, {806, 2}};
+    content.contextIds = {{"OBSAH", 0}, {"PROPOJENI", 1}, {"SEZNAM_SOUBORU", 2}};
+    content.phraseList = {QStringLiteral("databází"), QStringLiteral("soubor"), QStringLiteral("Program"),
                        QStringLiteral("tabulky"), QStringLiteral("ódy")};
-    return spec;
+    return content;
 }
 
 void expectZulTopic(const HelpTopic& topic)
@@ -104,10 +104,10 @@ QList<Paragraph> longText(int count)
 
 TEST_P(HelpFileVariants, readsTopic805WithFormattingAndJump)
 {
-    HelpSpec spec = zulSpec();
-    spec.lz77 = GetParam().lz77;
-    spec.phrases = GetParam().phrases;
-    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+    HelpContent content = zulContent();
+    content.lz77 = GetParam().lz77;
+    content.phrases = GetParam().phrases;
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
 
     EXPECT_EQ(help.title(), QStringLiteral("Nápověda DIVadedadi"));
     const QList<HelpContextEntry> map = help.contextMap();
@@ -131,16 +131,16 @@ TEST_P(HelpFileVariants, readsTopic805WithFormattingAndJump)
 
 TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
 {
-    HelpSpec spec;
-    spec.title = QStringLiteral("Dlouhá");
-    spec.lz77 = GetParam().lz77;
-    spec.phrases = GetParam().phrases;
-    spec.phraseList = {QStringLiteral("tabulky"), QStringLiteral("datového"), QStringLiteral("souboru")};
-    spec.topics = {Topic{QStringLiteral("První"), {Paragraph{{text(QStringLiteral("Krátké."))}}}},
+    HelpContent content;
+    content.title = QStringLiteral("Dlouhá");
+    content.lz77 = GetParam().lz77;
+    content.phrases = GetParam().phrases;
+    content.phraseList = {QStringLiteral("tabulky"), QStringLiteral("datového"), QStringLiteral("souboru")};
+    content.topics = {Topic{QStringLiteral("První"), {Paragraph{{text(QStringLiteral("Krátké."))}}}},
                    Topic{QStringLiteral("Dlouhé téma"), longText(400)},
                    Topic{QStringLiteral("Poslední"), {Paragraph{{text(QStringLiteral("Konec."), 2)}}}}};
-    spec.contextMap = {{805, 1}, {900, 2}};
-    const QByteArray data = build(spec);
+    content.contextMap = {{805, 1}, {900, 2}};
+    const QByteArray data = build(content);
     ASSERT_GT(data.size(), 3 * 4096); // several topic blocks even when compressed
     const HelpFile help(data, QStringLiteral("dlouha.hlp"));
 
@@ -174,11 +174,11 @@ INSTANTIATE_TEST_SUITE_P(Storage, HelpFileVariants,
 
 TEST(HelpFile, unmappedContextNumberIsReported)
 {
-    const HelpFile help(build(zulSpec()), QStringLiteral("/x/ZUL.hlp"));
+    const HelpFile help(build(zulContent()), QStringLiteral("/x/ZUL.hlp"));
     EXPECT_EQ(expectError([&] { help.topicByContext(804); }, HelpError::TopicNotFound),
               QStringLiteral("Téma 804 v souboru nápovědy nebylo nalezeno."));
 
-    HelpSpec noMap = zulSpec();
+    HelpContent noMap = zulContent();
     noMap.contextMap.clear();
     const HelpFile withoutMap(build(noMap), QStringLiteral("/x/ZUL.hlp"));
     EXPECT_TRUE(withoutMap.contextMap().isEmpty());
@@ -210,7 +210,7 @@ TEST(HelpFile, missingFileOtherFormatAndFolder)
     const QString good = dir.filePath(QStringLiteral("ZUL.hlp"));
     QFile file(good);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(build(zulSpec()));
+    file.write(build(zulContent()));
     file.close();
     expectZulTopic(HelpFile(good).topicByContext(805));
     QStringList left = QDir(dir.path()).entryList(QDir::Files);
@@ -220,34 +220,34 @@ TEST(HelpFile, missingFileOtherFormatAndFolder)
 
 TEST(HelpFile, versionThreeZeroIsNotSupported)
 {
-    HelpSpec spec = zulSpec();
-    spec.minor = 15;
-    EXPECT_EQ(expectError([&] { HelpFile(build(spec), QStringLiteral("/x/stary.hlp")); }, HelpError::InvalidFormat),
+    HelpContent content = zulContent();
+    content.minor = 15;
+    EXPECT_EQ(expectError([&] { HelpFile(build(content), QStringLiteral("/x/stary.hlp")); }, HelpError::InvalidFormat),
               QStringLiteral("Soubor nápovědy '/x/stary.hlp' má nepodporovanou verzi formátu."));
 }
 
 TEST(HelpFile, codePageFromCharsetOrLocale)
 {
-    HelpSpec spec;
-    spec.title = QStringLiteral("Справка");
-    spec.topics = {Topic{QStringLiteral("Связь"), {Paragraph{{text(QStringLiteral("Таблицы базы данных."))}}}}};
-    spec.contextMap = {{805, 0}};
-    spec.codePage = QStringLiteral("windows-1251");
+    HelpContent content;
+    content.title = QStringLiteral("Справка");
+    content.topics = {Topic{QStringLiteral("Связь"), {Paragraph{{text(QStringLiteral("Таблицы базы данных."))}}}}};
+    content.contextMap = {{805, 0}};
+    content.codePage = QStringLiteral("windows-1251");
 
-    spec.charset = 204;
-    const HelpFile byCharset(build(spec), QStringLiteral("ru.hlp"));
+    content.charset = 204;
+    const HelpFile byCharset(build(content), QStringLiteral("ru.hlp"));
     EXPECT_EQ(byCharset.codePage(), QStringLiteral("windows-1251"));
     EXPECT_EQ(byCharset.title(), QStringLiteral("Справка"));
     EXPECT_EQ(byCharset.topicByContext(805).plainText(), QStringLiteral("Таблицы базы данных."));
 
-    spec.charset.reset();
-    spec.lcid = 0x0419;
-    const HelpFile byLocale(build(spec), QStringLiteral("ru.hlp"));
+    content.charset.reset();
+    content.lcid = 0x0419;
+    const HelpFile byLocale(build(content), QStringLiteral("ru.hlp"));
     EXPECT_EQ(byLocale.codePage(), QStringLiteral("windows-1251"));
     EXPECT_EQ(byLocale.topicByContext(805).title, QStringLiteral("Связь"));
 
     // "ANSI" says nothing about the author's code page: the Czech default stays.
-    HelpSpec czech = zulSpec();
+    HelpContent czech = zulContent();
     czech.charset = 0;
     const HelpFile ansi(build(czech), QStringLiteral("cz.hlp"));
     EXPECT_EQ(ansi.codePage(), QStringLiteral("windows-1250"));
@@ -256,13 +256,13 @@ TEST(HelpFile, codePageFromCharsetOrLocale)
 
 TEST(HelpFile, tableCellsAfterParagraphs)
 {
-    HelpSpec spec = zulSpec();
-    spec.lz77 = true;
-    Topic& topic = spec.topics[2];
+    HelpContent content = zulContent();
+    content.lz77 = true;
+    Topic& topic = content.topics[2];
     topic.tableCells = {Paragraph{{text(QStringLiteral("ZUL.accdr"), 1)}},
                         Paragraph{{text(QStringLiteral("programový soubor"))}, true},
                         Paragraph{{text(QStringLiteral("ZUL_data.accdb"), 1), text(QStringLiteral("\tdata"), 2)}}};
-    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
     const HelpTopic read = help.topicByContext(806);
     EXPECT_EQ(read.plainText(),
               QStringLiteral("Soubor ZUL_db.accdb.\nZUL.accdr\nprogramový soubor\nZUL_data.accdb\tdata"));
@@ -274,11 +274,40 @@ TEST(HelpFile, tableCellsAfterParagraphs)
     EXPECT_EQ(help.topicByContext(805).title, QStringLiteral("Propojení databází"));
 }
 
+TEST(HelpFile, picturesMacrosAndOtherJumpsAreSkippedOrKept)
+{
+    QByteArray picture("\x86\x22\x0A\x00\x04", 5); // type 0x22, 5 bytes of picture data, 2 hotspots
+    picture += QByteArray("\x01\x02\x03\x04\x05", 5);
+    QByteArray macro("\xC8\x0E\x00", 3); // length counts the command and itself
+    macro += QByteArray("Contents()\0", 11);
+    QByteArray external("\xEF\x0E\x00\x04\x11\x00\x00\x00", 8); // type 4: another file
+    external += QByteArray("jiny.hlp\0", 9);
+    QByteArray window("\xEE\x06\x00\x01\x0A\x00\x00\x00\x02", 9); // type 1: a secondary window
+    QByteArray offset("\xE1\x00\x80\x00\x00", 5);
+
+    HelpContent content = zulContent();
+    content.topics[2].paragraphs = {
+        Paragraph{{Span{QStringLiteral("Obrázek"), 0, 0, 0, picture}, Span{QStringLiteral(" a "), 0, 0, 0},
+                   Span{QStringLiteral("makro"), 1, 0, 0, macro}}},
+        Paragraph{{Span{QStringLiteral("cizí"), 0, 0, 0, external}, Span{QStringLiteral(" okno"), 0, 0, 0, window},
+                   Span{QStringLiteral(" pozice"), 2, 0, 0, offset}}}};
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
+    const HelpTopic topic = help.topicByContext(806);
+    EXPECT_EQ(topic.plainText(), QStringLiteral("Obrázek a makro\ncizí okno pozice"));
+    ASSERT_EQ(topic.paragraphs[1].runs.size(), 3);
+    // The outside file is not followed; the secondary window is the same file.
+    EXPECT_FALSE(topic.paragraphs[1].runs[0].jump.isValid());
+    EXPECT_EQ(topic.paragraphs[1].runs[1].jump, (HelpJump{HelpJump::Kind::ContextHash, 10, false}));
+    EXPECT_EQ(topic.paragraphs[1].runs[2].jump, (HelpJump{HelpJump::Kind::TopicOffset, 0x8000, false}));
+    EXPECT_EQ(help.jumpTarget(topic.paragraphs[1].runs[2].jump), std::optional<quint32>(0x8000));
+    EXPECT_EQ(help.jumpTarget(topic.paragraphs[1].runs[1].jump), std::nullopt);
+}
+
 TEST(HelpFile, directoryOverSeveralPages)
 {
-    HelpSpec spec = zulSpec();
-    spec.directoryPageSize = 48; // a leaf holds two or three names: an index page above them
-    const HelpFile help(build(spec), QStringLiteral("/x/ZUL.hlp"));
+    HelpContent content = zulContent();
+    content.directoryPageSize = 48; // a leaf holds two or three names: an index page above them
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
     expectZulTopic(help.topicByContext(805));
 }
 
@@ -315,7 +344,7 @@ TEST(HelpLz77, referencesRepeatEarlierOutput)
 
 TEST(HelpFile, truncatedFileIsDamaged)
 {
-    const QByteArray data = build(zulSpec());
+    const QByteArray data = build(zulContent());
     EXPECT_EQ(expectError([&] { HelpFile(data.left(data.size() / 2), QStringLiteral("/x/ZUL.hlp")); },
                           HelpError::InvalidFormat),
               QStringLiteral("Soubor nápovědy '/x/ZUL.hlp' je poškozen."));
@@ -326,11 +355,11 @@ TEST(HelpFile, truncatedFileIsDamaged)
 TEST(HelpFile, damagedFilesFailCleanly)
 {
     for (const bool lz77 : {false, true}) {
-        HelpSpec spec = zulSpec();
-        spec.lz77 = lz77;
-        spec.phrases = lz77 ? Phrases::Hall : Phrases::Old;
-        spec.topics[2].paragraphs += longText(60);
-        const QByteArray data = build(spec);
+        HelpContent content = zulContent();
+        content.lz77 = lz77;
+        content.phrases = lz77 ? Phrases::Hall : Phrases::Old;
+        content.topics[2].paragraphs += longText(60);
+        const QByteArray data = build(content);
 
         auto exercise = [](const QByteArray& bytes) {
             try {

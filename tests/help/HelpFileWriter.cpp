@@ -215,7 +215,7 @@ QByteArray btree(std::vector<std::pair<QByteArray, QByteArray>> entries, int pag
 
 // Character formatting of one paragraph: each string of the text is
 // followed by one command, the last one ends the formatting (0xFF).
-QByteArray paragraphCommands(const Paragraph& paragraph, const HelpSpec& spec, QByteArray& text)
+QByteArray paragraphCommands(const Paragraph& paragraph, const HelpContent& content, QByteArray& text)
 {
     QByteArray commands;
     QByteArray pending;
@@ -230,6 +230,8 @@ QByteArray paragraphCommands(const Paragraph& paragraph, const HelpSpec& spec, Q
         put8(font, 0x80);
         put16(font, quint16(span.font));
         command(font);
+        if (!span.command.isEmpty())
+            command(span.command);
         if (span.jumpCommand != 0) {
             QByteArray jump;
             put8(jump, span.jumpCommand);
@@ -239,14 +241,14 @@ QByteArray paragraphCommands(const Paragraph& paragraph, const HelpSpec& spec, Q
         QString piece;
         for (const QChar c : span.text) {
             if (c == QLatin1Char('\n') || c == QLatin1Char('\t')) {
-                pending += encode(piece, spec.codePage);
+                pending += encode(piece, content.codePage);
                 piece.clear();
                 command(QByteArray(1, c == QLatin1Char('\n') ? char(0x81) : char(0x83)));
             } else {
                 piece += c;
             }
         }
-        pending += encode(piece, spec.codePage);
+        pending += encode(piece, content.codePage);
         if (span.jumpCommand != 0)
             command(QByteArray(1, char(0x89)));
     }
@@ -272,9 +274,9 @@ QByteArray paragraphInfo(const Paragraph& paragraph)
     return info;
 }
 
-QByteArray textRecordData(const Paragraph& paragraph, const HelpSpec& spec, QByteArray& text)
+QByteArray textRecordData(const Paragraph& paragraph, const HelpContent& content, QByteArray& text)
 {
-    const QByteArray commands = paragraphCommands(paragraph, spec, text);
+    const QByteArray commands = paragraphCommands(paragraph, content, text);
     QByteArray data1;
     putCompressedULong(data1, quint32(text.size()));
     putCompressedUShort(data1, quint16(text.size()));
@@ -282,7 +284,7 @@ QByteArray textRecordData(const Paragraph& paragraph, const HelpSpec& spec, QByt
 }
 
 // A table record: one row, each cell with its own paragraph.
-QByteArray tableRecordData(const QList<Paragraph>& cells, const HelpSpec& spec, QByteArray& text)
+QByteArray tableRecordData(const QList<Paragraph>& cells, const HelpContent& content, QByteArray& text)
 {
     QByteArray body;
     for (int column = 0; column < cells.size(); ++column) {
@@ -290,7 +292,7 @@ QByteArray tableRecordData(const QList<Paragraph>& cells, const HelpSpec& spec, 
         put16(body, 0);
         put8(body, 0);
         body += paragraphInfo(cells[column]);
-        body += paragraphCommands(cells[column], spec, text);
+        body += paragraphCommands(cells[column], content, text);
     }
     put16(body, 0xFFFF);
     QByteArray data1;
@@ -306,15 +308,15 @@ QByteArray tableRecordData(const QList<Paragraph>& cells, const HelpSpec& spec, 
     return data1 + body;
 }
 
-Link makeLink(quint8 type, const QByteArray& data1, const QByteArray& text, const HelpSpec& spec,
+Link makeLink(quint8 type, const QByteArray& data1, const QByteArray& text, const HelpContent& content,
               const std::vector<QByteArray>& phrases)
 {
     QByteArray stored = text;
-    if (spec.phrases == Phrases::Old) {
+    if (content.phrases == Phrases::Old) {
         const QByteArray packed = compressOld(text, phrases);
         if (packed.size() < text.size())
             stored = packed;
-    } else if (spec.phrases == Phrases::Hall) {
+    } else if (content.phrases == Phrases::Hall) {
         const QByteArray packed = compressHall(text, phrases);
         if (packed.size() < text.size())
             stored = packed;
@@ -441,17 +443,17 @@ QByteArray lz77Compress(const QByteArray& data, qsizetype start, qsizetype maxIn
     return out;
 }
 
-QByteArray build(const HelpSpec& spec)
+QByteArray build(const HelpContent& content)
 {
     std::vector<QByteArray> phrases;
-    for (const QString& phrase : spec.phraseList)
-        phrases.push_back(encode(phrase, spec.codePage));
+    for (const QString& phrase : content.phraseList)
+        phrases.push_back(encode(phrase, content.codePage));
 
     // The links in file order: each topic's header, its paragraphs, and a closing link.
     std::vector<Link> links;
     std::vector<qsizetype> headerLink;
-    for (int t = 0; t < spec.topics.size(); ++t) {
-        const Topic& topic = spec.topics[t];
+    for (int t = 0; t < content.topics.size(); ++t) {
+        const Topic& topic = content.topics[t];
         QByteArray data1;
         put32(data1, 0);
         put32(data1, 0xFFFFFFFF);
@@ -460,29 +462,29 @@ QByteArray build(const HelpSpec& spec)
         put32(data1, 0xFFFFFFFF);
         put32(data1, 0xFFFFFFFF); // scrolling region, filled in later
         put32(data1, 0xFFFFFFFF); // next topic, filled in later
-        QByteArray title = encode(topic.title, spec.codePage);
+        QByteArray title = encode(topic.title, content.codePage);
         title.append('\0');
         headerLink.push_back(qsizetype(links.size()));
-        links.push_back(makeLink(2, data1, title, spec, phrases));
+        links.push_back(makeLink(2, data1, title, content, phrases));
         links.back().topic = t;
         for (const Paragraph& paragraph : topic.paragraphs) {
             QByteArray text;
-            const QByteArray data1 = textRecordData(paragraph, spec, text);
-            links.push_back(makeLink(0x20, data1, text, spec, phrases));
+            const QByteArray data1 = textRecordData(paragraph, content, text);
+            links.push_back(makeLink(0x20, data1, text, content, phrases));
             links.back().topic = t;
             links.back().characters = quint16(text.size());
         }
         if (!topic.tableCells.isEmpty()) {
             QByteArray text;
-            const QByteArray data1 = tableRecordData(topic.tableCells, spec, text);
-            links.push_back(makeLink(0x23, data1, text, spec, phrases));
+            const QByteArray data1 = tableRecordData(topic.tableCells, content, text);
+            links.push_back(makeLink(0x23, data1, text, content, phrases));
             links.back().topic = t;
             links.back().characters = quint16(text.size());
         }
     }
-    links.push_back(makeLink(2, QByteArray(28, '\0'), QByteArray(), spec, phrases));
+    links.push_back(makeLink(2, QByteArray(28, '\0'), QByteArray(), content, phrases));
 
-    const qsizetype decompressSize = spec.lz77 ? 16384 : 4084;
+    const qsizetype decompressSize = content.lz77 ? 16384 : 4084;
     std::vector<qsizetype> linkStart;
     std::vector<qsizetype> blockStart;
     std::vector<QByteArray> blockData;
@@ -508,7 +510,7 @@ QByteArray build(const HelpSpec& spec)
         std::vector<QByteArray> data;
         for (qsizetype s = 0; s < stream.size();) {
             starts.push_back(s);
-            if (spec.lz77) {
+            if (content.lz77) {
                 qsizetype consumed = 0;
                 data.push_back(lz77Compress(stream, s, decompressSize, 4084, &consumed));
                 s += consumed;
@@ -578,41 +580,41 @@ QByteArray build(const HelpSpec& spec)
     std::map<QByteArray, QByteArray> files;
     QByteArray system;
     put16(system, 0x036C);
-    put16(system, quint16(spec.minor));
+    put16(system, quint16(content.minor));
     put16(system, 1);
     put32(system, 0);
-    put16(system, spec.lz77 ? 4 : 0);
-    QByteArray title = encode(spec.title, spec.codePage);
+    put16(system, content.lz77 ? 4 : 0);
+    QByteArray title = encode(content.title, content.codePage);
     title.append('\0');
     put16(system, 1);
     put16(system, quint16(title.size()));
     system += title;
-    if (spec.lcid) {
+    if (content.lcid) {
         put16(system, 9);
         put16(system, 10);
         put16(system, 0);
         put16(system, 0);
         put16(system, 0);
         put16(system, 0);
-        put16(system, *spec.lcid);
+        put16(system, *content.lcid);
     }
-    if (spec.charset) {
+    if (content.charset) {
         put16(system, 11);
         put16(system, 2);
-        put16(system, *spec.charset);
+        put16(system, *content.charset);
     }
     files["|SYSTEM"] = system;
     files["|TOPIC"] = topicFile;
 
     QByteArray fonts;
     put16(fonts, 1);
-    put16(fonts, quint16(spec.fonts.size()));
+    put16(fonts, quint16(content.fonts.size()));
     put16(fonts, 8);
     put16(fonts, 8 + 20);
     QByteArray face("Arial");
     face.append(20 - face.size(), '\0');
     fonts += face;
-    for (const Font& font : spec.fonts) {
+    for (const Font& font : content.fonts) {
         put8(fonts, quint8((font.bold ? 1 : 0) | (font.italic ? 2 : 0)));
         put8(fonts, 20);
         put8(fonts, 3);
@@ -621,7 +623,7 @@ QByteArray build(const HelpSpec& spec)
     }
     files["|FONT"] = fonts;
 
-    if (spec.phrases == Phrases::Old) {
+    if (content.phrases == Phrases::Old) {
         QByteArray table;
         put16(table, quint16(phrases.size()));
         put16(table, 0x0100);
@@ -638,7 +640,7 @@ QByteArray build(const HelpSpec& spec)
         qsizetype consumed = 0;
         table += lz77Compress(chars, 0, chars.size(), 1 << 30, &consumed);
         files["|Phrases"] = table;
-    } else if (spec.phrases == Phrases::Hall) {
+    } else if (content.phrases == Phrases::Hall) {
         QByteArray chars;
         for (const QByteArray& p : phrases)
             chars += p;
@@ -673,18 +675,18 @@ QByteArray build(const HelpSpec& spec)
         files["|PhrImage"] = packed;
     }
 
-    if (!spec.contextMap.isEmpty()) {
+    if (!content.contextMap.isEmpty()) {
         QByteArray map;
-        put16(map, quint16(spec.contextMap.size()));
-        for (const auto& [number, topic] : spec.contextMap) {
+        put16(map, quint16(content.contextMap.size()));
+        for (const auto& [number, topic] : content.contextMap) {
             put32(map, quint32(number));
             put32(map, topic >= 0 && topic < int(headerLink.size()) ? linkOffset[headerLink[topic]] : 0x7FFFFFF0u);
         }
         files["|CTXOMAP"] = map;
     }
-    if (!spec.contextIds.isEmpty()) {
+    if (!content.contextIds.isEmpty()) {
         std::vector<std::pair<qint32, quint32>> sorted;
-        for (const auto& [id, topic] : spec.contextIds) {
+        for (const auto& [id, topic] : content.contextIds) {
             quint32 hash = 0;
             for (const char c : id) {
                 const uchar u = uchar(c);
@@ -704,7 +706,7 @@ QByteArray build(const HelpSpec& spec)
         }
         files["|CONTEXT"] = btree(entries, 64, "L4", 0x0002);
     }
-    return internalFileSystem(files, spec.directoryPageSize);
+    return internalFileSystem(files, content.directoryPageSize);
 }
 
 } // namespace HelpWriter

@@ -16,9 +16,10 @@ namespace HelpWriter {
 
 struct Span {
     QString text;         // "\n" becomes a line break, "\t" a tab
-    int font = 0;         // index into HelpSpec::fonts
+    int font = 0;         // index into HelpContent::fonts
     quint8 jumpCommand = 0; // 0 = no hotspot, else 0xE0..0xE7
     quint32 jumpValue = 0;
+    QByteArray command = {}; // written as is after the font change, before the text
 };
 
 struct Paragraph {
@@ -39,7 +40,7 @@ struct Font {
 
 enum class Phrases { None, Old, Hall };
 
-struct HelpSpec {
+struct HelpContent {
     QString title;
     QString codePage = QStringLiteral("windows-1250"); // how texts are written
     std::optional<quint16> charset;                    // system record 11
@@ -55,7 +56,7 @@ struct HelpSpec {
     int directoryPageSize = 1024;
 };
 
-QByteArray build(const HelpSpec& spec);
+QByteArray build(const HelpContent& content);
 
 // Compresses from data[start] on, at most maxIn input bytes into at most
 // maxOut output bytes; consumed tells how much input was taken.

@@ -44,10 +44,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        HelpSpec spec;
-        spec.title = QStringLiteral("Nápověda DIVadedadi");
-        spec.lz77 = true;
-        spec.topics = {
+        HelpContent content;
+        content.title = QStringLiteral("Nápověda DIVadedadi");
+        content.lz77 = true;
+        content.topics = {
             Topic{QStringLiteral("Propojení databází"),
                   {Paragraph{{span(QStringLiteral("Tlačítko ")), span(QStringLiteral("Propojit"), 1),
                               span(QStringLiteral(" propojí ")), span(QStringLiteral("všechny tabulky"), 2),
@@ -55,9 +55,9 @@ private slots:
                    Paragraph{{span(QStringLiteral("Viz ")),
                               Span{QStringLiteral("seznam souborů"), 0, 0xE3, HelpFile::contextHash("SOUBORY")}}}}},
             Topic{QStringLiteral("Seznam souborů"), {Paragraph{{span(QStringLiteral("Soubor ZUL_db.accdb."))}}}}};
-        spec.contextMap = {{805, 0}};
-        spec.contextIds = {{"SOUBORY", 1}};
-        m_path = writeHelp(build(spec));
+        content.contextMap = {{805, 0}};
+        content.contextIds = {{"SOUBORY", 1}};
+        m_path = writeHelp(build(content));
         QVERIFY(!m_path.isEmpty());
     }
 

@@ -35,22 +35,22 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        HelpSpec spec;
-        spec.title = QStringLiteral("Nápověda");
-        spec.lz77 = true;
-        spec.phrases = Phrases::Old;
-        spec.phraseList = {QStringLiteral("databáz")};
-        spec.topics = {Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},
+        HelpContent content;
+        content.title = QStringLiteral("Nápověda");
+        content.lz77 = true;
+        content.phrases = Phrases::Old;
+        content.phraseList = {QStringLiteral("databáz")};
+        content.topics = {Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},
                        Topic{QStringLiteral("Propojení databází"),
                              {Paragraph{{Span{QStringLiteral("Propojí "), 0, 0, 0},
                                          Span{QStringLiteral("všechny"), 1, 0, 0},
                                          Span{QStringLiteral(" tabulky."), 0, 0, 0}}},
                               Paragraph{{Span{QStringLiteral("Řádek\nDalší"), 2, 0, 0}}}}}};
-        spec.contextMap = {{1, 0}, {805, 1}};
+        content.contextMap = {{1, 0}, {805, 1}};
         m_path = m_dir.filePath(QStringLiteral("ZUL.hlp"));
         QFile file(m_path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(build(spec));
+        file.write(build(content));
     }
 
     QTemporaryDir m_dir;
