@@ -94,7 +94,10 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic)
     }
     m_window->setWindowTitle(!m_file->title().isEmpty() ? m_file->title() : topic.title);
 
-    QString html = QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped());
+    // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
+    const bool titleInText =
+        !topic.paragraphs.isEmpty() && topic.paragraphs.first().plainText().trimmed() == topic.title.trimmed();
+    QString html = titleInText ? QString() : QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped());
     for (const HelpParagraph& paragraph : topic.paragraphs) {
         QString body;
         for (qsizetype i = 0; i < paragraph.runs.size(); ++i) {

@@ -103,6 +103,23 @@ private slots:
         QVERIFY(desktop.events.isEmpty());
     }
 
+    void titleRepeatedInTheTextIsShownOnce()
+    {
+        HelpContent content;
+        content.topics = {Topic{QStringLiteral("Nápověda"), {Paragraph{{span(QStringLiteral("Nápověda"), 1)}},
+                                                           Paragraph{{span(QStringLiteral("Text."))}}}}};
+        content.contextMap = {{805, 0}};
+        const QString path = writeHelp(build(content), QStringLiteral("titul.hlp"));
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpTopic(path, 805);
+        QVERIFY(viewer.window());
+        // No title in the system data: the topic's title names the window.
+        QCOMPARE(viewer.window()->windowTitle(), QStringLiteral("Nápověda"));
+        QCOMPARE(viewer.browser()->toPlainText(), QStringLiteral("Nápověda\nText."));
+    }
+
     void failuresShowTheViewersMessageBoxAndNoWindow_data()
     {
         QTest::addColumn<QString>("file");
