@@ -396,6 +396,7 @@ void HelpFile::parse(const QByteArray& data)
     } catch (const Damaged&) {
         damaged();
     }
+    m_data.clear(); // everything needed later lives in the decoded parts
 }
 
 bool HelpFile::hasInternalFile(const char* name) const
