@@ -18,7 +18,8 @@ RunTimeError fileNotFound(const QString& path)
 
 RunTimeError unrecognizedFormat(const QString& path)
 {
-    return RunTimeError(ErrorNumber::UnrecognizedFormat, QStringLiteral("Nerozpoznaný formát databáze '%1'.").arg(path));
+    return RunTimeError(ErrorNumber::UnrecognizedFormat,
+                        QStringLiteral("Nerozpoznaný formát databáze '%1'.").arg(path));
 }
 
 RunTimeError objectInvalid()
@@ -66,9 +67,8 @@ namespace {
 int collate(void* context, int leftLength, const void* left, int rightLength, const void* right)
 {
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult result =
-        ucol_strcollUTF8(static_cast<UCollator*>(context), static_cast<const char*>(left), leftLength,
-                         static_cast<const char*>(right), rightLength, &status);
+    const UCollationResult result = ucol_strcollUTF8(static_cast<UCollator*>(context), static_cast<const char*>(left),
+                                                     leftLength, static_cast<const char*>(right), rightLength, &status);
     if (U_FAILURE(status)) {
         const int common = std::memcmp(left, right, size_t(std::min(leftLength, rightLength)));
         return common != 0 ? common : leftLength - rightLength;
@@ -147,8 +147,7 @@ void Connection::registerCollations()
     m_czech = openCollator("cs");
     m_general = openCollator("");
     sqlite3_create_collation(m_db.get(), czechCollation.toUtf8().constData(), SQLITE_UTF8, m_czech.get(), collate);
-    sqlite3_create_collation(m_db.get(), generalCollation.toUtf8().constData(), SQLITE_UTF8, m_general.get(),
-                             collate);
+    sqlite3_create_collation(m_db.get(), generalCollation.toUtf8().constData(), SQLITE_UTF8, m_general.get(), collate);
 }
 
 void Connection::exec(const QString& sql)
@@ -179,10 +178,10 @@ void Connection::raise(int rc, const QString& sql) const
     case SQLITE_READONLY:
         throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
     case SQLITE_FULL:
-        throw RunTimeError(ErrorNumber::DiskFull, QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_path));
+        throw RunTimeError(ErrorNumber::DiskFull,
+                           QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_path));
     case SQLITE_IOERR:
-        throw RunTimeError(ErrorNumber::DiskIo,
-                           QStringLiteral("Chyba disku při práci se souborem '%1'.").arg(m_path));
+        throw RunTimeError(ErrorNumber::DiskIo, QStringLiteral("Chyba disku při práci se souborem '%1'.").arg(m_path));
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
         throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít.").arg(m_path));
@@ -282,9 +281,9 @@ void Statement::bind(int index, const QVariant& value)
             break;
         }
         case QMetaType::QDateTime:
-            rc = sqlite3_bind_text(s, index,
-                                   value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8().constData(),
-                                   -1, SQLITE_TRANSIENT);
+            rc = sqlite3_bind_text(
+                s, index, value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8().constData(), -1,
+                SQLITE_TRANSIENT);
             break;
         default: {
             const QByteArray text = value.toString().toUtf8();
@@ -295,9 +294,9 @@ void Statement::bind(int index, const QVariant& value)
         }
     }
     if (rc == SQLITE_RANGE)
-        throw RunTimeError(ErrorNumber::SyntaxError,
-                           QStringLiteral("Příkaz SQL '%1' má méně parametrů, než kolik hodnot bylo zadáno.")
-                               .arg(m_sql.simplified()));
+        throw RunTimeError(
+            ErrorNumber::SyntaxError,
+            QStringLiteral("Příkaz SQL '%1' má méně parametrů, než kolik hodnot bylo zadáno.").arg(m_sql.simplified()));
     if (rc != SQLITE_OK)
         m_connection.raise(rc, m_sql);
 }

@@ -200,8 +200,9 @@ void TableDef::setSourceTableName(const QString& source)
         return;
     }
     d->openCore();
-    throw RunTimeError(ErrorNumber::CannotSetProperty,
-                       QStringLiteral("Vlastnost SourceTableName tabulky '%1' nelze po připojení změnit.").arg(d->name));
+    throw RunTimeError(
+        ErrorNumber::CannotSetProperty,
+        QStringLiteral("Vlastnost SourceTableName tabulky '%1' nelze po připojení změnit.").arg(d->name));
 }
 
 void TableDef::RefreshLink()
@@ -264,9 +265,9 @@ void TableDef::appendField(const std::shared_ptr<FieldDef>& field)
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Do propojené tabulky '%1' nelze přidat pole.").arg(d->name));
         Connection& c = db.connection();
-        c.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
-                   .arg(quoteName(d->name),
-                        fieldColumnSql(field->Name, field->Type, field->Size, true, db.collation())));
+        c.exec(
+            QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
+                .arg(quoteName(d->name), fieldColumnSql(field->Name, field->Type, field->Size, true, db.collation())));
     }
     d->fields.push_back(field);
 }
@@ -531,8 +532,10 @@ QStringList Recordset::fieldNames() const
 
 void Recordset::Close()
 {
-    d->openCore();
+    // Closing twice, or after the database was closed, is harmless.
     d->core.reset();
+    d->adding = false;
+    d->buffer.clear();
     d->rows.clear();
 }
 
@@ -611,7 +614,8 @@ void DatabaseImpl::append(TableDefImpl& def)
         for (const auto& index : def.indexes)
             c.exec(indexSql(def.name, *index));
         if (hidden) {
-            Statement insert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3)"));
+            Statement insert(c,
+                             QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3)"));
             insert.bindAll({nameKey(def.name), def.name, hidden});
             insert.run();
         }
@@ -766,8 +770,7 @@ std::unique_ptr<Database> DBEngine::CreateDatabase(const QString& path, const QS
     if (info.exists() || info.isSymLink())
         throw RunTimeError(ErrorNumber::FileAlreadyExists, QStringLiteral("Databáze '%1' již existuje.").arg(path));
     if (!info.dir().exists())
-        throw RunTimeError(ErrorNumber::InvalidPath,
-                           QStringLiteral("Složka '%1' neexistuje.").arg(info.dir().path()));
+        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Složka '%1' neexistuje.").arg(info.dir().path()));
     std::shared_ptr<DbCore> core;
     try {
         auto connection = std::make_unique<Connection>(path, Connection::Mode::Create);

@@ -94,7 +94,7 @@ public:
     void RefreshLink();
 
     std::shared_ptr<FieldDef> CreateField(const QString& name, int type, int size = 0);
-    void appendField(const std::shared_ptr<FieldDef>& field);  // Fields.Append
+    void appendField(const std::shared_ptr<FieldDef>& field);   // Fields.Append
     std::shared_ptr<FieldDef> field(const QString& name) const; // Fields(name); raises 3265
     std::vector<std::shared_ptr<FieldDef>> fields() const;
     void refreshFields(); // Fields.Refresh
@@ -158,7 +158,7 @@ private:
 
 class Database {
 public:
-    ~Database(); // closes, ignoring failures
+    ~Database();          // closes, ignoring failures
     QString Name() const; // the path it was opened with
     TableDefCollection& TableDefs();
     std::shared_ptr<TableDef> CreateTableDef(const QString& name = QString());

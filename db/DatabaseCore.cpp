@@ -8,12 +8,12 @@
 
 namespace {
 
-const QString catalogSql = QStringLiteral(
-    "CREATE TABLE MSysObjects (NameKey TEXT NOT NULL PRIMARY KEY, Name TEXT NOT NULL, "
-    "Attributes INTEGER NOT NULL DEFAULT 0, Connect TEXT, SourceTableName TEXT);"
-    "CREATE TABLE MSysFields (NameKey TEXT NOT NULL, Position INTEGER NOT NULL, Name TEXT NOT NULL, "
-    "Type INTEGER NOT NULL, Size INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (NameKey, Position));"
-    "CREATE TABLE MSysInfo (Name TEXT NOT NULL PRIMARY KEY, Value TEXT);");
+const QString catalogSql =
+    QStringLiteral("CREATE TABLE MSysObjects (NameKey TEXT NOT NULL PRIMARY KEY, Name TEXT NOT NULL, "
+                   "Attributes INTEGER NOT NULL DEFAULT 0, Connect TEXT, SourceTableName TEXT);"
+                   "CREATE TABLE MSysFields (NameKey TEXT NOT NULL, Position INTEGER NOT NULL, Name TEXT NOT NULL, "
+                   "Type INTEGER NOT NULL, Size INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (NameKey, Position));"
+                   "CREATE TABLE MSysInfo (Name TEXT NOT NULL PRIMARY KEY, Value TEXT);");
 
 bool isAscii(const QString& text)
 {
@@ -28,8 +28,9 @@ bool isAscii(const QString& text)
 QString findTable(Connection& connection, const QString& name, bool views)
 {
     const QString kinds = views ? QStringLiteral("('table','view')") : QStringLiteral("('table')");
-    Statement exact(connection,
-                    QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds));
+    Statement exact(
+        connection,
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds));
     exact.bind(1, name);
     const QString key = nameKey(name);
     while (exact.step()) {
@@ -144,8 +145,8 @@ std::optional<TableEntry> DbCore::findEntry(const QString& name)
         return std::nullopt;
     std::optional<TableEntry> own;
     if (m_hasCatalog) {
-        Statement row(c, QStringLiteral(
-                             "SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"));
+        Statement row(
+            c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"));
         row.bind(1, nameKey(name));
         if (row.step()) {
             TableEntry entry{row.text(0), qint32(row.int64(1)), row.text(2), row.text(3)};
@@ -175,7 +176,8 @@ std::vector<TableEntry> DbCore::loadEntries()
         byKey[nameKey(name)] = TableEntry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
     }
     if (m_hasCatalog) {
-        Statement rows(c, QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"));
+        Statement rows(c,
+                       QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"));
         while (rows.step()) {
             TableEntry entry{rows.text(1), qint32(rows.int64(2)), rows.text(3), rows.text(4)};
             const QString key = rows.text(0);
@@ -309,8 +311,9 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::sourceFields(const QString& path,
     Connection& c = source(path);
     const QString table = findTable(c, *sourceTable, true);
     if (table.isEmpty())
-        throw RunTimeError(ErrorNumber::ObjectNotFound,
-                           QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
+        throw RunTimeError(
+            ErrorNumber::ObjectNotFound,
+            QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
     *sourceTable = table;
     return tableFields(c, table);
 }
@@ -395,8 +398,9 @@ void DbCore::prepareLinks(const QStringList& names)
         Connection& s = source(path);
         const QString found = findTable(s, table, true);
         if (found.isEmpty())
-            throw RunTimeError(ErrorNumber::ObjectNotFound,
-                               QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(table, path));
+            throw RunTimeError(
+                ErrorNumber::ObjectNotFound,
+                QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(table, path));
         const QString alias = attach(path, keep);
         keep.insert(alias);
         c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(link.name)));

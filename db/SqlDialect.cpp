@@ -46,14 +46,21 @@ struct ColumnType {
 
 ColumnType mapColumnType(const QString& words, const QString& arguments)
 {
-    static const QSet<QString> textTypes = {
-        QStringLiteral("TEXT"),      QStringLiteral("VARCHAR"),           QStringLiteral("CHAR"),
-        QStringLiteral("CHARACTER"), QStringLiteral("NVARCHAR"),          QStringLiteral("NCHAR"),
-        QStringLiteral("STRING"),    QStringLiteral("ALPHANUMERIC"),      QStringLiteral("CHARACTER VARYING"),
-        QStringLiteral("VARYING"),   QStringLiteral("NATIONAL CHARACTER"), QStringLiteral("NATIONAL CHAR")};
-    static const QSet<QString> memoTypes = {QStringLiteral("MEMO"), QStringLiteral("LONGTEXT"),
+    static const QSet<QString> textTypes = {QStringLiteral("TEXT"),
+                                            QStringLiteral("VARCHAR"),
+                                            QStringLiteral("CHAR"),
+                                            QStringLiteral("CHARACTER"),
+                                            QStringLiteral("NVARCHAR"),
+                                            QStringLiteral("NCHAR"),
+                                            QStringLiteral("STRING"),
+                                            QStringLiteral("ALPHANUMERIC"),
+                                            QStringLiteral("CHARACTER VARYING"),
+                                            QStringLiteral("VARYING"),
+                                            QStringLiteral("NATIONAL CHARACTER"),
+                                            QStringLiteral("NATIONAL CHAR")};
+    static const QSet<QString> memoTypes = {QStringLiteral("MEMO"),     QStringLiteral("LONGTEXT"),
                                             QStringLiteral("LONGCHAR"), QStringLiteral("NOTE"),
-                                            QStringLiteral("NTEXT"), QStringLiteral("CLOB")};
+                                            QStringLiteral("NTEXT"),    QStringLiteral("CLOB")};
     static const QSet<QString> yesNoTypes = {QStringLiteral("YESNO"),   QStringLiteral("BIT"),
                                              QStringLiteral("LOGICAL"), QStringLiteral("LOGICAL1"),
                                              QStringLiteral("BOOLEAN"), QStringLiteral("BOOL")};
@@ -64,14 +71,15 @@ ColumnType mapColumnType(const QString& words, const QString& arguments)
         QStringLiteral("INT2"),     QStringLiteral("BYTE"),     QStringLiteral("TINYINT"),
         QStringLiteral("INTEGER1"), QStringLiteral("INTEGER2"), QStringLiteral("INTEGER4"),
         QStringLiteral("BIGINT")};
-    static const QSet<QString> doubleTypes = {
-        QStringLiteral("DOUBLE"), QStringLiteral("FLOAT"),      QStringLiteral("FLOAT8"),
-        QStringLiteral("NUMBER"), QStringLiteral("REAL"),       QStringLiteral("SINGLE"),
-        QStringLiteral("FLOAT4"), QStringLiteral("IEEEDOUBLE"), QStringLiteral("IEEESINGLE"),
-        QStringLiteral("MONEY"),  QStringLiteral("CURRENCY"),   QStringLiteral("DECIMAL"),
-        QStringLiteral("NUMERIC"), QStringLiteral("DOUBLE PRECISION")};
-    static const QSet<QString> dateTypes = {QStringLiteral("DATE"), QStringLiteral("DATETIME"),
-                                            QStringLiteral("TIME"), QStringLiteral("TIMESTAMP")};
+    static const QSet<QString> doubleTypes = {QStringLiteral("DOUBLE"),     QStringLiteral("FLOAT"),
+                                              QStringLiteral("FLOAT8"),     QStringLiteral("NUMBER"),
+                                              QStringLiteral("REAL"),       QStringLiteral("SINGLE"),
+                                              QStringLiteral("FLOAT4"),     QStringLiteral("IEEEDOUBLE"),
+                                              QStringLiteral("IEEESINGLE"), QStringLiteral("MONEY"),
+                                              QStringLiteral("CURRENCY"),   QStringLiteral("DECIMAL"),
+                                              QStringLiteral("NUMERIC"),    QStringLiteral("DOUBLE PRECISION")};
+    static const QSet<QString> dateTypes = {QStringLiteral("DATE"), QStringLiteral("DATETIME"), QStringLiteral("TIME"),
+                                            QStringLiteral("TIMESTAMP")};
     if (textTypes.contains(words)) {
         const int size = arguments.section(QLatin1Char(','), 0, 0).trimmed().toInt();
         const int limit = size > 0 ? size : 255; // the dialect's text without a size holds 255 characters
@@ -314,8 +322,8 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation)
                 QStringList columns;
                 for (const auto& [from, to] : parts)
                     columns << rewriteColumn(tokens, from, to, collation);
-                QString rebuilt = joined(tokens, 0, open + 1) + columns.join(QLatin1Char(',')) +
-                                  joined(tokens, close, tokens.size());
+                QString rebuilt =
+                    joined(tokens, 0, open + 1) + columns.join(QLatin1Char(',')) + joined(tokens, close, tokens.size());
                 result.sql = rebuilt;
                 return result;
             }
@@ -330,10 +338,11 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation)
                 ++p;
             if (p < significant.size()) {
                 size_t end = tokens.size();
-                while (end > 0 && (tokens[end - 1].kind == SqlToken::Space || tokens[end - 1].text == QLatin1String(";")))
+                while (end > 0 &&
+                       (tokens[end - 1].kind == SqlToken::Space || tokens[end - 1].text == QLatin1String(";")))
                     --end;
-                result.sql = joined(tokens, 0, significant[p]) +
-                             rewriteColumn(tokens, significant[p], end, collation) + joined(tokens, end, tokens.size());
+                result.sql = joined(tokens, 0, significant[p]) + rewriteColumn(tokens, significant[p], end, collation) +
+                             joined(tokens, end, tokens.size());
                 return result;
             }
         }

@@ -49,7 +49,8 @@ protected:
 
 QString hex(qint32 attributes)
 {
-    return QStringLiteral("0x") + QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    return QStringLiteral("0x") +
+           QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
 } // namespace
@@ -66,9 +67,9 @@ TEST_F(Engine, newFileReopensWithItsCatalogAsSystemTables)
     EXPECT_EQ(tableNames(*reopened), (QStringList{"MSysFields", "MSysInfo", "MSysObjects"}));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(hex(defs.Item(i)->Attributes()), systemAttributes);
-    EXPECT_EQ(column(*reopened, QStringLiteral("select Value from MSysInfo where Name='Locale'"),
-                     QStringLiteral("Value")),
-              QStringList{dao::dbLangCzech});
+    EXPECT_EQ(
+        column(*reopened, QStringLiteral("select Value from MSysInfo where Name='Locale'"), QStringLiteral("Value")),
+        QStringList{dao::dbLangCzech});
 }
 
 TEST_F(Engine, createRefusesAnExistingFileAndAMissingFolder)
@@ -89,7 +90,8 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
     writeBytes(path(QStringLiteral("empty.accdb")), QByteArray());
     writeBytes(path(QStringLiteral("garbage.accdb")), QByteArray(3000, '\x5a'));
     // The header of a file of the original engine's format.
-    writeBytes(path(QStringLiteral("jet.accdb")), QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + QByteArray(4077, 0));
+    writeBytes(path(QStringLiteral("jet.accdb")),
+               QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + QByteArray(4077, 0));
     writeBytes(path(QStringLiteral("short.accdb")), QByteArray("SQLite format 3\0", 16) + QByteArray(100, 0));
     writeBytes(path(QStringLiteral("header.accdb")), QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\xff'));
 
@@ -116,8 +118,9 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
             EXPECT_EQ(fileBytes(file), before) << c.name.toStdString();
         }
     }
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-              (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "header.accdb", "jet.accdb", "short.accdb"}));
+    EXPECT_EQ(
+        QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+        (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "header.accdb", "jet.accdb", "short.accdb"}));
 }
 
 TEST_F(Engine, closedDatabaseAndItsObjectsRaiseAndCloseTwiceIsHarmless)
@@ -154,7 +157,8 @@ TEST_F(Engine, tableMadeThroughSqlIsADefinitionWithSizedFieldsInCaseInsensitiveO
     EXPECT_EQ(described, (QStringList{"Name:10:50", "Flag:1:0", "Note:12:0", "N:4:0", "Plain Text:10:255"}));
     EXPECT_EQ(errorOf([&] { db->TableDefs().Item(QStringLiteral("delta")); }),
               QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
-    EXPECT_EQ(errorOf([&] { db->TableDefs().Item(6); }), QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
+    EXPECT_EQ(errorOf([&] { db->TableDefs().Item(6); }),
+              QStringLiteral("3265|Položka nebyla v této kolekci nalezena."));
 }
 
 TEST_F(Engine, listFileSchemaFromDefinitionsSurvivesReopening)
@@ -184,15 +188,17 @@ TEST_F(Engine, listFileSchemaFromDefinitionsSurvivesReopening)
     auto def = db->TableDefs().Item(QStringLiteral("databaze"));
     QStringList described;
     for (const auto& field : def->fields())
-        described << QStringLiteral("%1:%2:%3:%4").arg(field->Name).arg(field->Type).arg(field->Size).arg(
-                         field->AllowZeroLength);
+        described << QStringLiteral("%1:%2:%3:%4")
+                         .arg(field->Name)
+                         .arg(field->Type)
+                         .arg(field->Size)
+                         .arg(field->AllowZeroLength);
     EXPECT_EQ(described, (QStringList{"Jmeno:10:50:1", "Cesta:10:255:1", "NovaDB:1:0:0"}));
     QStringList indexes;
     for (const auto& index : def->indexes())
         indexes << QStringLiteral("%1:%2:%3").arg(index->Name).arg(index->Unique).arg(index->Fields.join(','));
     EXPECT_EQ(indexes, (QStringList{"Cesta:1:Cesta", "NovaDB:0:NovaDB"}));
-    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")),
-              QStringList{"0"});
+    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")), QStringList{"0"});
 }
 
 TEST_F(Engine, foreignSqliteFileOpensListsAndReadsWithoutBeingWritten)
@@ -249,14 +255,20 @@ TEST_F(Engine, uniqueIndexSizeAndZeroLengthRulesRefuseRowsWithTheirNumbers)
 
     const QString insert = QStringLiteral("insert into Databaze (Cesta, Kod) values (?, ?)");
     db->Execute(insert, {QStringLiteral("/data/ABC.accdb"), QStringLiteral("x")});
-    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("/DATA/abc.accdb"), QStringLiteral("y")}); }),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(insert, {QStringLiteral("/DATA/abc.accdb"), QStringLiteral("y")});
+              }),
               QStringLiteral("3022|Změna nebyla provedena, protože by v tabulce 'Databaze' vytvořila duplicitní "
                              "hodnotu v jedinečném indexu."));
     db->Execute(insert, {QStringLiteral("/data/ábc.accdb"), QStringLiteral("y")}); // accents differ
     db->Execute(insert, {QString(255, QLatin1Char('p')), QStringLiteral("z")});
-    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QString(256, QLatin1Char('q')), QStringLiteral("z")}); }),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(insert, {QString(256, QLatin1Char('q')), QStringLiteral("z")});
+              }),
               QStringLiteral("3163|Pole 'Cesta' je příliš malé pro zadaná data (nejvýše 255 znaků)."));
-    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("/e"), QString()}); }),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(insert, {QStringLiteral("/e"), QString()});
+              }),
               QStringLiteral("3315|Pole 'Kod' nemůže obsahovat řetězec nulové délky."));
     db->Execute(insert, {QString(), QStringLiteral("w")});
 
@@ -266,8 +278,7 @@ TEST_F(Engine, uniqueIndexSizeAndZeroLengthRulesRefuseRowsWithTheirNumbers)
     records->setValue(QStringLiteral("Kod"), QStringLiteral("v"));
     EXPECT_EQ(errorOf([&] { records->Update(); }),
               QStringLiteral("3163|Pole 'Cesta' je příliš malé pro zadaná data (nejvýše 255 znaků)."));
-    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")),
-              QStringList{"4"});
+    EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")), QStringList{"4"});
 }
 
 TEST_F(Engine, recordSetAddsNavigatesAndSeesNewRowsAfterRequery)
@@ -383,7 +394,8 @@ TEST_F(Engine, linkFailuresNameTheFileOrTableAndLeaveTheOldDefinition)
               QStringLiteral("3343|Nerozpoznaný formát databáze '%1'.").arg(text));
     EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("U"), data); }),
               QStringLiteral("3011|Zdrojová tabulka 'U' nebyla v souboru '%1' nalezena.").arg(data));
-    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("t"), data); }), QStringLiteral("3010|Tabulka 't' již existuje."));
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("t"), data); }),
+              QStringLiteral("3010|Tabulka 't' již existuje."));
 
     auto def = prog->TableDefs().Item(QStringLiteral("T"));
     for (const QString& target : {missing, text}) {
@@ -472,8 +484,9 @@ TEST_F(Engine, lockHeldByAnotherConnectionEndsInAnErrorNotAHang)
 TEST_F(Engine, linkedFileWithUriCharactersInItsNameIsReadWithItsYesNoValues)
 {
     const QString name = QStringLiteral("data #1 ?%20ř.accdb");
-    makeDataFile(name, {QStringLiteral("T (A text(10), Ok yesno)")},
-                 {QStringLiteral("insert into T values ('x', true)"), QStringLiteral("insert into T values ('y', false)")});
+    makeDataFile(
+        name, {QStringLiteral("T (A text(10), Ok yesno)")},
+        {QStringLiteral("insert into T values ('x', true)"), QStringLiteral("insert into T values ('y', false)")});
     auto prog = create(QStringLiteral("prog.accdr"));
     link(*prog, QStringLiteral("T"), path(name));
     auto records = prog->OpenRecordset(QStringLiteral("select * from T where Ok = True"));
@@ -537,10 +550,16 @@ TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
     EXPECT_EQ(described, (QStringList{"Na me:10:5", "Id:4:0", "Kod:10:3"}));
     const QString insert = QStringLiteral("insert into [Dva Sloupce] ([Na me], Kod) values (?, ?)");
     db->Execute(insert, {QStringLiteral("abcde"), QStringLiteral("xyz")});
-    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QVariant(), QStringLiteral("x")}); }),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(insert, {QVariant(), QStringLiteral("x")});
+              }),
               QStringLiteral("3314|Pole 'Dva Sloupce.Na me' musí obsahovat hodnotu."));
-    EXPECT_EQ(errorOf([&] { db->Execute(insert, {QStringLiteral("a"), QStringLiteral("wxyz")}); }),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(insert, {QStringLiteral("a"), QStringLiteral("wxyz")});
+              }),
               QStringLiteral("3163|Pole 'Kod' je příliš malé pro zadaná data (nejvýše 3 znaky)."));
-    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into [Dva Sloupce] values (?)"), {1, 2}); }).left(5),
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute(QStringLiteral("insert into [Dva Sloupce] values (?)"), {1, 2});
+              }).left(5),
               QStringLiteral("3000|"));
 }

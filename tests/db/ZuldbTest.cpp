@@ -47,7 +47,8 @@ TEST_F(Zuldb, buildsAndListsADataFileAndAProgramFileWithLinks)
 {
     ok({"create", "data.accdb"});
     for (int i = 1; i <= 20; ++i)
-        ok({"exec", "data.accdb", QStringLiteral("create table T%1 (Jmeno text(30), Pocet long)").arg(i, 2, 10, QChar('0'))});
+        ok({"exec", "data.accdb",
+            QStringLiteral("create table T%1 (Jmeno text(30), Pocet long)").arg(i, 2, 10, QChar('0'))});
     ok({"exec", "data.accdb", "insert into T01 values ('Čapek', 3)"});
     ok({"exec", "data.accdb", "insert into T01 values ('Chalupa', 5)"});
     ok({"exec", "data.accdb", "insert into T01 values ('Hora', NULL)"});
@@ -74,14 +75,14 @@ TEST_F(Zuldb, buildsAndListsADataFileAndAProgramFileWithLinks)
     ok({"link", "prog.accdr", "Spatna", "bad.accdb", "X"});
     ok({"link", "prog.accdr", "Bez", "data.accdb", "T03"});
     EXPECT_EQ(ok({"tables", "prog.accdr"}), QStringLiteral("Bez\t0x40000000\t;DATABASE=data.accdb\tT03\n"
-                                                          "MSysFields\t0x80000002\t\t\n"
-                                                          "MSysInfo\t0x80000002\t\t\n"
-                                                          "MSysObjects\t0x80000002\t\t\n"
-                                                          "Pryc\t0x40000000\t;DATABASE=gone.accdb\tX\n"
-                                                          "Sklad\t0x20000000\tODBC;DSN=Sklad\tSklad\n"
-                                                          "Spatna\t0x40000000\t;DATABASE=bad.accdb\tX\n"
-                                                          "Stara\t0x40000000\t;DATABASE=data.accdb\tT02\n"
-                                                          "T01\t0x40000000\t;DATABASE=data.accdb\tT01\n"));
+                                                           "MSysFields\t0x80000002\t\t\n"
+                                                           "MSysInfo\t0x80000002\t\t\n"
+                                                           "MSysObjects\t0x80000002\t\t\n"
+                                                           "Pryc\t0x40000000\t;DATABASE=gone.accdb\tX\n"
+                                                           "Sklad\t0x20000000\tODBC;DSN=Sklad\tSklad\n"
+                                                           "Spatna\t0x40000000\t;DATABASE=bad.accdb\tX\n"
+                                                           "Stara\t0x40000000\t;DATABASE=data.accdb\tT02\n"
+                                                           "T01\t0x40000000\t;DATABASE=data.accdb\tT01\n"));
 
     EXPECT_EQ(ok({"query", "prog.accdr", "select * from T01 order by Jmeno"}),
               QStringLiteral("Jmeno\tPocet\nČapek\t3\nHora\t\nChalupa\t5\n"));

@@ -145,8 +145,8 @@ int run(const QStringList& args)
         return 0;
     }
     static const QMap<QString, std::pair<int, int>> arity = {
-        {QStringLiteral("create"), {2, 2}}, {QStringLiteral("exec"), {3, 3}},  {QStringLiteral("tables"), {2, 2}},
-        {QStringLiteral("link"), {4, 5}},   {QStringLiteral("hide"), {3, 3}},  {QStringLiteral("query"), {3, 3}},
+        {QStringLiteral("create"), {2, 2}}, {QStringLiteral("exec"), {3, 3}}, {QStringLiteral("tables"), {2, 2}},
+        {QStringLiteral("link"), {4, 5}},   {QStringLiteral("hide"), {3, 3}}, {QStringLiteral("query"), {3, 3}},
         {QStringLiteral("check"), {2, 2}}};
     if (!arity.contains(command))
         return usage(QStringLiteral("Neznámý příkaz '%1'.").arg(command));
@@ -168,7 +168,7 @@ int run(const QStringList& args)
         auto def = db->CreateTableDef(args.at(2));
         const QString data = args.at(3);
         def->setConnect(data.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive) ? data
-                                                                                       : dao::dbConnectPrefix + data);
+                                                                                      : dao::dbConnectPrefix + data);
         def->setSourceTableName(args.size() > 4 ? args.at(4) : args.at(2));
         db->TableDefs().Append(def);
     } else if (command == QLatin1String("hide")) {
