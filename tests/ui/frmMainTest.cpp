@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "DBEngine.h"
 #include "Globals.h"
 #include "ListFile.h"
 #include "OnTop.h"
@@ -72,6 +73,9 @@ private slots:
     void exitButtonEndsTheProcess();
     void closingIsRefusedDuringARun();
     void comboViewKeepsTheEditText();
+    void cleanRunRestoresTheWindow();
+    void failedUnattendedRunLeavesTheShortWindowOpen();
+    void runAfterAnAutomaticBrowseEndsTheProcess();
     void pointerIsAPropertyNotAStack();
     void messageBoxHasIconTitleAndOneButton();
 
@@ -81,6 +85,9 @@ private:
     RecordingHelp m_help;
     frmMain* m_window = nullptr;
 
+    // A program file and a data file with Osoby and Obce; the program file
+    // holds a local Obce when localNamesake is set.
+    void makeFiles(bool localNamesake);
     template <typename T> T* control(const char* name) { return m_window->findChild<T*>(QLatin1String(name)); }
     QString file(const QString& name) const { return m_dir->filePath(name); }
 };
@@ -541,6 +548,92 @@ void FrmMainTest::comboViewKeepsTheEditText()
     view.addItem(QStringLiteral("/c"));
     QCOMPARE(view.text(), program);
     QCOMPARE(control<QComboBox>("cboDB")->count(), 3);
+}
+
+void FrmMainTest::makeFiles(bool localNamesake)
+{
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("data")));
+    auto data = DbEngine().CreateDatabase(file(QStringLiteral("data/ZUL_data.accdb")), dao::dbLangCzech);
+    data->Execute(QStringLiteral("create table Osoby (ID integer, Jmeno text(50))"));
+    data->Execute(QStringLiteral("create table Obce (Nazev text(40))"));
+    data->Close();
+    auto program = DbEngine().CreateDatabase(file(QStringLiteral("ZUL.accdr")), dao::dbLangCzech);
+    if (localNamesake)
+        program->Execute(QStringLiteral("create table Obce (Nazev text(40))"));
+    program->Close();
+    CreateListFile(m_desktop);
+    m_window->setProgramPathText(file(QStringLiteral("ZUL.accdr")));
+    m_window->setDataPathText(file(QStringLiteral("data/ZUL_data.accdb")));
+    m_desktop.clear();
+}
+
+void FrmMainTest::cleanRunRestoresTheWindow()
+{
+    makeFiles(false);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    auto* propoj = control<QPushButton>("btnPropoj");
+    QVERIFY(propoj->isEnabled());
+    propoj->click();
+
+    QVERIFY(!gLinkFailed);
+    QStringList created;
+    for (const auto& table : m_window->lastRelinkReport().tables)
+        if (table.outcome == RelinkReport::Outcome::Created)
+            created.append(table.name);
+    created.sort();
+    QCOMPARE(created, QStringList({QStringLiteral("Obce"), QStringLiteral("Osoby")}));
+    QCOMPARE(m_desktop.boxes(), QStringList());
+    QVERIFY(m_desktop.events.contains(QStringLiteral("beep")));
+    QCOMPARE(m_desktop.pointer(), DesktopServices::Pointer::Default);
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(propoj->isEnabled());
+    QVERIFY(control<QPushButton>("btnStorno")->isEnabled());
+    // Leaving the topmost state re-creates the window; the focus it keeps is the exit button.
+    QCOMPARE(m_window->focusWidget(), control<QWidget>("btnStorno"));
+    QVERIFY(control<QWidget>("Picture2")->isHidden());
+    QVERIFY(control<QWidget>("ProgressBar1")->isHidden());
+    QCOMPARE(control<QLabel>("lblDB")->text(), m_dir->path() + QStringLiteral("/ -> ") + m_dir->path() + QStringLiteral("/data/"));
+    QCOMPARE(control<QProgressBar>("ProgressBar1")->value(), control<QProgressBar>("ProgressBar1")->maximum());
+    QVERIFY(!ProcessEndRequested());
+}
+
+void FrmMainTest::failedUnattendedRunLeavesTheShortWindowOpen()
+{
+    makeFiles(true);
+    m_window->hideButtonsAndShorten();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    m_window->btnPropoj_Click();
+
+    QVERIFY(gLinkFailed);
+    QVERIFY(m_window->lastRelinkReport().failed);
+    QCOMPARE(m_desktop.boxes().last(), QStringLiteral("box !|Vindo-ZUL|V průběhu propojování databází se vyskytly chyby."));
+    // The hidden exit button cannot take the focus; that is not reported.
+    for (const auto& failure : m_window->lastRelinkReport().failures)
+        QCOMPARE(failure.table, QStringLiteral("Obce"));
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(m_window->size(), QSize(663, 153));
+    QVERIFY(control<QWidget>("btnPropoj")->isHidden());
+    QVERIFY(control<QWidget>("btnStorno")->isHidden());
+    QVERIFY(control<QWidget>("btnHelp")->isHidden());
+    QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!ProcessEndRequested());
+    // Not running any more: the frame closes the window.
+    QVERIFY(m_window->close());
+}
+
+void FrmMainTest::runAfterAnAutomaticBrowseEndsTheProcess()
+{
+    makeFiles(false);
+    gAutoBrowse = true;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    m_window->startRelink();
+    QVERIFY(m_window->lastRelinkReport().endedProcess);
+    QVERIFY(ProcessEndRequested());
+    QVERIFY(!m_window->isVisible());
 }
 
 void FrmMainTest::pointerIsAPropertyNotAStack()
