@@ -42,12 +42,15 @@ private slots:
     void cleanup();
     void cleanRunLinksEveryDataTableAndEnds();
     void secondRunRepointsTheLinks();
+    void startsThatWaitForTheUser_data();
+    void startsThatWaitForTheUser();
 
 private:
     // A program folder with the binary, the INI folder, a program file and a
     // data file in a folder whose name has a blank and Czech letters.
     void prepareProgramFolder();
     int startUnattended(const QString& programPath, const QString& dataPath);
+    QStringList userTablesOfProgram();
 
     QTemporaryDir* m_dir = nullptr;
     QString m_program;
@@ -177,6 +180,50 @@ void UnattendedStartTest::secondRunRepointsTheLinks()
                     QStringLiteral("select Cesta from Databaze order by Cesta")})
                  .count(QLatin1Char('\n')),
              3);
+}
+
+QStringList UnattendedStartTest::userTablesOfProgram()
+{
+    QStringList user;
+    for (const QString& line : zuldb({QStringLiteral("tables"), m_program}).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (!line.startsWith(QLatin1String("MSys")))
+            user.append(line.section(QLatin1Char('\t'), 0, 1));
+    return user;
+}
+
+void UnattendedStartTest::startsThatWaitForTheUser_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no arguments: interactive even with both default files")
+        << QStringList();
+    QTest::newRow("NoDataPath with both keys") << QStringList({QStringLiteral("NoDataPath"), QStringLiteral("ZULprog=@P"),
+                                                               QStringLiteral("ZULdata=@D"), QStringLiteral("zobrazZpravu=TRUE")});
+    QTest::newRow("missing program file: plain window")
+        << QStringList({QStringLiteral("ZULprog=/nowhere/ZUL.accdr"), QStringLiteral("ZULdata=@D")});
+}
+
+void UnattendedStartTest::startsThatWaitForTheUser()
+{
+    QFETCH(QStringList, arguments);
+    // The default data file beside the program file.
+    const QString defaultData = m_dir->filePath(QStringLiteral("app/ZUL_data.accdb"));
+    QVERIFY(QFile::copy(m_data, defaultData));
+    arguments.replaceInStrings(QStringLiteral("@P"), m_program).replaceInStrings(QStringLiteral("@D"), m_data);
+    const QStringList before = userTablesOfProgram();
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(m_exe, arguments);
+    QVERIFY(process.waitForStarted());
+    // The window waits for the user: the process is still there, nothing relinked.
+    QVERIFY(!process.waitForFinished(2000));
+    process.kill();
+    process.waitForFinished();
+    QCOMPARE(userTablesOfProgram(), before);
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("app/ZUL_db.accdb"))));
+    QCOMPARE(readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini"))), QByteArray("[MAIN]\r\nDIVadedadiExe=ERROR\r\n"));
 }
 
 QTEST_GUILESS_MAIN(UnattendedStartTest)
