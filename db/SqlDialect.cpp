@@ -275,6 +275,13 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation)
     const auto word = [&](size_t position) {
         return position < significant.size() ? upper(tokens[significant[position]]) : QString();
     };
+    // The dialect's True is -1.
+    for (const size_t i : significant) {
+        const QString keyword = upper(tokens[i]);
+        if (keyword == QLatin1String("TRUE") || keyword == QLatin1String("FALSE"))
+            tokens[i] = {SqlToken::Number,
+                         keyword == QLatin1String("TRUE") ? QStringLiteral("-1") : QStringLiteral("0")};
+    }
     const QString verb = word(0);
     if (verb == QLatin1String("DELETE")) {
         // "delete * from T" and "delete T.* from T": SQLite takes no column list.
@@ -351,10 +358,6 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation)
     for (size_t k = 0; k < significant.size(); ++k) {
         SqlToken& token = tokens[significant[k]];
         const QString keyword = upper(token);
-        if (keyword == QLatin1String("TRUE"))
-            token.text = QStringLiteral("-1");
-        else if (keyword == QLatin1String("FALSE"))
-            token.text = QStringLiteral("0");
         if (token.kind != SqlToken::Word && token.kind != SqlToken::QuotedName)
             continue;
         if (keyword == QLatin1String("FROM") && result.fromTable.isEmpty() && k + 1 < significant.size()) {

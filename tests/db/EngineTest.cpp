@@ -544,12 +544,15 @@ TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
     auto db = create(QStringLiteral("a.accdb"));
     db->Execute(QStringLiteral("create table [Dva Sloupce] ([Na me] text(5) not null, Id counter, primary key (Id))"));
     db->Execute(QStringLiteral("alter table [Dva Sloupce] add column Kod varchar(3)"));
+    db->Execute(QStringLiteral("alter table [Dva Sloupce] add Platny yesno default True"));
     QStringList described;
     for (const auto& field : db->TableDefs().Item(QStringLiteral("dva sloupce"))->fields())
         described << QStringLiteral("%1:%2:%3").arg(field->Name).arg(field->Type).arg(field->Size);
-    EXPECT_EQ(described, (QStringList{"Na me:10:5", "Id:4:0", "Kod:10:3"}));
+    EXPECT_EQ(described, (QStringList{"Na me:10:5", "Id:4:0", "Kod:10:3", "Platny:1:0"}));
     const QString insert = QStringLiteral("insert into [Dva Sloupce] ([Na me], Kod) values (?, ?)");
     db->Execute(insert, {QStringLiteral("abcde"), QStringLiteral("xyz")});
+    EXPECT_EQ(rawQuery(path(QStringLiteral("a.accdb")), QStringLiteral("select Platny from [Dva Sloupce]")),
+              QStringList{"-1"});
     EXPECT_EQ(errorOf([&] {
                   db->Execute(insert, {QVariant(), QStringLiteral("x")});
               }),
