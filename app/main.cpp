@@ -2,6 +2,7 @@
 // follows one of the four courses of a start.
 
 #include "CommandLine.h"
+#include "frmMain.h"
 #include "Globals.h"
 #include "Headless.h"
 #include "HelpFile.h"
@@ -11,7 +12,6 @@
 #include "QtDesktopServices.h"
 #include "RunTimeError.h"
 #include "Startup.h"
-#include "frmMain.h"
 
 #include <QApplication>
 #include <QDialog>

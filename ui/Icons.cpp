@@ -14,17 +14,17 @@ void drawComputer(QPainter& p, const QPointF& origin)
     p.translate(origin);
     p.setPen(QPen(Qt::black, 0.6));
     p.setBrush(QColor(192, 192, 192));
-    p.drawRect(QRectF(0, 0, 8, 6));            // monitor case
+    p.drawRect(QRectF(0, 0, 8, 6)); // monitor case
     p.setBrush(QColor(0, 0, 128));
-    p.drawRect(QRectF(1, 1, 6, 4));            // screen
+    p.drawRect(QRectF(1, 1, 6, 4)); // screen
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 255, 255));
-    p.drawRect(QRectF(1.8, 1.8, 2.2, 0.8));    // a line of text on the screen
+    p.drawRect(QRectF(1.8, 1.8, 2.2, 0.8)); // a line of text on the screen
     p.setPen(QPen(Qt::black, 0.6));
     p.setBrush(QColor(128, 128, 128));
-    p.drawRect(QRectF(3, 6, 2, 1));            // stand
+    p.drawRect(QRectF(3, 6, 2, 1)); // stand
     p.setBrush(QColor(192, 192, 192));
-    p.drawRect(QRectF(1, 7, 6, 1.2));          // base
+    p.drawRect(QRectF(1, 7, 6, 1.2)); // base
     p.restore();
 }
 
@@ -48,7 +48,7 @@ QPixmap NetworkPixmap(int size)
     p.drawPath(cable);
     p.setPen(QPen(Qt::black, 0.4));
     p.setBrush(QColor(255, 0, 0));
-    p.drawEllipse(QPointF(7, 13.5), 1, 1);     // the hub on the cable
+    p.drawEllipse(QPointF(7, 13.5), 1, 1); // the hub on the cable
     drawComputer(p, QPointF(0.4, 0.4));
     drawComputer(p, QPointF(7.4, 6.6));
     return pixmap;

@@ -63,8 +63,8 @@ void setBackColor(QWidget* widget, QPalette::ColorRole role, const QColor& colou
 
 bool isEnter(const QKeyEvent* event)
 {
-    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-           && !event->modifiers().testFlag(Qt::ControlModifier);
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+           !event->modifiers().testFlag(Qt::ControlModifier);
 }
 
 // Runs one load-time step; a step that fails is skipped.

@@ -136,7 +136,8 @@ void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds()
     QCOMPARE(startUnattended(m_program, m_data), 0);
 
     const QString connect = QStringLiteral(";DATABASE=") + m_data;
-    const QStringList tables = zuldb({QStringLiteral("tables"), m_program}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList tables =
+        zuldb({QStringLiteral("tables"), m_program}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QStringList user;
     for (const QString& line : tables)
         if (!line.startsWith(QLatin1String("MSys")))
@@ -185,7 +186,8 @@ void UnattendedStartTest::secondRunRepointsTheLinks()
 QStringList UnattendedStartTest::userTablesOfProgram()
 {
     QStringList user;
-    for (const QString& line : zuldb({QStringLiteral("tables"), m_program}).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString& line :
+         zuldb({QStringLiteral("tables"), m_program}).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         if (!line.startsWith(QLatin1String("MSys")))
             user.append(line.section(QLatin1Char('\t'), 0, 1));
     return user;
@@ -194,10 +196,10 @@ QStringList UnattendedStartTest::userTablesOfProgram()
 void UnattendedStartTest::startsThatWaitForTheUser_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no arguments: interactive even with both default files")
-        << QStringList();
-    QTest::newRow("NoDataPath with both keys") << QStringList({QStringLiteral("NoDataPath"), QStringLiteral("ZULprog=@P"),
-                                                               QStringLiteral("ZULdata=@D"), QStringLiteral("zobrazZpravu=TRUE")});
+    QTest::newRow("no arguments: interactive even with both default files") << QStringList();
+    QTest::newRow("NoDataPath with both keys")
+        << QStringList({QStringLiteral("NoDataPath"), QStringLiteral("ZULprog=@P"), QStringLiteral("ZULdata=@D"),
+                        QStringLiteral("zobrazZpravu=TRUE")});
     QTest::newRow("missing program file: plain window")
         << QStringList({QStringLiteral("ZULprog=/nowhere/ZUL.accdr"), QStringLiteral("ZULdata=@D")});
 }
@@ -223,7 +225,8 @@ void UnattendedStartTest::startsThatWaitForTheUser()
     process.waitForFinished();
     QCOMPARE(userTablesOfProgram(), before);
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("app/ZUL_db.accdb"))));
-    QCOMPARE(readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini"))), QByteArray("[MAIN]\r\nDIVadedadiExe=ERROR\r\n"));
+    QCOMPARE(readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini"))),
+             QByteArray("[MAIN]\r\nDIVadedadiExe=ERROR\r\n"));
 }
 
 QTEST_GUILESS_MAIN(UnattendedStartTest)

@@ -135,8 +135,8 @@ void FrmMainTest::layoutFollowsTheDesign()
     QCOMPARE(control<QPushButton>("btnHelp")->geometry(), QRect(626, 127, 28, 26));
 
     // Tab order: Text1, btnPropoj, btnStorno, Picture1, btnHelp, cboDB.
-    QWidget* expected[] = {control<QWidget>("Text1"), control<QWidget>("btnPropoj"), control<QWidget>("btnStorno"),
-                           control<QWidget>("Picture1"), control<QWidget>("btnHelp"), control<QWidget>("cboDB")};
+    QWidget* expected[] = {control<QWidget>("Text1"),    control<QWidget>("btnPropoj"), control<QWidget>("btnStorno"),
+                           control<QWidget>("Picture1"), control<QWidget>("btnHelp"),   control<QWidget>("cboDB")};
     for (int k = 0; k + 1 < 6; ++k)
         QCOMPARE(expected[k]->nextInFocusChain(), expected[k + 1]);
     QCOMPARE(control<QWidget>("btnBrowse0")->focusPolicy(), Qt::ClickFocus);
@@ -594,7 +594,8 @@ void FrmMainTest::cleanRunRestoresTheWindow()
     QCOMPARE(m_window->focusWidget(), control<QWidget>("btnStorno"));
     QVERIFY(control<QWidget>("Picture2")->isHidden());
     QVERIFY(control<QWidget>("ProgressBar1")->isHidden());
-    QCOMPARE(control<QLabel>("lblDB")->text(), m_dir->path() + QStringLiteral("/ -> ") + m_dir->path() + QStringLiteral("/data/"));
+    QCOMPARE(control<QLabel>("lblDB")->text(),
+             m_dir->path() + QStringLiteral("/ -> ") + m_dir->path() + QStringLiteral("/data/"));
     QCOMPARE(control<QProgressBar>("ProgressBar1")->value(), control<QProgressBar>("ProgressBar1")->maximum());
     QVERIFY(!ProcessEndRequested());
 }
@@ -609,7 +610,8 @@ void FrmMainTest::failedUnattendedRunLeavesTheShortWindowOpen()
 
     QVERIFY(gLinkFailed);
     QVERIFY(m_window->lastRelinkReport().failed);
-    QCOMPARE(m_desktop.boxes().last(), QStringLiteral("box !|Vindo-ZUL|V průběhu propojování databází se vyskytly chyby."));
+    QCOMPARE(m_desktop.boxes().last(),
+             QStringLiteral("box !|Vindo-ZUL|V průběhu propojování databází se vyskytly chyby."));
     // The hidden exit button cannot take the focus; that is not reported.
     for (const auto& failure : m_window->lastRelinkReport().failures)
         QCOMPARE(failure.table, QStringLiteral("Obce"));
@@ -681,7 +683,8 @@ void FrmMainTest::messageBoxHasIconTitleAndOneButton()
     for (const auto& c : cases) {
         Seen seen;
         closeNextBox(seen);
-        desktop.messageBox(c.icon, QStringLiteral("Vindo-ZUL"), QStringLiteral("Propojení databází proběhlo v pořádku."));
+        desktop.messageBox(c.icon, QStringLiteral("Vindo-ZUL"),
+                           QStringLiteral("Propojení databází proběhlo v pořádku."));
         QCOMPARE(seen.icon, c.expected);
         QCOMPARE(seen.title, QStringLiteral("Vindo-ZUL"));
         QCOMPARE(seen.text, QStringLiteral("Propojení databází proběhlo v pořádku."));
