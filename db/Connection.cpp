@@ -206,14 +206,14 @@ void Connection::raise(int rc, const QString& sql) const
                                                               : QStringLiteral("znaků");
                 throw RunTimeError(ErrorNumber::FieldTooSmall,
                                    QStringLiteral("Pole '%1' je příliš malé pro zadaná data (nejvýše %2 %3).")
-                                       .arg(name.section(QLatin1Char(':'), 2))
+                                       .arg(name.section(QLatin1Char(':'), 2, -1))
                                        .arg(size)
                                        .arg(unit));
             }
             if (name.startsWith(QStringLiteral("nonempty:")))
                 throw RunTimeError(ErrorNumber::ZeroLengthNotAllowed,
                                    QStringLiteral("Pole '%1' nemůže obsahovat řetězec nulové délky.")
-                                       .arg(name.section(QLatin1Char(':'), 1)));
+                                       .arg(name.section(QLatin1Char(':'), 1, -1)));
             throw RunTimeError(ErrorNumber::ValidationRule,
                                QStringLiteral("Hodnota nesplňuje ověřovací pravidlo '%1'.").arg(name));
         }

@@ -561,6 +561,10 @@ TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
                   db->Execute(insert, {QStringLiteral("a"), QStringLiteral("wxyz")});
               }),
               QStringLiteral("3163|Pole 'Kod' je příliš malé pro zadaná data (nejvýše 3 znaky)."));
+    db->Execute(QStringLiteral("create table Čas (\"Od:do\" text(1))"));
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into ČAS values ('ab')")); }),
+              QStringLiteral("3163|Pole 'Od:do' je příliš malé pro zadaná data (nejvýše 1 znak)."));
+    EXPECT_EQ(db->TableDefs().Item(QStringLiteral("čas"))->Name(), QStringLiteral("Čas"));
     EXPECT_EQ(errorOf([&] {
                   db->Execute(QStringLiteral("insert into [Dva Sloupce] values (?)"), {1, 2});
               }).left(5),
