@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "DBEngine.h"
+#include "SqlDialect.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -242,12 +243,18 @@ Statement::Statement(Connection& connection, const QString& sql) : m_connection(
 {
     const QByteArray utf8 = sql.toUtf8();
     sqlite3_stmt* statement = nullptr;
-    const int rc = sqlite3_prepare_v2(connection.handle(), utf8.constData(), int(utf8.size()), &statement, nullptr);
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(connection.handle(), utf8.constData(), int(utf8.size()), &statement, &tail);
     m_statement.reset(statement);
     if (rc != SQLITE_OK)
         connection.raise(rc, sql);
     if (!m_statement)
         throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Příkaz SQL je prázdný."));
+    // One statement per call: a second one would otherwise be skipped without a word.
+    for (const SqlToken& token : tokenizeSql(QString::fromUtf8(tail, utf8.constData() + utf8.size() - tail)))
+        if (token.kind != SqlToken::Space && token.text != QLatin1String(";"))
+            throw RunTimeError(ErrorNumber::SyntaxError,
+                               QStringLiteral("Příkaz SQL '%1' obsahuje více než jeden příkaz.").arg(sql.simplified()));
 }
 
 void Statement::bind(int index, const QVariant& value)

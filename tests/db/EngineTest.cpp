@@ -565,6 +565,9 @@ TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
     EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into ČAS values ('ab')")); }),
               QStringLiteral("3163|Pole 'Od:do' je příliš malé pro zadaná data (nejvýše 1 znak)."));
     EXPECT_EQ(db->TableDefs().Item(QStringLiteral("čas"))->Name(), QStringLiteral("Čas"));
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("delete from Čas; drop table Čas")); }),
+              QStringLiteral("3000|Příkaz SQL 'delete from Čas; drop table Čas' obsahuje více než jeden příkaz."));
+    db->Execute(QStringLiteral("delete from Čas; -- all rows\n"));
     EXPECT_EQ(errorOf([&] {
                   db->Execute(QStringLiteral("insert into [Dva Sloupce] values (?)"), {1, 2});
               }).left(5),
