@@ -588,7 +588,8 @@ void DatabaseImpl::append(TableDefImpl& def)
         Connection& c = db.connection();
         Transaction transaction(c);
         const QString key = nameKey(def.name);
-        Statement insert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes, Connect, "
+        // A row left by a table that another tool dropped is replaced.
+        Statement insert(c, QStringLiteral("INSERT OR REPLACE INTO MSysObjects (NameKey, Name, Attributes, Connect, "
                                            "SourceTableName) VALUES (?1, ?2, ?3, ?4, ?5)"));
         insert.bindAll({key, def.name, attributes, def.connect, source});
         insert.run();
@@ -613,6 +614,11 @@ void DatabaseImpl::append(TableDefImpl& def)
         c.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteName(def.name), columns.join(QStringLiteral(", "))));
         for (const auto& index : def.indexes)
             c.exec(indexSql(def.name, *index));
+        if (db.hasCatalog()) {
+            Statement forget(c, QStringLiteral("DELETE FROM MSysObjects WHERE NameKey=?1"));
+            forget.bind(1, nameKey(def.name));
+            forget.run();
+        }
         if (hidden) {
             Statement insert(c,
                              QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3)"));

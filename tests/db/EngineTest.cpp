@@ -520,6 +520,14 @@ TEST_F(Engine, droppingALinkOrATableForgetsItsDefinitionButSystemTablesStay)
               QStringLiteral("3078|Databázový stroj nenašel vstupní tabulku nebo dotaz 'T'."));
     EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("drop table MSysObjects")); }),
               QStringLiteral("3219|Systémovou tabulku 'MSysObjects' nelze odstranit."));
+    // A hidden table dropped by another tool leaves its row; a new definition of that name is whole.
+    prog->Execute(QStringLiteral("create table Cizi (A long)"));
+    prog->TableDefs().Item(QStringLiteral("Cizi"))->setAttributes(dao::dbHiddenObject);
+    prog->Close();
+    rawQuery(path(QStringLiteral("prog.accdr")), QStringLiteral("drop table Cizi"));
+    auto reopened = DbEngine().OpenDatabase(path(QStringLiteral("prog.accdr")));
+    link(*reopened, QStringLiteral("Cizi"), path(QStringLiteral("data.accdb")), QStringLiteral("T"));
+    EXPECT_EQ(hex(reopened->TableDefs().Item(QStringLiteral("cizi"))->Attributes()), QStringLiteral("0x40000000"));
 }
 
 TEST_F(Engine, changesInsideACallersTransactionFollowItsCommitOrRollback)
