@@ -8,6 +8,7 @@
 
 #include "BenchFiles.h"
 #include "ChildProcess.h"
+#include "CommitProbe.h"
 #include "NullViews.h"
 
 #include "DBEngine.h"
@@ -46,6 +47,7 @@ constexpr double kProcessTargetMs = 1500;  // unattended process on 1,000 tables
 constexpr double kFillTargetMs = 300;      // FillDataFileList with 10,000 paths
 constexpr double kMemoryTargetMb = 80;     // peak memory of the process
 constexpr int kCommits = 200;
+constexpr int kProbesPerRun = 25;
 constexpr int kListPaths = 10000;
 constexpr int kProcessTables = 1000;
 
@@ -80,6 +82,7 @@ double cpuMillisecondsOfProcess()
 struct Timing {
     double wall = 0;
     double cpu = 0;
+    double commitMs = 0; // one durable commit, measured while the work ran
 };
 
 Timing timed(const std::function<void()>& work)
@@ -143,13 +146,6 @@ void printMachine(const QString& work)
 
 // ------------------------------------------------------------ durable commit
 
-struct SqliteCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-
 // The disk's own flush: a small write followed by fsync.
 double fsyncMs(const QString& path)
 {
@@ -172,48 +168,13 @@ struct CommitFigure {
     double milliseconds = 0;
 };
 
-// One-row inserts, each its own transaction, with synchronous=FULL (the
-// engine's promise: every change is on the disk when the call returns).
-// Without journalMode the file is made by the engine and keeps the journal
-// mode the engine gave it, so the figure follows the engine's settings.
-CommitFigure sqliteCommit(const QString& path, const char* journalMode = nullptr, int commits = kCommits)
+// The mean of kCommits durable one-row commits (see CommitProbe).
+CommitFigure sqliteCommit(const QString& path, const char* journalMode = nullptr)
 {
-    if (!journalMode)
-        DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120)->Close();
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::unique_ptr<sqlite3, SqliteCloser> db(raw);
-    require(rc == SQLITE_OK, QStringLiteral("cannot open %1").arg(path));
-    const QByteArray setup = (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
-                             "PRAGMA synchronous=FULL; CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT)";
-    require(sqlite3_exec(db.get(), setup.constData(), nullptr, nullptr, nullptr) == SQLITE_OK,
-            QStringLiteral("cannot prepare %1").arg(path));
-
-    CommitFigure figure;
-    sqlite3_stmt* rawStatement = nullptr;
-    sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &rawStatement, nullptr);
-    std::unique_ptr<sqlite3_stmt, StatementFinalizer> mode(rawStatement);
-    if (mode && sqlite3_step(mode.get()) == SQLITE_ROW)
-        figure.journalMode = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
-    mode.reset();
-
-    sqlite3_prepare_v2(db.get(), "INSERT INTO t (v) VALUES (?1)", -1, &rawStatement, nullptr);
-    std::unique_ptr<sqlite3_stmt, StatementFinalizer> insert(rawStatement);
-    require(insert != nullptr, QStringLiteral("cannot prepare the insert"));
-    const auto commit = [&](int i) {
-        const QByteArray value = QByteArray::number(i);
-        sqlite3_bind_text(insert.get(), 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
-        require(sqlite3_step(insert.get()) == SQLITE_DONE, QStringLiteral("insert failed"));
-        sqlite3_reset(insert.get());
-    };
-    for (int i = 0; i < 10; ++i) // the journal's first creation is not typical
-        commit(i);
-    figure.milliseconds = millisecondsOf([&] {
-                              for (int i = 0; i < commits; ++i)
-                                  commit(i);
-                          }) /
-                          commits;
-    return figure;
+    CommitProbe probe(path, journalMode);
+    for (int i = 0; i < kCommits; ++i)
+        probe.commit();
+    return {probe.journalMode(), probe.meanMs()};
 }
 
 // The same through the engine's Execute, which adds its own statement work.
@@ -264,9 +225,24 @@ struct RelinkFigure {
     int tables = 0;
     Timing fresh;     // the whole run, all links new
     Timing repointed; // the whole run, all links re-pointed from another file
-    // One durable commit measured just before and after the runs: the disk's
-    // speed drifts when other work shares it, and the ratio should not.
-    double commitMs = 0;
+};
+
+// Takes a durable commit on a file of its own at every n-th time the window
+// catches up. The disk's speed drifts when other work shares it; commits
+// measured during a run are the fair unit for that run's cost.
+class ProbingDesktop : public NullDesktop {
+public:
+    explicit ProbingDesktop(CommitProbe& probe) : m_probe(probe) {}
+    void doEvents() override
+    {
+        if (probeEvery > 0 && ++m_calls % probeEvery == 0)
+            m_probe.commit();
+    }
+    int probeEvery = 0; // 0: no probes
+
+private:
+    CommitProbe& m_probe;
+    int m_calls = 0;
 };
 
 RelinkFigure measureRelink(const QString& work, int tables)
@@ -278,7 +254,8 @@ RelinkFigure measureRelink(const QString& work, int tables)
     const QString dataA = folder + QStringLiteral("/data-a/ZUL_data.accdb");
     const QString dataB = folder + QStringLiteral("/data-b/ZUL_data.accdb");
 
-    NullDesktop desktop;
+    CommitProbe probe(folder + QStringLiteral("/probe.accdb"));
+    ProbingDesktop desktop(probe);
     useProgramFolder(folder, desktop);
     createEmptyDatabase(program);
     createDataFile(dataA, tables);
@@ -286,22 +263,30 @@ RelinkFigure measureRelink(const QString& work, int tables)
 
     NullWindow window;
     window.programPath = program;
+    RelinkReport report;
+    // The run lets the window catch up twice per table: about kProbesPerRun
+    // probes whatever the size; their time is taken out of the run's.
+    const auto measuredRun = [&](const QString& data) {
+        window.combo.setText(data);
+        probe.resetTotals();
+        desktop.probeEvery = std::max(2, 2 * tables / kProbesPerRun);
+        Timing timing = timed([&] { report = RunRelink(window, desktop); });
+        desktop.probeEvery = 0;
+        timing.wall -= probe.totalMs();
+        timing.commitMs = probe.meanMs();
+        return timing;
+    };
+
     RelinkFigure figure;
     figure.tables = tables;
-
-    const double commitBefore =
-        sqliteCommit(folder + QStringLiteral("/commit-before.accdb"), nullptr, kCommits / 4).milliseconds;
-    window.combo.setText(dataA);
-    RelinkReport report;
-    figure.fresh = timed([&] { report = RunRelink(window, desktop); });
+    figure.fresh = measuredRun(dataA);
     require(!report.failed, QStringLiteral("relink of %1 new tables failed: %2").arg(tables).arg(firstFailure(report)));
     require(countOutcome(report, RelinkReport::Outcome::Created) == tables,
             QStringLiteral("relink created %1 links, not %2")
                 .arg(countOutcome(report, RelinkReport::Outcome::Created))
                 .arg(tables));
 
-    window.combo.setText(dataB);
-    figure.repointed = timed([&] { report = RunRelink(window, desktop); });
+    figure.repointed = measuredRun(dataB);
     require(!report.failed,
             QStringLiteral("relink of %1 re-pointed tables failed: %2").arg(tables).arg(firstFailure(report)));
     require(countOutcome(report, RelinkReport::Outcome::Repointed) == tables,
@@ -311,9 +296,6 @@ RelinkFigure measureRelink(const QString& work, int tables)
     require(countLinksTo(program, dao::dbConnectPrefix + dataB) == tables,
             QStringLiteral("the program file does not link all %1 tables to %2").arg(tables).arg(dataB));
     require(desktop.boxes == 0, QStringLiteral("a message box was shown: %1").arg(desktop.lastBox));
-    const double commitAfter =
-        sqliteCommit(folder + QStringLiteral("/commit-after.accdb"), nullptr, kCommits / 4).milliseconds;
-    figure.commitMs = (commitBefore + commitAfter) / 2;
     return figure;
 }
 
@@ -344,6 +326,9 @@ double measureFill(const QString& work, QList<double>& runs)
 struct ProcessFigure {
     ChildResult newLinks;
     ChildResult repointed;
+    // One durable commit, sampled just before and after each run.
+    double newCommitMs = 0;
+    double repointedCommitMs = 0;
 };
 
 ChildResult runUnattended(const QString& binary, const QString& program, const QString& data, const QString& log)
@@ -377,9 +362,20 @@ ProcessFigure measureProcess(const QString& work, const QString& app)
     createDataFile(dataA, kProcessTables);
     require(QFile::copy(dataA, dataB), QStringLiteral("cannot copy %1").arg(dataA));
 
+    CommitProbe probe(folder + QStringLiteral("/probe.accdb"));
+    const auto sampledRun = [&](const QString& data, const QString& log, double& commitMs) {
+        probe.resetTotals();
+        for (int i = 0; i < kProbesPerRun / 2; ++i)
+            probe.commit();
+        const ChildResult result = runUnattended(binary, program, data, log);
+        for (int i = 0; i < kProbesPerRun / 2; ++i)
+            probe.commit();
+        commitMs = probe.meanMs();
+        return result;
+    };
     ProcessFigure figure;
-    figure.newLinks = runUnattended(binary, program, dataA, folder + QStringLiteral("/run1.log"));
-    figure.repointed = runUnattended(binary, program, dataB, folder + QStringLiteral("/run2.log"));
+    figure.newLinks = sampledRun(dataA, folder + QStringLiteral("/run1.log"), figure.newCommitMs);
+    figure.repointed = sampledRun(dataB, folder + QStringLiteral("/run2.log"), figure.repointedCommitMs);
     const QString stored =
         IniFile::read(programDir + QStringLiteral("/INI/ZUL.ini"), QStringLiteral("MAIN"), QStringLiteral("ZULdata"));
     require(stored == dataB, QStringLiteral("[MAIN] ZULdata holds '%1' after the run, not the data file").arg(stored));
@@ -453,38 +449,38 @@ int run(const Options& options)
     print(QStringLiteral("  for comparison: one small write + fsync:                    %1 ms").arg(ms(flushMs)));
 
     print(QStringLiteral("\nRelink run in process (real engine and run, window and desktop that do nothing)"));
-    print(QStringLiteral("  x commit: per-table cost / one durable commit measured around the same runs"));
-    print(QStringLiteral("  %1 %2 | %3 %4 %5 %6 | %7 %8 %9 %10")
+    print(QStringLiteral("  commit: one durable commit, sampled %1 times during the run itself; x commit: ms/table "
+                         "over it")
+              .arg(kProbesPerRun));
+    const auto header = [](const QString& kind) {
+        return QStringLiteral("%1 %2 %3 %4 %5")
+            .arg(kind, 20)
+            .arg(QStringLiteral("ms/table"), 8)
+            .arg(QStringLiteral("commit"), 7)
+            .arg(QStringLiteral("x commit"), 8)
+            .arg(QStringLiteral("CPU ms/table"), 12);
+    };
+    print(QStringLiteral("  %1 | %2 | %3")
               .arg(QStringLiteral("tables"), 6)
-              .arg(QStringLiteral("commit ms"), 9)
-              .arg(QStringLiteral("new: total ms"), 13)
-              .arg(QStringLiteral("ms/table"), 8)
-              .arg(QStringLiteral("x commit"), 8)
-              .arg(QStringLiteral("CPU ms/table"), 12)
-              .arg(QStringLiteral("re-pointed: total ms"), 20)
-              .arg(QStringLiteral("ms/table"), 8)
-              .arg(QStringLiteral("x commit"), 8)
-              .arg(QStringLiteral("CPU ms/table"), 12));
+              .arg(header(QStringLiteral("new: total ms")), header(QStringLiteral("re-pointed: total ms"))));
     QList<RelinkFigure> figures;
     for (int tables : options.sizes) {
         const RelinkFigure f = measureRelink(work, tables);
         figures.append(f);
-        const auto columns = [&](const Timing& t, int totalWidth) {
-            return QStringLiteral("%1 %2 %3 %4")
-                .arg(ms(t.wall), totalWidth)
+        const auto columns = [&](const Timing& t) {
+            return QStringLiteral("%1 %2 %3 %4 %5")
+                .arg(ms(t.wall), 20)
                 .arg(ms(t.wall / tables), 8)
-                .arg(QString::number(t.wall / tables / f.commitMs, 'f', 2), 8)
+                .arg(ms(t.commitMs), 7)
+                .arg(QString::number(t.wall / tables / t.commitMs, 'f', 2), 8)
                 .arg(ms(t.cpu / tables), 12);
         };
-        print(QStringLiteral("  %1 %2 | %3 | %4")
-                  .arg(tables, 6)
-                  .arg(ms(f.commitMs), 9)
-                  .arg(columns(f.fresh, 13), columns(f.repointed, 20)));
+        print(QStringLiteral("  %1 | %2 | %3").arg(tables, 6).arg(columns(f.fresh), columns(f.repointed)));
     }
     for (const RelinkFigure& f : figures) {
         for (const auto& [kind, t] : {std::pair{QStringLiteral("new"), f.fresh},
                                       std::pair{QStringLiteral("re-pointed"), f.repointed}}) {
-            const double ratio = t.wall / f.tables / f.commitMs;
+            const double ratio = t.wall / f.tables / t.commitMs;
             verdicts.check(ratio <= kRatioTarget, QStringLiteral("relink %1, %2 tables: %3 x commit per table (target <= %4)")
                                                       .arg(kind)
                                                       .arg(f.tables)
@@ -498,7 +494,8 @@ int run(const Options& options)
         for (const auto& [kind, smallT, largeT] :
              {std::tuple{QStringLiteral("new"), small.fresh, large.fresh},
               std::tuple{QStringLiteral("re-pointed"), small.repointed, large.repointed}}) {
-            const double flat = (largeT.wall / large.tables / large.commitMs) / (smallT.wall / small.tables / small.commitMs);
+            const double flat =
+                (largeT.wall / large.tables / largeT.commitMs) / (smallT.wall / small.tables / smallT.commitMs);
             const double cpuFlat = (largeT.cpu / large.tables) / (smallT.cpu / small.tables);
             verdicts.check(flat <= kFlatTarget,
                            QStringLiteral("relink %1 flat: x commit at %2 tables = %3 x that at %4 (target <= %5; CPU "
@@ -523,20 +520,20 @@ int run(const Options& options)
                    QStringLiteral("fill of %1 paths: %2 ms (target < %3 ms)").arg(kListPaths).arg(ms(worstFill)).arg(kFillTargetMs));
 
     print(QStringLiteral("\nUnattended process, %1 tables: divadedadi ZULprog=... ZULdata=..., offscreen").arg(kProcessTables));
-    // The run makes one durable change per table, so the disk sets a floor.
-    print(QStringLiteral("  floor on this disk: %1 tables x one durable commit = %2 ms")
-              .arg(kProcessTables)
-              .arg(ms(kProcessTables * commitMs)));
+    // The run makes one durable change per table, so the disk bounds it from below.
+    print(QStringLiteral("  beside each run: %1 durable commits, timed just before and after it").arg(kProcessTables));
     if (options.app.isEmpty() || !QFile::exists(options.app)) {
         print(QStringLiteral("  divadedadi not found (%1); build it or pass --app").arg(options.app));
         verdicts.check(false, QStringLiteral("unattended process: not measured"));
     } else {
         const ProcessFigure p = measureProcess(work, options.app);
-        for (const auto& [kind, r] : {std::pair{QStringLiteral("first run, new links, list file created"), p.newLinks},
-                                      std::pair{QStringLiteral("second run, links re-pointed"), p.repointed}})
-            print(QStringLiteral("  %1: %2 ms (CPU %3 ms), peak %4 MB")
-                      .arg(kind, ms(r.milliseconds), ms(r.cpuMilliseconds))
-                      .arg(r.peakKilobytes / 1024.0, 0, 'f', 1));
+        for (const auto& [kind, r, commit] :
+             {std::tuple{QStringLiteral("first run, new links, list file created"), p.newLinks, p.newCommitMs},
+              std::tuple{QStringLiteral("second run, links re-pointed"), p.repointed, p.repointedCommitMs}})
+            print(QStringLiteral("  %1: %2 ms (CPU %3 ms; %6 commits %4 ms), peak %5 MB")
+                      .arg(kind, ms(r.milliseconds), ms(r.cpuMilliseconds), ms(kProcessTables * commit))
+                      .arg(r.peakKilobytes / 1024.0, 0, 'f', 1)
+                      .arg(kProcessTables));
         for (const auto& [kind, r] : {std::pair{QStringLiteral("new"), p.newLinks}, std::pair{QStringLiteral("re-pointed"), p.repointed}}) {
             verdicts.check(r.milliseconds < kProcessTargetMs, QStringLiteral("process %1: %2 ms start to exit (target < %3 ms)")
                                                                    .arg(kind, ms(r.milliseconds))
@@ -578,6 +575,8 @@ int main(int argc, char* argv[])
     } catch (const RunTimeError& error) {
         std::fprintf(stderr, "divadedadi_bench: engine error %d: %s\n", error.number(),
                      error.description().toUtf8().constData());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "divadedadi_bench: %s\n", error.what());
     }
     return 2;
 }
