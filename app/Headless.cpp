@@ -135,7 +135,7 @@ bool needsHeadless(int argc, char* argv[])
     if (environmentSet("QT_QPA_PLATFORM") || environmentSet("WAYLAND_DISPLAY"))
         return false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
             return false;
     }
     if (!environmentSet("DISPLAY"))
