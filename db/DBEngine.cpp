@@ -609,11 +609,29 @@ void DatabaseImpl::append(TableDefImpl& def)
         QStringList columns;
         for (const auto& field : def.fields)
             columns << fieldColumnSql(field->Name, field->Type, field->Size, field->AllowZeroLength, db.collation());
+        // SQLite takes a primary key only in the table's own definition.
+        bool hasPrimary = false;
+        for (const auto& index : def.indexes) {
+            if (!index->Primary || hasPrimary)
+                continue;
+            hasPrimary = true;
+            QStringList keyFields;
+            for (const QString& field : index->Fields)
+                keyFields << quoteName(field);
+            columns << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)")
+                           .arg(quoteName(index->Name), keyFields.join(QStringLiteral(", ")));
+        }
         Connection& c = db.connection();
         Transaction transaction(c);
         c.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteName(def.name), columns.join(QStringLiteral(", "))));
-        for (const auto& index : def.indexes)
+        bool primaryDone = false;
+        for (const auto& index : def.indexes) {
+            if (index->Primary && !primaryDone) {
+                primaryDone = true;
+                continue;
+            }
             c.exec(indexSql(def.name, *index));
+        }
         if (db.hasCatalog()) {
             Statement forget(c, QStringLiteral("DELETE FROM MSysObjects WHERE NameKey=?1"));
             forget.bind(1, nameKey(def.name));

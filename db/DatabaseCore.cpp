@@ -2,6 +2,7 @@
 
 #include "SqlDialect.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -262,21 +263,49 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::localFields(const QString& table)
     return tableFields(connection(), table);
 }
 
+namespace {
+
+// The name a primary key was given as a table constraint ("CONSTRAINT "name" PRIMARY KEY").
+QString primaryKeyName(Connection& c, const QString& table)
+{
+    Statement sql(c, QStringLiteral("SELECT sql FROM sqlite_master WHERE type='table' AND name=?1"));
+    sql.bind(1, table);
+    if (sql.step()) {
+        static const QRegularExpression constraint(
+            QStringLiteral("CONSTRAINT\\s+\"((?:[^\"]|\"\")*)\"\\s+PRIMARY\\s+KEY"),
+            QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch match = constraint.match(sql.text(0));
+        if (match.hasMatch())
+            return match.captured(1).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+    }
+    return QStringLiteral("PrimaryKey");
+}
+
+} // namespace
+
 std::vector<std::shared_ptr<IndexDef>> DbCore::localIndexes(const QString& table)
 {
     Connection& c = connection();
     std::vector<std::shared_ptr<IndexDef>> indexes;
     Statement list(c, QStringLiteral("PRAGMA index_list(%1)").arg(quoteName(table)));
-    std::vector<std::pair<QString, bool>> found;
+    struct Found {
+        QString name;
+        bool unique;
+        bool primary;
+    };
+    std::vector<Found> found;
     while (list.step())
-        found.emplace_back(list.text(1), list.int64(2) != 0);
+        found.push_back({list.text(1), list.int64(2) != 0, list.text(3) == QLatin1String("pk")});
     // index_list gives the newest first.
     for (auto it = found.rbegin(); it != found.rend(); ++it) {
         auto index = std::make_shared<IndexDef>();
         const QString prefix = table + QLatin1Char(':');
-        index->Name = it->first.startsWith(prefix) ? it->first.mid(prefix.size()) : it->first;
-        index->Unique = it->second;
-        Statement columns(c, QStringLiteral("PRAGMA index_info(%1)").arg(quoteName(it->first)));
+        index->Name = it->name.startsWith(prefix) ? it->name.mid(prefix.size()) : it->name;
+        index->Unique = it->unique;
+        index->Primary = it->primary;
+        if (it->primary)
+            index->Name = primaryKeyName(c, table);
+        Statement columns(c, QStringLiteral("PRAGMA index_info(%1)").arg(quoteName(it->name)));
         while (columns.step())
             index->Fields << columns.text(2);
         indexes.push_back(index);

@@ -173,6 +173,10 @@ TEST_F(Engine, listFileSchemaFromDefinitionsSurvivesReopening)
         cesta->Unique = true;
         cesta->Fields << QStringLiteral("Cesta");
         def->appendIndex(cesta);
+        auto key = def->CreateIndex(QStringLiteral("Klic \"A\""));
+        key->Primary = true;
+        key->Fields << QStringLiteral("Jmeno");
+        def->appendIndex(key);
         auto nova = def->CreateIndex(QStringLiteral("NovaDB"));
         nova->Fields << QStringLiteral("NovaDB");
         def->appendIndex(nova);
@@ -196,8 +200,12 @@ TEST_F(Engine, listFileSchemaFromDefinitionsSurvivesReopening)
     EXPECT_EQ(described, (QStringList{"Jmeno:10:50:1", "Cesta:10:255:1", "NovaDB:1:0:0"}));
     QStringList indexes;
     for (const auto& index : def->indexes())
-        indexes << QStringLiteral("%1:%2:%3").arg(index->Name).arg(index->Unique).arg(index->Fields.join(','));
-    EXPECT_EQ(indexes, (QStringList{"Cesta:1:Cesta", "NovaDB:0:NovaDB"}));
+        indexes << QStringLiteral("%1:%2:%3:%4")
+                       .arg(index->Name)
+                       .arg(index->Unique)
+                       .arg(index->Primary)
+                       .arg(index->Fields.join(','));
+    EXPECT_EQ(indexes, (QStringList{"Klic \"A\":1:1:Jmeno", "Cesta:1:0:Cesta", "NovaDB:0:0:NovaDB"}));
     EXPECT_EQ(column(*db, QStringLiteral("select count(*) as N from Databaze"), QStringLiteral("N")), QStringList{"0"});
 }
 
