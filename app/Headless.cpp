@@ -12,8 +12,8 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -51,8 +51,8 @@ bool tcpDisplayAnswers(const QByteArray& host, int displayNumber)
         return false;
     bool answered = false;
     for (addrinfo* address = found; address && !answered; address = address->ai_next) {
-        const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                address->ai_protocol);
+        const int fd =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address->ai_protocol);
         if (fd < 0)
             continue;
         if (::connect(fd, address->ai_addr, address->ai_addrlen) == 0) {

@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const qsizetype partSize = ArgumentText({argument}).size();
             if (found < start + partSize) {
                 const QString path = argument.mid(key.size());
-                if (found == start && argument.startsWith(key) && !path.isEmpty() &&
-                    !path.contains(QLatin1Char('"')))
+                if (found == start && argument.startsWith(key) && !path.isEmpty() && !path.contains(QLatin1Char('"')))
                     FUZZ_CHECK(value == path, QStringLiteral("[%1] gave [%2]").arg(path, value));
                 break;
             }

@@ -23,8 +23,7 @@ void readTable(Database& db, TableDef& def)
     // Links would open whatever file the bytes name; only local tables are read.
     if ((def.Attributes() & dao::dbSkipMask) != 0)
         return;
-    std::unique_ptr<Recordset> records =
-        db.OpenRecordset(QStringLiteral("select * from [%1]").arg(def.Name()));
+    std::unique_ptr<Recordset> records = db.OpenRecordset(QStringLiteral("select * from [%1]").arg(def.Name()));
     const auto fields = def.fields();
     for (int row = 0; row < 16 && !records->EOF(); ++row) {
         for (const auto& field : fields)

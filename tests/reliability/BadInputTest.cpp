@@ -139,16 +139,19 @@ const QList<Case>& cases()
          }},
         {"apostrophe",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("O'Brien")) + "/data.accdb"); },
-         clean(), {}},
+         clean(),
+         {}},
         {"blanks_semicolon_equals_bracket",
          [](const ProgramFolder& f) {
              return standard(f, makeFolder(f, QStringLiteral(" a  b;c=d[e] ")) + "/data.accdb");
          },
-         clean(), {}},
+         clean(),
+         {}},
         // The value ends at the double quote: the shortened path names no file.
         {"double_quote",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("a\"b")) + "/data.accdb"); },
-         needsWindow(), {}},
+         needsWindow(),
+         {}},
         {"newline",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("a\nb")) + "/data.accdb"); },
          clean(),
@@ -172,30 +175,34 @@ const QList<Case>& cases()
              s.arguments[1] = QStringLiteral("ZULdata=") + f.path(QStringLiteral("slozka/"));
              return s;
          },
-         needsWindow(), {}},
+         needsWindow(),
+         {}},
         {"empty_data_file",
          [](const ProgramFolder& f) { return withFile(f, QByteArray()); },
-         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")), {}},
+         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")),
+         {}},
         {"garbage_data_file",
          [](const ProgramFolder& f) { return withFile(f, QByteArray(4096, '\xa5')); },
-         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")), {}},
+         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")),
+         {}},
         {"other_database_format",
          [](const ProgramFolder& f) {
              return withFile(f, QByteArray("\0\1\0\0Standard ACE DB\0", 20) + QByteArray(4076, '\0'));
          },
-         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")), {}},
+         failedWith(QStringLiteral("Nerozpoznaný formát databáze '%1'.")),
+         {}},
         {"folder_as_data_file",
-         [](const ProgramFolder& f) {
-             return standard(f, makeFolder(f, QStringLiteral("jako_soubor.accdb")), false);
-         },
-         needsWindow(), {}},
+         [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("jako_soubor.accdb")), false); },
+         needsWindow(),
+         {}},
         {"folder_as_program_file",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
              s.arguments[0] = QStringLiteral("ZULprog=") + makeFolder(f, QStringLiteral("ZUL2.accdr"));
              return s;
          },
-         needsWindow(), {}},
+         needsWindow(),
+         {}},
         {"symbolic_link_loop",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("smycka.accdb")), false);
@@ -203,7 +210,8 @@ const QList<Case>& cases()
              QFile::link(s.data, f.path(QStringLiteral("smycka2.accdb")));
              return s;
          },
-         needsWindow(), {}},
+         needsWindow(),
+         {}},
         {"garbage_program_file",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
@@ -238,13 +246,14 @@ const QList<Case>& cases()
              EXPECT_TRUE(f.iniBytes().contains(QByteArray("[Jine]\r\nk=v\0\r\n", 14)));
          }},
         {"ini_one_megabyte_line",
-         [](const ProgramFolder& f) { return withIni(f, "[Jine]\r\nvelky=" + kBig + "\r\n[MAIN]\r\nZULdata=@DATA@\r\n"); },
+         [](const ProgramFolder& f) {
+             return withIni(f, "[Jine]\r\nvelky=" + kBig + "\r\n[MAIN]\r\nZULdata=@DATA@\r\n");
+         },
          clean(),
          [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
              EXPECT_TRUE(f.iniBytes().startsWith("[Jine]\r\nvelky=" + kBig + "\r\n[MAIN]\r\n"));
          }},
-        {"ini_without_sections",
-         [](const ProgramFolder& f) { return withIni(f, "ZULdata=nikam\r\nvolne=1\r\n"); },
+        {"ini_without_sections", [](const ProgramFolder& f) { return withIni(f, "ZULdata=nikam\r\nvolne=1\r\n"); },
          clean(),
          [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
              EXPECT_TRUE(f.iniBytes().startsWith("ZULdata=nikam\r\nvolne=1\r\n[DIVadedadi]\r\n"));
@@ -264,15 +273,17 @@ const QList<Case>& cases()
              s.arguments = {QStringLiteral("ZULprog=\"") + s.program, QStringLiteral("ZULdata=\"") + s.data, kShow};
              return s;
          },
-         needsWindow(), {}},
+         needsWindow(),
+         {}},
         {"repeated_keys",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
-             s.arguments += {QStringLiteral("ZULprog=/nikde/ZUL.accdr"), QStringLiteral("ZULdata=/nikde/d.accdb"),
-                             kShow};
+             s.arguments +=
+                 {QStringLiteral("ZULprog=/nikde/ZUL.accdr"), QStringLiteral("ZULdata=/nikde/d.accdb"), kShow};
              return s;
          },
-         clean(), {}},
+         clean(),
+         {}},
         {"hundred_kilobytes",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
@@ -280,7 +291,8 @@ const QList<Case>& cases()
              s.arguments.append(QString(100 * 1024, QLatin1Char('"')));
              return s;
          },
-         clean(), {}},
+         clean(),
+         {}},
     };
     return list;
 }
@@ -324,7 +336,8 @@ TEST_P(BadInput, givesTheProgramsBehaviourOrAClearError)
     // What the settings file held before is still there.
     if (!QByteArray(c.name).startsWith("ini_")) {
         EXPECT_TRUE(folder.iniBytes().startsWith("; ulozeno drive\r\n[MAIN]\r\n"));
-        EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("Jine"), QStringLiteral("klic")), QStringLiteral("hodnota"));
+        EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("Jine"), QStringLiteral("klic")),
+                  QStringLiteral("hodnota"));
     }
     EXPECT_EQ(filesIn(folder.path(QStringLiteral("INI"))), QStringList{QStringLiteral("ZUL.ini")});
     if (c.extra)
@@ -352,7 +365,8 @@ TEST(BadSettingsFile, readsWhatThePlatformRulesGive)
     const QList<Row> rows{
         {"nul inside a value", QByteArray("[MAIN]\r\nZULdata=a\0b\r\n", 21), "MAIN", "ZULdata",
          QString::fromLatin1("a\0b", 3)},
-        {"line of one megabyte", "[MAIN]\r\nZULdata=" + kBig + "\r\n", "MAIN", "ZULdata", QString(254, QLatin1Char('x'))},
+        {"line of one megabyte", "[MAIN]\r\nZULdata=" + kBig + "\r\n", "MAIN", "ZULdata",
+         QString(254, QLatin1Char('x'))},
         {"no sections", "ZULdata=x\r\n", "MAIN", "ZULdata", QString()},
         {"first of duplicated sections", "[main]\r\nA=1\r\n[MAIN]\r\nA=2\r\nB=3\r\n", "MAIN", "A", QStringLiteral("1")},
         {"key only in the second duplicate", "[main]\r\nA=1\r\n[MAIN]\r\nA=2\r\nB=3\r\n", "MAIN", "B", QString()},

@@ -91,9 +91,10 @@ public:
     SmallFileSystem(const QString& folder, int kilobytes) : m_folder(folder)
     {
         QDir().mkpath(folder);
-        m_mounted = QProcess::execute(QStringLiteral("mount"),
-                                      {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                       QStringLiteral("size=%1k").arg(kilobytes), QStringLiteral("tmpfs"), folder}) == 0;
+        m_mounted =
+            QProcess::execute(QStringLiteral("mount"),
+                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                               QStringLiteral("size=%1k").arg(kilobytes), QStringLiteral("tmpfs"), folder}) == 0;
     }
     ~SmallFileSystem()
     {
@@ -104,7 +105,8 @@ public:
     bool resize(int kilobytes)
     {
         return QProcess::execute(QStringLiteral("mount"),
-                                 {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(kilobytes), m_folder}) == 0;
+                                 {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(kilobytes), m_folder}) ==
+               0;
     }
 
 private:
@@ -126,7 +128,8 @@ TEST_F(RelinkFaultTest, fullDiskReportsEachFailedStepAndLeavesWholeLinks)
     // The settings file lies on the small file system as well.
     ASSERT_TRUE(QDir(mountPoint).mkdir(QStringLiteral("INI")));
     gIniPath = mountPoint + QStringLiteral("/INI/ZUL.ini");
-    ASSERT_TRUE(IniFile::write(gIniPath, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("OK")));
+    ASSERT_TRUE(
+        IniFile::write(gIniPath, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("OK")));
 
     const RelinkReport report = run();
     EXPECT_TRUE(report.failed);
@@ -170,10 +173,11 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     const QString folder = m_dir.filePath(QStringLiteral("prog"));
     if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), folder, view}) != 0)
         GTEST_SKIP() << "bind mounts are not available here (needs root)";
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), view}); });
-    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"),
-                                {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), view}),
-              0);
+    const auto unmount = qScopeGuard([&] {
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), view});
+    });
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), view}), 0);
     setProgram(view + QStringLiteral("/ZUL.accdr"));
 
     const RelinkReport report = run();
@@ -206,8 +210,7 @@ TEST_F(RelinkFaultTest, writeProtectedProgramFileEitherLinksOrReports)
     QFile(m_program).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
     if (report.failed) {
-        EXPECT_EQ(descriptions(report),
-                  QStringList{QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program)});
+        EXPECT_EQ(descriptions(report), QStringList{QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program)});
         EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
         EXPECT_EQ(linkState(m_program), before);
     } else {
@@ -235,9 +238,10 @@ TEST_F(RelinkFaultTest, programFileLockedByAnotherConnectionFailsWithinTheLockWa
     other->Close();
 
     EXPECT_TRUE(report.failed);
-    EXPECT_EQ(descriptions(report),
-              QStringList{QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do 4 sekund neuvolnil.")
-                              .arg(m_program)});
+    EXPECT_EQ(
+        descriptions(report),
+        QStringList{
+            QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do 4 sekund neuvolnil.").arg(m_program)});
     // One bounded wait per refreshed table, never a hang.
     EXPECT_LT(elapsed, 2 * 4000 + 6000);
     EXPECT_EQ(outcome(), QStringLiteral("ERROR"));

@@ -26,7 +26,10 @@ protected:
         DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
         m_folder.writeIni("; volajici program\r\n[MAIN]\r\nDIVadedadiExe=OK\r\n");
     }
-    QString outcome() const { return iniValue(m_folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")); }
+    QString outcome() const
+    {
+        return iniValue(m_folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"));
+    }
 
     ProgramFolder m_folder;
     QString m_program;
@@ -83,7 +86,8 @@ TEST_F(HeadlessStart, startsThatNeedAWindowSaySoAndFail)
         {"no command line", {}, QStringLiteral("OK")},
         {"NoDataPath", {QStringLiteral("NoDataPath"), kShow}, QStringLiteral("OK")},
         // The automatic browse: a caller that asked for the outcome reads ERROR, not an old OK.
-        {"data file missing", {QStringLiteral("ZULprog=") + m_program, QStringLiteral("ZULdata=") + missing, kShow},
+        {"data file missing",
+         {QStringLiteral("ZULprog=") + m_program, QStringLiteral("ZULdata=") + missing, kShow},
          QStringLiteral("ERROR")},
         {"program file missing without zobrazZpravu",
          {QStringLiteral("ZULprog=") + missing, QStringLiteral("ZULdata=") + m_data},

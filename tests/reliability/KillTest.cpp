@@ -121,7 +121,8 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
             const RunResult second = runBinary(folder, arguments, noDisplayEnvironment(), std::chrono::minutes(4));
             ASSERT_TRUE(second.finished);
             EXPECT_EQ(second.exitCode, 0);
-            EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("OK")) << second.standardError.toStdString();
+            EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("OK"))
+                << second.standardError.toStdString();
             EXPECT_EQ(linkState(program).values().count(newState), tables);
             EXPECT_EQ(integrityCheck(program), QStringLiteral("ok"));
         }
