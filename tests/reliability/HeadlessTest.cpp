@@ -117,3 +117,25 @@ TEST_F(HeadlessStart, unreachableDisplayCountsAsNone)
     EXPECT_EQ(result.standardError, QStringLiteral("Vindo-ZUL: Propojení databází proběhlo v pořádku.\n"));
     EXPECT_EQ(outcome(), QStringLiteral("OK"));
 }
+
+TEST_F(HeadlessStart, writesTheSameSettingsAsAWindowedRun)
+{
+    const QStringList arguments{QStringLiteral("ZULprog=") + m_program, QStringLiteral("ZULdata=") + m_data};
+    const auto runAndCollect = [&](const QProcessEnvironment& environment) {
+        m_folder.writeIni("[MAIN]\r\nDIVadedadiExe=ERROR\r\n");
+        QFile::remove(m_folder.path(QStringLiteral("ZUL_db.accdb")));
+        QFile::remove(m_program);
+        DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
+        const RunResult result = runBinary(m_folder, arguments, environment, std::chrono::seconds(60));
+        EXPECT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0);
+        return std::make_pair(m_folder.iniBytes(), linkState(m_program));
+    };
+    const auto windowed = runAndCollect(offscreenEnvironment());
+    const auto headless = runAndCollect(noDisplayEnvironment());
+    EXPECT_EQ(headless.first, windowed.first);
+    EXPECT_EQ(headless.second, windowed.second);
+    // A clean run without zobrazZpravu leaves the outcome key as it was.
+    EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    EXPECT_EQ(headless.second.size(), 3);
+}
