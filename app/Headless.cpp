@@ -21,6 +21,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +69,29 @@ bool tcpDisplayAnswers(const QByteArray& host, int displayNumber)
     }
     ::freeaddrinfo(found);
     return answered;
+}
+
+// A Wayland display counts when its socket accepts a connection.
+bool waylandDisplayAccepts(const char* display)
+{
+    QByteArray path(display);
+    if (!path.startsWith('/')) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (!runtime || !*runtime)
+            return false;
+        path = QByteArray(runtime) + '/' + path;
+    }
+    sockaddr_un address{};
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool accepted = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return accepted;
 }
 
 // Asks the X server itself through libxcb, loaded only for this question: the
@@ -132,7 +156,9 @@ void HeadlessDesktop::messageBox(Icon, const QString& title, const QString& text
 
 bool needsHeadless(int argc, char* argv[])
 {
-    if (environmentSet("QT_QPA_PLATFORM") || environmentSet("WAYLAND_DISPLAY"))
+    if (environmentSet("QT_QPA_PLATFORM"))
+        return false;
+    if (environmentSet("WAYLAND_DISPLAY") && waylandDisplayAccepts(std::getenv("WAYLAND_DISPLAY")))
         return false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)

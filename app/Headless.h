@@ -16,8 +16,9 @@
 // The one line printed when a window would be needed.
 inline const QString kNeedsDisplayText = QStringLiteral("DIVadedadi potřebuje grafické prostředí (DISPLAY).");
 
-// True when no platform is chosen (QT_QPA_PLATFORM, -platform) and neither a
-// Wayland display is named nor the X display in DISPLAY accepts a connection.
+// True when no platform is chosen (QT_QPA_PLATFORM, -platform) and neither
+// the Wayland display in WAYLAND_DISPLAY nor the X display in DISPLAY accepts
+// a connection.
 // Runs before any application object exists.
 bool needsHeadless(int argc, char* argv[]);
 

@@ -109,6 +109,7 @@ TEST_F(HeadlessStart, unreachableDisplayCountsAsNone)
 {
     QProcessEnvironment environment = noDisplayEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":87"));
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("/nonexistent/wayland-87"));
     const RunResult result =
         runBinary(m_folder, {QStringLiteral("ZULprog=") + m_program, QStringLiteral("ZULdata=") + m_data, kShow},
                   environment, std::chrono::seconds(60));
