@@ -70,8 +70,7 @@ ChildResult runChild(const QString& program, const QStringList& arguments, const
         const timespec pause{0, 2'000'000};
         nanosleep(&pause, nullptr);
     }
-    result.milliseconds =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    result.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.peakKilobytes = usage.ru_maxrss;
     const auto toMs = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };

@@ -10,7 +10,7 @@ struct ChildResult {
     int exitStatus = -1;   // exit code, or -1 after a signal
     double milliseconds = 0;
     double cpuMilliseconds = 0; // user + system time of the child
-    long peakKilobytes = 0; // ru_maxrss of the child
+    long peakKilobytes = 0;     // ru_maxrss of the child
 };
 
 // Runs program with arguments and extra environment entries ("NAME=value"),

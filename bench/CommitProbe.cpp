@@ -19,12 +19,14 @@ CommitProbe::CommitProbe(const QString& path, const char* journalMode)
     if (!journalMode)
         DbEngine().CreateDatabase(path, dao::dbLangCzech, dao::dbVersion120)->Close();
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     m_db.reset(raw);
     if (rc != SQLITE_OK)
         fail(QStringLiteral("cannot open %1").arg(path));
-    const QByteArray setup = (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
-                             "PRAGMA synchronous=FULL; CREATE TABLE probe (id INTEGER PRIMARY KEY, v TEXT)";
+    const QByteArray setup =
+        (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
+        "PRAGMA synchronous=FULL; CREATE TABLE probe (id INTEGER PRIMARY KEY, v TEXT)";
     if (sqlite3_exec(m_db.get(), setup.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(QStringLiteral("cannot prepare %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(m_db.get()))));
 

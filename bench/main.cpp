@@ -41,11 +41,11 @@
 
 namespace {
 
-constexpr double kRatioTarget = 3.0;       // per-table relink cost / one durable commit
-constexpr double kFlatTarget = 1.5;        // per-table cost, largest / smallest data file
-constexpr double kProcessTargetMs = 1500;  // unattended process on 1,000 tables
-constexpr double kFillTargetMs = 300;      // FillDataFileList with 10,000 paths
-constexpr double kMemoryTargetMb = 80;     // peak memory of the process
+constexpr double kRatioTarget = 3.0;      // per-table relink cost / one durable commit
+constexpr double kFlatTarget = 1.5;       // per-table cost, largest / smallest data file
+constexpr double kProcessTargetMs = 1500; // unattended process on 1,000 tables
+constexpr double kFillTargetMs = 300;     // FillDataFileList with 10,000 paths
+constexpr double kMemoryTargetMb = 80;    // peak memory of the process
 constexpr int kCommits = 200;
 constexpr int kProbesPerRun = 25;
 constexpr int kListPaths = 10000;
@@ -337,9 +337,10 @@ ChildResult runUnattended(const QString& binary, const QString& program, const Q
         runChild(binary, {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data},
                  {QStringLiteral("QT_QPA_PLATFORM=offscreen")}, 60, log);
     require(result.started, QStringLiteral("cannot start %1").arg(binary));
-    require(!result.timedOut, QStringLiteral("%1 did not end within 60 s (a failed run keeps its window open); see %2")
-                                  .arg(binary, log));
-    require(result.exitStatus == 0, QStringLiteral("%1 exited with %2; see %3").arg(binary).arg(result.exitStatus).arg(log));
+    require(!result.timedOut,
+            QStringLiteral("%1 did not end within 60 s (a failed run keeps its window open); see %2").arg(binary, log));
+    require(result.exitStatus == 0,
+            QStringLiteral("%1 exited with %2; see %3").arg(binary).arg(result.exitStatus).arg(log));
     require(countLinksTo(program, dao::dbConnectPrefix + data) == kProcessTables,
             QStringLiteral("the process did not link all %1 tables to %2").arg(kProcessTables).arg(data));
     return result;
@@ -439,7 +440,8 @@ int run(const Options& options)
     const double commitMs = engineSettings.milliseconds;
     const double engineMs = engineCommitMs(QDir(work).filePath(QStringLiteral("engine.accdb")));
     const bool wal = engineSettings.journalMode.toLower() == "wal";
-    const CommitFigure other = sqliteCommit(QDir(work).filePath(QStringLiteral("other.sqlite")), wal ? "DELETE" : "WAL");
+    const CommitFigure other =
+        sqliteCommit(QDir(work).filePath(QStringLiteral("other.sqlite")), wal ? "DELETE" : "WAL");
     const double flushMs = fsyncMs(QDir(work).filePath(QStringLiteral("fsync.bin")));
     print(QStringLiteral("  SQLite, the engine's settings (journal %1, synchronous=FULL): %2 ms")
               .arg(QString::fromLatin1(engineSettings.journalMode), ms(commitMs)));
@@ -478,14 +480,15 @@ int run(const Options& options)
         print(QStringLiteral("  %1 | %2 | %3").arg(tables, 6).arg(columns(f.fresh), columns(f.repointed)));
     }
     for (const RelinkFigure& f : figures) {
-        for (const auto& [kind, t] : {std::pair{QStringLiteral("new"), f.fresh},
-                                      std::pair{QStringLiteral("re-pointed"), f.repointed}}) {
+        for (const auto& [kind, t] :
+             {std::pair{QStringLiteral("new"), f.fresh}, std::pair{QStringLiteral("re-pointed"), f.repointed}}) {
             const double ratio = t.wall / f.tables / t.commitMs;
-            verdicts.check(ratio <= kRatioTarget, QStringLiteral("relink %1, %2 tables: %3 x commit per table (target <= %4)")
-                                                      .arg(kind)
-                                                      .arg(f.tables)
-                                                      .arg(ratio, 0, 'f', 2)
-                                                      .arg(kRatioTarget));
+            verdicts.check(ratio <= kRatioTarget,
+                           QStringLiteral("relink %1, %2 tables: %3 x commit per table (target <= %4)")
+                               .arg(kind)
+                               .arg(f.tables)
+                               .arg(ratio, 0, 'f', 2)
+                               .arg(kRatioTarget));
         }
     }
     if (figures.size() > 1) {
@@ -516,10 +519,13 @@ int run(const Options& options)
     for (double f : fills)
         fillTexts.append(ms(f));
     print(QStringLiteral("  runs: %1 ms").arg(fillTexts.join(QStringLiteral(", "))));
-    verdicts.check(worstFill < kFillTargetMs,
-                   QStringLiteral("fill of %1 paths: %2 ms (target < %3 ms)").arg(kListPaths).arg(ms(worstFill)).arg(kFillTargetMs));
+    verdicts.check(worstFill < kFillTargetMs, QStringLiteral("fill of %1 paths: %2 ms (target < %3 ms)")
+                                                  .arg(kListPaths)
+                                                  .arg(ms(worstFill))
+                                                  .arg(kFillTargetMs));
 
-    print(QStringLiteral("\nUnattended process, %1 tables: divadedadi ZULprog=... ZULdata=..., offscreen").arg(kProcessTables));
+    print(QStringLiteral("\nUnattended process, %1 tables: divadedadi ZULprog=... ZULdata=..., offscreen")
+              .arg(kProcessTables));
     // The run makes one durable change per table, so the disk bounds it from below.
     print(QStringLiteral("  beside each run: %1 durable commits, timed just before and after it").arg(kProcessTables));
     if (options.app.isEmpty() || !QFile::exists(options.app)) {
@@ -534,10 +540,12 @@ int run(const Options& options)
                       .arg(kind, ms(r.milliseconds), ms(r.cpuMilliseconds), ms(kProcessTables * commit))
                       .arg(r.peakKilobytes / 1024.0, 0, 'f', 1)
                       .arg(kProcessTables));
-        for (const auto& [kind, r] : {std::pair{QStringLiteral("new"), p.newLinks}, std::pair{QStringLiteral("re-pointed"), p.repointed}}) {
-            verdicts.check(r.milliseconds < kProcessTargetMs, QStringLiteral("process %1: %2 ms start to exit (target < %3 ms)")
-                                                                   .arg(kind, ms(r.milliseconds))
-                                                                   .arg(kProcessTargetMs));
+        for (const auto& [kind, r] :
+             {std::pair{QStringLiteral("new"), p.newLinks}, std::pair{QStringLiteral("re-pointed"), p.repointed}}) {
+            verdicts.check(r.milliseconds < kProcessTargetMs,
+                           QStringLiteral("process %1: %2 ms start to exit (target < %3 ms)")
+                               .arg(kind, ms(r.milliseconds))
+                               .arg(kProcessTargetMs));
             verdicts.check(r.peakKilobytes / 1024.0 < kMemoryTargetMb,
                            QStringLiteral("process %1: peak memory %2 MB (target < %3 MB)")
                                .arg(kind)
