@@ -3,14 +3,14 @@
 # sanitizers) in build-fuzz and runs each for FUZZ_SECONDS (default 60) over
 # its seed corpus in fuzz/corpus/<target>/. New inputs go to a scratch corpus
 # under build-fuzz; crashes are written to build-fuzz/crashes/<target>/.
-# Usage: ./fuzz.sh [ini|cmdline|database]...
+# Usage: ./fuzz.sh [ini|cmdline|database|relink]...
 set -euo pipefail
 cd "$(dirname "$0")"
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database)
+[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink)
 
 ./scripts/install-deps.sh
 need=()
