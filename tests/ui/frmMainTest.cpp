@@ -307,6 +307,10 @@ void FrmMainTest::enterMovesTheFocusWithoutStartingTheRun()
     QCOMPARE(QApplication::focusWidget(), propoj);
     QCOMPARE(m_desktop.events, QStringList()); // no run: no hourglass, no beep
     QCOMPARE(cbo->count(), 0);                 // Enter inserted nothing
+    // Enter presses the button that has the focus (the run fails: the files are no databases).
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(m_desktop.events.contains(QStringLiteral("beep")));
+    QVERIFY(gLinkFailed);
     // Escape does nothing to the window.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(m_window->isVisible());
