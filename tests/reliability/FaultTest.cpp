@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,65 @@ QStringList descriptions(const RelinkReport& report)
             texts.append(failure.description);
     }
     return texts;
+}
+
+// Another process holding a transaction open on a file: the stock sqlite3
+// shell, fed its statements through a pipe. Without the shell a second
+// connection of this process stands in for it.
+class OtherProcess {
+public:
+    OtherProcess(const QString& path, const QStringList& statements)
+    {
+        const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+        if (shell.isEmpty()) {
+            m_connection = DbEngine().OpenDatabase(path);
+            for (const QString& statement : statements)
+                m_connection->Execute(statement);
+            return;
+        }
+        m_shell.start(shell, {path});
+        m_shell.waitForStarted();
+        m_shell.write((statements.join(QStringLiteral(";\n")) + QStringLiteral(";\nselect 'ready';\n")).toUtf8());
+        // The shell answers once every statement before has run.
+        while (!m_shell.readAllStandardOutput().contains("ready") && m_shell.waitForReadyRead(10000)) {
+        }
+    }
+    ~OtherProcess() { finish(); }
+    // Rolls back and ends.
+    void finish()
+    {
+        if (m_connection) {
+            m_connection->Execute(QStringLiteral("rollback"));
+            m_connection->Close();
+            m_connection.reset();
+        }
+        if (m_shell.state() != QProcess::NotRunning) {
+            m_shell.write("rollback;\n.quit\n");
+            m_shell.closeWriteChannel();
+            if (!m_shell.waitForFinished(10000))
+                m_shell.kill();
+        }
+    }
+
+private:
+    QProcess m_shell;
+    std::unique_ptr<Database> m_connection;
+};
+
+// Runs statements in another process and waits for it to end.
+void changeInAnotherProcess(const QString& path, const QStringList& statements)
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty()) {
+        std::unique_ptr<Database> other = DbEngine().OpenDatabase(path);
+        for (const QString& statement : statements)
+            other->Execute(statement);
+        other->Close();
+        return;
+    }
+    QProcess process;
+    process.start(shell, QStringList{path} + statements);
+    process.waitForFinished(10000);
 }
 
 // A small file system of the test's own (needs the right to mount).
@@ -222,20 +282,18 @@ TEST_F(RelinkFaultTest, writeProtectedProgramFileEitherLinksOrReports)
                 report.failed ? "reported, unchanged" : "linked (the system let the write through)");
 }
 
-TEST_F(RelinkFaultTest, programFileLockedByAnotherConnectionFailsWithinTheLockWait)
+TEST_F(RelinkFaultTest, programFileLockedByAnotherProcessFailsWithinTheLockWait)
 {
     createDataFile(m_data, 2);
     createProgramFile(m_program, m_data);
     const QMap<QString, QString> before = linkState(m_program);
-    std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_program);
-    other->Execute(QStringLiteral("begin immediate"));
+    OtherProcess other(m_program, {QStringLiteral("begin immediate")});
 
     QElapsedTimer timer;
     timer.start();
     const RelinkReport report = run();
     const qint64 elapsed = timer.elapsed();
-    other->Execute(QStringLiteral("rollback"));
-    other->Close();
+    other.finish();
 
     EXPECT_TRUE(report.failed);
     EXPECT_EQ(
@@ -249,17 +307,15 @@ TEST_F(RelinkFaultTest, programFileLockedByAnotherConnectionFailsWithinTheLockWa
     EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
 }
 
-TEST_F(RelinkFaultTest, dataFileLockedForWritingIsStillRead)
+TEST_F(RelinkFaultTest, dataFileLockedForWritingByAnotherProcessIsStillRead)
 {
     createDataFile(m_data, 3);
     DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
-    std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_data);
-    other->Execute(QStringLiteral("begin exclusive"));
-    other->Execute(QStringLiteral("insert into T0001 (ID, Jmeno) values (99, 'rozpracováno')"));
+    OtherProcess other(m_data,
+                       {QStringLiteral("begin exclusive"), QStringLiteral("insert into T0001 (ID) values (99)")});
 
     const RelinkReport report = run();
-    other->Execute(QStringLiteral("rollback"));
-    other->Close();
+    other.finish();
     EXPECT_FALSE(report.failed) << descriptions(report).join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(outcome(), QStringLiteral("OK"));
     EXPECT_EQ(linkState(m_program).values().count(linked()), 3);
@@ -275,10 +331,8 @@ TEST_F(RelinkFaultTest, dataFileChangedDuringTheWalkIsReportedWithoutCorruption)
     m_desktop.onEvent = [&](const QString& event) {
         if (event != QStringLiteral("doevents") || ++shown != 4)
             return;
-        std::unique_ptr<Database> other = DbEngine().OpenDatabase(m_data);
-        other->Execute(QStringLiteral("drop table T0004"));
-        other->Execute(QStringLiteral("alter table T0005 add column Navic long"));
-        other->Close();
+        changeInAnotherProcess(
+            m_data, {QStringLiteral("drop table T0004"), QStringLiteral("alter table T0005 add column Navic integer")});
     };
 
     const RelinkReport report = run();
