@@ -589,3 +589,50 @@ TEST_F(Engine, dialectColumnsKeepTheirConstraintsAndAddedColumnsTheirSize)
               }).left(5),
               QStringLiteral("3000|"));
 }
+
+TEST_F(Engine, refreshLinkSeesSourceTablesChangedByAnotherConnectionSinceTheLastRefresh)
+{
+    const QString data = path(QStringLiteral("data.accdb"));
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A text(10))"), QStringLiteral("Čísla (N long)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    link(*prog, QStringLiteral("T"), data);
+    link(*prog, QStringLiteral("C"), data, QStringLiteral("čÍSLA"));
+    const auto describe = [](const std::vector<std::shared_ptr<FieldDef>>& fields) {
+        QStringList described;
+        for (const auto& field : fields)
+            described << QStringLiteral("%1:%2:%3:%4")
+                             .arg(field->Name)
+                             .arg(field->Type)
+                             .arg(field->Size)
+                             .arg(field->AllowZeroLength);
+        return described;
+    };
+    const auto changeData = [&](const QStringList& statements) {
+        auto other = DbEngine().OpenDatabase(data);
+        for (const QString& statement : statements)
+            other->Execute(statement);
+    };
+
+    auto def = prog->TableDefs().Item(QStringLiteral("T"));
+    def->RefreshLink();
+    EXPECT_EQ(describe(def->fields()), QStringList{"A:10:10:1"});
+    EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("C"))->fields()), QStringList{"N:4:0:0"});
+
+    changeData({QStringLiteral("alter table T add column B long")});
+    def->RefreshLink();
+    EXPECT_EQ(describe(def->fields()), (QStringList{"A:10:10:1", "B:4:0:0"}));
+    EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("t"))->fields()), (QStringList{"A:10:10:1", "B:4:0:0"}));
+
+    // Recreated under another case with other columns; one table added, one dropped.
+    changeData({QStringLiteral("drop table T"), QStringLiteral("create table t (Z text(5))"),
+                QStringLiteral("insert into t values ('nova')"), QStringLiteral("create table Nova (X long)"),
+                QStringLiteral("drop table Čísla")});
+    def->RefreshLink();
+    EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("T"))->fields()), QStringList{"Z:10:5:1"});
+    EXPECT_EQ(column(*prog, QStringLiteral("select Z from T"), QStringLiteral("Z")), QStringList{"nova"});
+    link(*prog, QStringLiteral("Nova"), data);
+    EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("Nova"))->fields()), QStringList{"X:4:0:0"});
+    EXPECT_EQ(errorOf([&] { prog->TableDefs().Item(QStringLiteral("C"))->RefreshLink(); }),
+              QStringLiteral("3011|Zdrojová tabulka 'čÍSLA' nebyla v souboru '%1' nalezena.").arg(data));
+    EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("C"))->fields()), QStringList{"N:4:0:0"});
+}
