@@ -239,8 +239,37 @@ void Connection::raise(int rc, const QString& sql) const
     throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Chyba databázového stroje: %1.").arg(message));
 }
 
-Statement::Statement(Connection& connection, const QString& sql) : m_connection(connection), m_sql(sql)
+StatementHandle Connection::takeKept(const QString& sql)
 {
+    const auto kept = m_kept.find(sql);
+    if (kept == m_kept.end())
+        return nullptr;
+    StatementHandle statement = std::move(kept->second);
+    m_kept.erase(kept);
+    return statement;
+}
+
+void Connection::keep(const QString& sql, StatementHandle statement) noexcept
+{
+    // The engine has a few dozen fixed texts; the bound only guards against a caller that makes texts up.
+    constexpr size_t limit = 64;
+    if (m_kept.size() >= limit || m_kept.count(sql) != 0)
+        return;
+    try {
+        m_kept.emplace(sql, std::move(statement));
+    } catch (...) {
+        // Not kept: the next Statement prepares its own.
+    }
+}
+
+Statement::Statement(Connection& connection, const QString& sql, Reuse reuse) : m_connection(connection), m_sql(sql)
+{
+    if (reuse == Reuse::Kept) {
+        m_statement = connection.takeKept(sql);
+        m_kept = true;
+        if (m_statement)
+            return;
+    }
     const QByteArray utf8 = sql.toUtf8();
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
@@ -255,6 +284,15 @@ Statement::Statement(Connection& connection, const QString& sql) : m_connection(
         if (token.kind != SqlToken::Space && token.text != QLatin1String(";"))
             throw RunTimeError(ErrorNumber::SyntaxError,
                                QStringLiteral("Příkaz SQL '%1' obsahuje více než jeden příkaz.").arg(sql.simplified()));
+}
+
+Statement::~Statement()
+{
+    if (!m_kept || !m_statement)
+        return;
+    sqlite3_reset(m_statement.get());
+    sqlite3_clear_bindings(m_statement.get());
+    m_connection.keep(m_sql, std::move(m_statement));
 }
 
 void Statement::bind(int index, const QVariant& value)
@@ -394,7 +432,9 @@ Transaction::Transaction(Connection& connection)
     : m_connection(connection), m_nested(sqlite3_get_autocommit(connection.handle()) == 0)
 {
     // Inside a transaction the caller began with Execute("begin") a savepoint keeps the step whole.
-    connection.exec(m_nested ? QStringLiteral("SAVEPOINT zul_step") : QStringLiteral("BEGIN IMMEDIATE"));
+    Statement begin(connection, m_nested ? QStringLiteral("SAVEPOINT zul_step") : QStringLiteral("BEGIN IMMEDIATE"),
+                    Statement::Reuse::Kept);
+    begin.run();
     m_open = true;
 }
 
@@ -410,7 +450,9 @@ Transaction::~Transaction()
 
 void Transaction::commit()
 {
-    m_connection.exec(m_nested ? QStringLiteral("RELEASE zul_step") : QStringLiteral("COMMIT"));
+    Statement end(m_connection, m_nested ? QStringLiteral("RELEASE zul_step") : QStringLiteral("COMMIT"),
+                  Statement::Reuse::Kept);
+    end.run();
     m_open = false;
 }
 

@@ -13,6 +13,7 @@
 #include <unicode/ucol.h>
 
 #include <memory>
+#include <unordered_map>
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -69,20 +70,35 @@ public:
     [[noreturn]] void raise(int rc, const QString& sql = QString()) const;
 
 private:
+    friend class Statement;
     void registerCollations();
+    // The kept statement for sql, taken out of the cache; null when there is none.
+    StatementHandle takeKept(const QString& sql);
+    // Gives a reset statement back for the next Statement of the same text.
+    void keep(const QString& sql, StatementHandle statement) noexcept;
 
     QString m_path;
     QString m_absolutePath;
     SqliteHandle m_db;
     CollatorHandle m_czech;
     CollatorHandle m_general;
+    // Prepared statements waiting for reuse, by SQL text; one in use is not here.
+    // Declared after m_db: they are finalized before the connection closes.
+    std::unordered_map<QString, StatementHandle> m_kept;
 };
 
 // A prepared statement with QVariant parameters and results. Yes/No values
 // (bool) are stored as -1 and 0.
 class Statement {
 public:
-    Statement(Connection& connection, const QString& sql);
+    // Kept: the statement is prepared once per connection and SQL text and, when
+    // this object ends, reset, unbound and kept for the next one. Meant for the
+    // engine's own fixed texts that run once per table or per call.
+    enum class Reuse { Fresh, Kept };
+    Statement(Connection& connection, const QString& sql, Reuse reuse = Reuse::Fresh);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
     void bind(int index, const QVariant& value); // 1-based
     void bindAll(const QVariantList& values);
     // Steps once; true while a row is there.
@@ -103,6 +119,7 @@ private:
     Connection& m_connection;
     QString m_sql;
     StatementHandle m_statement;
+    bool m_kept = false;
 };
 
 // BEGIN IMMEDIATE ... COMMIT (a savepoint inside an open transaction); rolled back
