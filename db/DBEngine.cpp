@@ -35,11 +35,13 @@ void checkName(const QString& name)
 
 void writeLinkFields(Connection& c, const QString& key, const std::vector<std::shared_ptr<FieldDef>>& fields)
 {
-    Statement remove(c, QStringLiteral("DELETE FROM MSysFields WHERE NameKey=?1"));
+    Statement remove(c, QStringLiteral("DELETE FROM MSysFields WHERE NameKey=?1"), Statement::Reuse::Kept);
     remove.bind(1, key);
     remove.run();
-    Statement insert(c, QStringLiteral("INSERT INTO MSysFields (NameKey, Position, Name, Type, Size) "
-                                       "VALUES (?1, ?2, ?3, ?4, ?5)"));
+    Statement insert(c,
+                     QStringLiteral("INSERT INTO MSysFields (NameKey, Position, Name, Type, Size) "
+                                    "VALUES (?1, ?2, ?3, ?4, ?5)"),
+                     Statement::Reuse::Kept);
     int position = 0;
     for (const auto& field : fields) {
         insert.reset();
@@ -224,7 +226,8 @@ void TableDef::RefreshLink()
     // Connect string and fields change together or not at all.
     Transaction transaction(c);
     const QString key = nameKey(d->name);
-    Statement update(c, QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2 WHERE NameKey=?3"));
+    Statement update(c, QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2 WHERE NameKey=?3"),
+                     Statement::Reuse::Kept);
     update.bindAll({connect, attributes, key});
     update.run();
     if (sqlite3_changes(c.handle()) != 1)
@@ -589,8 +592,10 @@ void DatabaseImpl::append(TableDefImpl& def)
         Transaction transaction(c);
         const QString key = nameKey(def.name);
         // A row left by a table that another tool dropped is replaced.
-        Statement insert(c, QStringLiteral("INSERT OR REPLACE INTO MSysObjects (NameKey, Name, Attributes, Connect, "
-                                           "SourceTableName) VALUES (?1, ?2, ?3, ?4, ?5)"));
+        Statement insert(c,
+                         QStringLiteral("INSERT OR REPLACE INTO MSysObjects (NameKey, Name, Attributes, Connect, "
+                                        "SourceTableName) VALUES (?1, ?2, ?3, ?4, ?5)"),
+                         Statement::Reuse::Kept);
         insert.bindAll({key, def.name, attributes, def.connect, source});
         insert.run();
         writeLinkFields(c, key, fields);

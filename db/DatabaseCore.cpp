@@ -31,7 +31,8 @@ QString findTable(Connection& connection, const QString& name, bool views)
     const QString kinds = views ? QStringLiteral("('table','view')") : QStringLiteral("('table')");
     Statement exact(
         connection,
-        QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds));
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds),
+        Statement::Reuse::Kept);
     exact.bind(1, name);
     const QString key = nameKey(name);
     while (exact.step()) {
@@ -41,12 +42,34 @@ QString findTable(Connection& connection, const QString& name, bool views)
     if (isAscii(name))
         return QString();
     // SQLite folds only ASCII letters; other letters need the full comparison.
-    Statement all(connection, QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1").arg(kinds));
+    Statement all(connection, QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1").arg(kinds),
+                  Statement::Reuse::Kept);
     while (all.step()) {
         if (nameKey(all.text(0)) == key)
             return all.text(0);
     }
     return QString();
+}
+
+// Equal under SQLite's NOCASE, which folds ASCII letters only.
+bool equalNoCase(const QString& left, const QString& right)
+{
+    if (left.size() != right.size())
+        return false;
+    const auto fold = [](QChar c) {
+        return c.unicode() >= 'A' && c.unicode() <= 'Z' ? char16_t(c.unicode() + ('a' - 'A')) : c.unicode();
+    };
+    for (qsizetype i = 0; i < left.size(); ++i)
+        if (fold(left.at(i)) != fold(right.at(i)))
+            return false;
+    return true;
+}
+
+qint64 pragmaValue(Connection& connection, const QString& pragma)
+{
+    Statement statement(connection, pragma, Statement::Reuse::Kept);
+    statement.step();
+    return statement.int64(0);
 }
 
 } // namespace
@@ -147,7 +170,8 @@ std::optional<TableEntry> DbCore::findEntry(const QString& name)
     std::optional<TableEntry> own;
     if (m_hasCatalog) {
         Statement row(
-            c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"));
+            c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"),
+            Statement::Reuse::Kept);
         row.bind(1, nameKey(name));
         if (row.step()) {
             TableEntry entry{row.text(0), qint32(row.int64(1)), row.text(2), row.text(3)};
@@ -171,14 +195,14 @@ std::vector<TableEntry> DbCore::loadEntries()
 {
     Connection& c = connection();
     std::map<QString, TableEntry> byKey;
-    Statement tables(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+    Statement tables(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"), Statement::Reuse::Kept);
     while (tables.step()) {
         const QString name = tables.text(0);
         byKey[nameKey(name)] = TableEntry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
     }
     if (m_hasCatalog) {
-        Statement rows(c,
-                       QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"));
+        Statement rows(c, QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"),
+                       Statement::Reuse::Kept);
         while (rows.step()) {
             TableEntry entry{rows.text(1), qint32(rows.int64(2)), rows.text(3), rows.text(4)};
             const QString key = rows.text(0);
@@ -202,9 +226,7 @@ const std::vector<TableEntry>& DbCore::entries()
 {
     Connection& c = connection();
     // data_version moves when another connection commits a change to the file.
-    Statement version(c, QStringLiteral("PRAGMA data_version"));
-    version.step();
-    const qint64 dataVersion = version.int64(0);
+    const qint64 dataVersion = pragmaValue(c, QStringLiteral("PRAGMA data_version"));
     if (!m_entriesValid || dataVersion != m_entriesDataVersion) {
         m_entries = loadEntries();
         m_entriesValid = true;
@@ -219,7 +241,8 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::linkFields(const QString& name)
     if (!m_hasCatalog)
         return fields;
     Statement rows(connection(),
-                   QStringLiteral("SELECT Name, Type, Size FROM MSysFields WHERE NameKey=?1 ORDER BY Position"));
+                   QStringLiteral("SELECT Name, Type, Size FROM MSysFields WHERE NameKey=?1 ORDER BY Position"),
+                   Statement::Reuse::Kept);
     rows.bind(1, nameKey(name));
     while (rows.step()) {
         auto field = std::make_shared<FieldDef>();
@@ -234,15 +257,9 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::linkFields(const QString& name)
 
 namespace {
 
-std::vector<std::shared_ptr<FieldDef>> tableFields(Connection& c, const QString& table)
+// The fields of table (its exact name); createSql is its CREATE statement.
+std::vector<std::shared_ptr<FieldDef>> tableFields(Connection& c, const QString& table, const QString& createSql)
 {
-    QString createSql;
-    {
-        Statement sql(c, QStringLiteral("SELECT sql FROM sqlite_master WHERE type IN ('table','view') AND name=?1"));
-        sql.bind(1, table);
-        if (sql.step())
-            createSql = sql.text(0);
-    }
     std::vector<std::shared_ptr<FieldDef>> fields;
     Statement info(c, QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)));
     while (info.step()) {
@@ -260,7 +277,16 @@ std::vector<std::shared_ptr<FieldDef>> tableFields(Connection& c, const QString&
 
 std::vector<std::shared_ptr<FieldDef>> DbCore::localFields(const QString& table)
 {
-    return tableFields(connection(), table);
+    Connection& c = connection();
+    QString createSql;
+    {
+        Statement sql(c, QStringLiteral("SELECT sql FROM sqlite_master WHERE type IN ('table','view') AND name=?1"),
+                      Statement::Reuse::Kept);
+        sql.bind(1, table);
+        if (sql.step())
+            createSql = sql.text(0);
+    }
+    return tableFields(c, table, createSql);
 }
 
 namespace {
@@ -313,7 +339,7 @@ std::vector<std::shared_ptr<IndexDef>> DbCore::localIndexes(const QString& table
     return indexes;
 }
 
-Connection& DbCore::source(const QString& path)
+DbCore::Source& DbCore::source(const QString& path)
 {
     connection();
     // The header is read on every call: the file may have been replaced since.
@@ -325,26 +351,65 @@ Connection& DbCore::source(const QString& path)
     auto it = m_sources.find(absolute);
     if (it != m_sources.end() && it->second.device == quint64(status.st_dev) &&
         it->second.inode == quint64(status.st_ino))
-        return *it->second.connection;
+        return it->second;
     if (it != m_sources.end())
         m_sources.erase(it);
     // Read-write although only read: the last connection to close a file folds its write-ahead log back
     // and removes it, which a read-only one cannot do.
-    Source source{std::make_unique<Connection>(path, Connection::Mode::ReadWrite), quint64(status.st_dev),
-                  quint64(status.st_ino)};
-    return *m_sources.emplace(absolute, std::move(source)).first->second.connection;
+    Source source;
+    source.connection = std::make_unique<Connection>(path, Connection::Mode::ReadWrite);
+    source.device = quint64(status.st_dev);
+    source.inode = quint64(status.st_ino);
+    return m_sources.emplace(absolute, std::move(source)).first->second;
+}
+
+DbCore::SourceTable* DbCore::findSourceTable(Source& source, const QString& name)
+{
+    Connection& c = *source.connection;
+    // Another connection's commit moves data_version; a change of the schema also moves schema_version.
+    const qint64 dataVersion = pragmaValue(c, QStringLiteral("PRAGMA data_version"));
+    const qint64 schemaVersion = pragmaValue(c, QStringLiteral("PRAGMA schema_version"));
+    if (!source.tablesValid || dataVersion != source.dataVersion || schemaVersion != source.schemaVersion) {
+        source.tables.clear();
+        source.tablesValid = false;
+        Statement all(c, QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type IN ('table','view')"),
+                      Statement::Reuse::Kept);
+        while (all.step()) {
+            const QString table = all.text(0);
+            source.tables[nameKey(table)].push_back(SourceTable{table, all.text(1), std::nullopt});
+        }
+        source.tablesValid = true;
+        source.dataVersion = dataVersion;
+        source.schemaVersion = schemaVersion;
+    }
+    const auto found = source.tables.find(nameKey(name));
+    if (found == source.tables.end())
+        return nullptr;
+    // As findTable: the first whose name SQLite itself takes for name, else for a name beyond
+    // ASCII the first with the same case-folded name.
+    for (SourceTable& table : found->second)
+        if (equalNoCase(table.name, name))
+            return &table;
+    return isAscii(name) ? nullptr : &found->second.front();
 }
 
 std::vector<std::shared_ptr<FieldDef>> DbCore::sourceFields(const QString& path, QString* sourceTable)
 {
-    Connection& c = source(path);
-    const QString table = findTable(c, *sourceTable, true);
-    if (table.isEmpty())
+    Source& s = source(path);
+    SourceTable* table = findSourceTable(s, *sourceTable);
+    if (!table)
         throw RunTimeError(
             ErrorNumber::ObjectNotFound,
             QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
-    *sourceTable = table;
-    return tableFields(c, table);
+    *sourceTable = table->name;
+    if (!table->fields)
+        table->fields = tableFields(*s.connection, table->name, table->sql);
+    // Copies: the caller's definitions are its own to change.
+    std::vector<std::shared_ptr<FieldDef>> fields;
+    fields.reserve(table->fields->size());
+    for (const auto& field : *table->fields)
+        fields.push_back(std::make_shared<FieldDef>(*field));
+    return fields;
 }
 
 QString DbCore::attach(const QString& path, const QSet<QString>& keep)
@@ -381,8 +446,10 @@ void DbCore::prepareLinks(const QStringList& names)
     std::vector<TableEntry> needed;
     QSet<QString> keep;
     if (m_hasCatalog) {
-        Statement lookup(c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
-                                           "WHERE NameKey=?1 AND Connect IS NOT NULL AND Connect<>''"));
+        Statement lookup(c,
+                         QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
+                                        "WHERE NameKey=?1 AND Connect IS NOT NULL AND Connect<>''"),
+                         Statement::Reuse::Kept);
         for (const QString& name : names) {
             const QString key = nameKey(name);
             lookup.reset();
@@ -424,12 +491,12 @@ void DbCore::prepareLinks(const QStringList& names)
                                    .arg(link.name));
         const QString path = linkedPath(link.connect);
         QString table = link.source.isEmpty() ? link.name : link.source;
-        Connection& s = source(path);
-        const QString found = findTable(s, table, true);
-        if (found.isEmpty())
+        const SourceTable* match = findSourceTable(source(path), table);
+        if (!match)
             throw RunTimeError(
                 ErrorNumber::ObjectNotFound,
                 QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(table, path));
+        const QString found = match->name;
         const QString alias = attach(path, keep);
         keep.insert(alias);
         c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(link.name)));

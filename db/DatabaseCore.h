@@ -20,6 +20,7 @@
 
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 struct TableEntry {
@@ -70,10 +71,21 @@ public:
     static bool isSystemName(const QString& name);
 
 private:
+    struct SourceTable {
+        QString name;
+        QString sql; // its CREATE statement, which holds the rules of its fields
+        std::optional<std::vector<std::shared_ptr<FieldDef>>> fields; // read at first use
+    };
     struct Source {
         std::unique_ptr<Connection> connection;
         quint64 device = 0;
         quint64 inode = 0;
+        // The file's tables and views by name key, each list in the file's order. Read in one
+        // pass and kept while the file's data and schema versions stay as they were then.
+        std::unordered_map<QString, std::vector<SourceTable>> tables;
+        bool tablesValid = false;
+        qint64 dataVersion = -1;
+        qint64 schemaVersion = -1;
     };
     struct Attachment {
         QString alias;
@@ -86,8 +98,9 @@ private:
         QString source;
     };
 
-    Connection& source(const QString& path);
-    QString findSourceTable(Connection& source, const QString& name);
+    Source& source(const QString& path);
+    // The table or view of the source named name as findTable would find it; null when there is none.
+    SourceTable* findSourceTable(Source& source, const QString& name);
     QString attach(const QString& path, const QSet<QString>& keep);
     // Drops the views reading through alias and detaches it.
     void detach(const QString& alias);
