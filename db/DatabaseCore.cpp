@@ -131,10 +131,60 @@ bool DbCore::isSystemName(const QString& name)
            key == QLatin1String("msysinfo") || key.startsWith(QLatin1String("sqlite_"));
 }
 
+namespace {
+
+// "name type notnull default pk" of every column of a table, in order.
+QString columnsOf(sqlite3* db, const QString& table)
+{
+    QStringList columns;
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)).toUtf8();
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
+        return QString();
+    StatementHandle statement(raw);
+    const auto text = [&](int column) {
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, column)));
+    };
+    while (sqlite3_step(raw) == SQLITE_ROW)
+        columns.append(QStringList{text(1), text(2), text(3), text(4), text(5)}.join(QLatin1Char(' ')));
+    return columns.join(QLatin1Char(','));
+}
+
+// The catalog tables as catalogSql makes them.
+const QHash<QString, QString>& catalogColumns()
+{
+    static const QHash<QString, QString> columns = [] {
+        QHash<QString, QString> result;
+        sqlite3* raw = nullptr;
+        sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        SqliteHandle db(raw);
+        sqlite3_exec(raw, catalogSql.toUtf8().constData(), nullptr, nullptr, nullptr);
+        for (const char* table : {"MSysObjects", "MSysFields", "MSysInfo"})
+            result.insert(QLatin1String(table), columnsOf(raw, QLatin1String(table)));
+        return result;
+    }();
+    return columns;
+}
+
+} // namespace
+
 void DbCore::loadCatalogState()
 {
     Connection& c = connection();
     m_hasCatalog = !findTable(c, QStringLiteral("MSysObjects"), false).isEmpty();
+    // A catalog whose tables differ from the engine's own (a key missing, say)
+    // would let look-ups and listings disagree, and a run could end "clean"
+    // with a table it cannot find: such a file counts as damaged.
+    bool anyCatalogTable = false;
+    for (auto it = catalogColumns().cbegin(); it != catalogColumns().cend(); ++it)
+        anyCatalogTable = anyCatalogTable || !findTable(c, it.key(), false).isEmpty();
+    if (anyCatalogTable) {
+        for (auto it = catalogColumns().cbegin(); it != catalogColumns().cend(); ++it) {
+            if (columnsOf(c.handle(), it.key()) != it.value())
+                throw RunTimeError(ErrorNumber::DatabaseCorrupt,
+                                   QStringLiteral("Databáze '%1' je poškozená.").arg(m_name));
+        }
+    }
     m_czech = false;
     if (!findTable(c, QStringLiteral("MSysInfo"), false).isEmpty()) {
         Statement locale(c, QStringLiteral("SELECT Value FROM MSysInfo WHERE Name='Locale'"));
