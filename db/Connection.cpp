@@ -239,21 +239,34 @@ void Connection::raise(int rc, const QString& sql) const
     throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Chyba databázového stroje: %1.").arg(message));
 }
 
+size_t Connection::SqlHash::operator()(const QString& sql) const noexcept
+{
+    // FNV-1a over the length and at most 32 characters spread over the text.
+    size_t hash = 14695981039346656037ull ^ size_t(sql.size());
+    const qsizetype step = sql.size() / 32 + 1;
+    for (qsizetype i = 0; i < sql.size(); i += step)
+        hash = (hash ^ sql.at(i).unicode()) * 1099511628211ull;
+    return hash;
+}
+
 StatementHandle Connection::takeKept(const QString& sql)
 {
+    // A taken statement leaves its slot empty rather than removed: no allocation per use.
     const auto kept = m_kept.find(sql);
-    if (kept == m_kept.end())
-        return nullptr;
-    StatementHandle statement = std::move(kept->second);
-    m_kept.erase(kept);
-    return statement;
+    return kept == m_kept.end() ? nullptr : std::move(kept->second);
 }
 
 void Connection::keep(const QString& sql, StatementHandle statement) noexcept
 {
+    const auto slot = m_kept.find(sql);
+    if (slot != m_kept.end()) {
+        if (!slot->second)
+            slot->second = std::move(statement);
+        return;
+    }
     // The engine has a few dozen fixed texts; the bound only guards against a caller that makes texts up.
     constexpr size_t limit = 64;
-    if (m_kept.size() >= limit || m_kept.count(sql) != 0)
+    if (m_kept.size() >= limit)
         return;
     try {
         m_kept.emplace(sql, std::move(statement));
