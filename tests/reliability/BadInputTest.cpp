@@ -229,6 +229,22 @@ const QList<Case>& cases()
              file.open(QIODevice::ReadOnly);
              EXPECT_EQ(file.readAll(), QByteArray(2048, 'g'));
          }},
+        // A catalog without the key on its table names (found by fuzzing): refused as damaged,
+        // never a "clean" run that left a table out.
+        {"damaged_catalog_program_file",
+         [](const ProgramFolder& f) {
+             CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
+             QFile::remove(s.program);
+             QFile::copy(QStringLiteral(REGRESSIONS_DIR "/relink/catalog-without-key.accdr"), s.program);
+             return s;
+         },
+         {0, QStringLiteral("ERROR"), {}, -1},
+         [](const ProgramFolder&, const CaseFiles& s, const RunResult& r) {
+             EXPECT_TRUE(
+                 r.standardError.startsWith(QStringLiteral("DIVadedadi: Databáze '%1' je poškozená.\n").arg(s.program)))
+                 << r.standardError.toStdString();
+             EXPECT_TRUE(r.standardError.endsWith(kFailed + QLatin1Char('\n')));
+         }},
         {"ini_bom",
          [](const ProgramFolder& f) { return withIni(f, "\xEF\xBB\xBF[MAIN]\r\nZULdata=@DATA@\r\n[Jine]\r\nk=v\r\n"); },
          clean(),
