@@ -636,3 +636,25 @@ TEST_F(Engine, refreshLinkSeesSourceTablesChangedByAnotherConnectionSinceTheLast
               QStringLiteral("3011|Zdrojová tabulka 'čÍSLA' nebyla v souboru '%1' nalezena.").arg(data));
     EXPECT_EQ(describe(prog->TableDefs().Item(QStringLiteral("C"))->fields()), QStringList{"N:4:0:0"});
 }
+
+TEST_F(Engine, sourceNamesDifferingBeyondAsciiCaseFindTheSameTablesAsSqlite)
+{
+    const QString data = path(QStringLiteral("data.accdb"));
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("Čísla (A long)"), QStringLiteral("čísla (B long)"),
+                                                QStringLiteral("\u212Aelvin (C long)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    const auto firstField = [&](const QString& name) { return prog->TableDefs().Item(name)->fields().at(0)->Name; };
+    // A name SQLite itself matches wins; otherwise the first table of the same case-folded name.
+    link(*prog, QStringLiteral("X"), data, QStringLiteral("ČÍSLA"));
+    link(*prog, QStringLiteral("Y"), data, QStringLiteral("čísla"));
+    link(*prog, QStringLiteral("Z"), data, QStringLiteral("ČíSLA"));
+    EXPECT_EQ(firstField(QStringLiteral("X")), QStringLiteral("A"));
+    EXPECT_EQ(firstField(QStringLiteral("Y")), QStringLiteral("B"));
+    EXPECT_EQ(firstField(QStringLiteral("Z")), QStringLiteral("A"));
+    EXPECT_EQ(column(*prog, QStringLiteral("select B from Y"), QStringLiteral("B")), QStringList{});
+    // An ASCII name is matched as SQLite matches it: the Kelvin sign folds to k, but not for SQLite.
+    EXPECT_EQ(errorOf([&] { link(*prog, QStringLiteral("K"), data, QStringLiteral("KELVIN")); }),
+              QStringLiteral("3011|Zdrojová tabulka 'KELVIN' nebyla v souboru '%1' nalezena.").arg(data));
+    link(*prog, QStringLiteral("K"), data, QStringLiteral("\u212AELVIN"));
+    EXPECT_EQ(firstField(QStringLiteral("K")), QStringLiteral("C"));
+}
