@@ -262,12 +262,12 @@ RelinkFigure measureRelink(const QString& work, int tables)
     require(QFile::copy(dataA, dataB), QStringLiteral("cannot copy %1").arg(dataA));
 
     NullWindow window;
-    window.programPath = program;
+    window.setProgramPathText(program);
     RelinkReport report;
     // The run lets the window catch up twice per table: about kProbesPerRun
     // probes whatever the size; their time is taken out of the run's.
     const auto measuredRun = [&](const QString& data) {
-        window.combo.setText(data);
+        window.setText(data);
         probe.resetTotals();
         desktop.probeEvery = std::max(2, 2 * tables / kProbesPerRun);
         Timing timing = timed([&] { report = RunRelink(window, desktop); });
@@ -314,8 +314,8 @@ double measureFill(const QString& work, QList<double>& runs)
         const QString current = QStringLiteral("/srv/data/klient00001/ZUL_data.accdb");
         runs.append(millisecondsOf([&] { FillDataFileList(desktop, combo, current); }));
         require(desktop.boxes == 0, QStringLiteral("the fill reported: %1").arg(desktop.lastBox));
-        require(combo.items.size() == kListPaths,
-                QStringLiteral("the fill gave %1 items, not %2").arg(combo.items.size()).arg(kListPaths));
+        require(combo.items().size() == kListPaths,
+                QStringLiteral("the fill gave %1 items, not %2").arg(combo.items().size()).arg(kListPaths));
         require(combo.text() == current, QStringLiteral("the fill left the text %1").arg(combo.text()));
     }
     return *std::max_element(runs.begin(), runs.end());

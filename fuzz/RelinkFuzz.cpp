@@ -7,37 +7,11 @@
 #include "Globals.h"
 #include "ListFile.h"
 #include "RelinkRun.h"
+#include "WindowlessView.h"
 
 #include <QFile>
 
 namespace {
-
-// The main window without widgets; only the two paths matter to the run.
-class Window : public MainWindowView, public ComboBoxView {
-public:
-    void setOnTop(bool) override {}
-    void setLinkButtonEnabled(bool) override {}
-    void setExitButtonEnabled(bool) override {}
-    void focusMainPanel() override {}
-    void focusExitButton() override {}
-    void setDbCaption(const QString&) override {}
-    void setTableCaption(const QString&) override {}
-    void setProgressValue(int) override {}
-    void setProgressMax(int) override {}
-    void setProgressVisible(bool) override {}
-    void setStatusPanelVisible(bool) override {}
-    QString programPathText() const override { return program; }
-    ComboBoxView& dataCombo() override { return *this; }
-    void setRunInProgress(bool) override {}
-    void unloadAndEndProcess() override {}
-    void clear() override { data.clear(); }
-    void addItem(const QString&) override {}
-    QString text() const override { return data; }
-    void setText(const QString& text) override { data = text; }
-
-    QString program;
-    QString data;
-};
 
 const QStringList kTables{QStringLiteral("Obce"), QStringLiteral("Osoby")};
 
@@ -70,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RecordingDesktop desktop;
     if (!QFile::exists(gListDbPath))
         CreateListFile(desktop);
-    Window window;
-    window.program = program;
-    window.data = dataFile();
+    WindowlessView window;
+    window.setProgramPathText(program);
+    window.setText(dataFile());
 
     const RelinkReport report = RunRelink(window, desktop);
     FUZZ_CHECK(report.failed == !report.failures.isEmpty(), QString::number(report.failures.size()));
