@@ -21,21 +21,6 @@ QString applicationFolder()
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
 }
 
-// DOS-style matching: "*" any run, "?" one character, everything else literal.
-bool wildcardMatch(const QString& pattern, const QString& name)
-{
-    QString rx;
-    for (QChar c : pattern) {
-        if (c == QLatin1Char('*'))
-            rx += QLatin1String(".*");
-        else if (c == QLatin1Char('?'))
-            rx += QLatin1Char('.');
-        else
-            rx += QRegularExpression::escape(QString(c));
-    }
-    return QRegularExpression(QRegularExpression::anchoredPattern(rx)).match(name).hasMatch();
-}
-
 bool isOrdinaryFile(const QFileInfo& info)
 {
     return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
@@ -99,15 +84,16 @@ bool FileExists(const QString& path)
             return false;
         const QFileInfo info(path);
         const QString last = info.fileName();
-        if (!last.contains(QLatin1Char('*')) && !last.contains(QLatin1Char('?')))
+        if (!hasWildcard(last))
             return isOrdinaryFile(info);
         // A pattern: at least one ordinary file of the folder matches it.
         const QDir folder = info.dir();
         if (!folder.exists())
             return false;
         const QStringList names = folder.entryList(QDir::Files | QDir::System, QDir::NoSort);
+        const QRegularExpression expression = wildcardExpression(last);
         for (const QString& name : names) {
-            if (wildcardMatch(last, name) && isOrdinaryFile(QFileInfo(folder.filePath(name))))
+            if (expression.match(name).hasMatch() && isOrdinaryFile(QFileInfo(folder.filePath(name))))
                 return true;
         }
         return false;
@@ -129,4 +115,23 @@ void ShowError(DesktopServices& desktop, const RunTimeError& error, const QStrin
     desktop.setPointer(DesktopServices::Pointer::Default);
     desktop.beep();
     desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("Vindo-ZUL"), errorMessageText(error, context));
+}
+
+bool hasWildcard(const QString& pattern)
+{
+    return pattern.contains(QLatin1Char('*')) || pattern.contains(QLatin1Char('?'));
+}
+
+QRegularExpression wildcardExpression(const QString& pattern)
+{
+    QString rx;
+    for (QChar c : pattern) {
+        if (c == QLatin1Char('*'))
+            rx += QLatin1String(".*");
+        else if (c == QLatin1Char('?'))
+            rx += QLatin1Char('.');
+        else
+            rx += QRegularExpression::escape(QString(c));
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(rx));
 }

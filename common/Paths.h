@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "RunTimeError.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 // Paths are plain text. On Linux the separator is "/" and the root is "/";
@@ -36,6 +37,11 @@ QString JoinFolderAndName(const QString& folder, const QString& name, PathStyle 
 // symbolic link) whose name does not begin with a dot. "*" and "?" in the last
 // component match as patterns. Never throws; every failure is false.
 bool FileExists(const QString& path);
+
+// A file-name pattern in the manner of the original platform: "*" any run of
+// characters, "?" exactly one, everything else literal.
+bool hasWildcard(const QString& pattern);
+QRegularExpression wildcardExpression(const QString& pattern);
 
 // The program's error message box: "number  description", optionally two
 // CR LF and the context; pointer reset and beep first; exclamation icon,

@@ -67,26 +67,6 @@ frmDir::BeforeExecHook& beforeExecHook()
     return hook;
 }
 
-bool hasWildcard(const QString& pattern)
-{
-    return pattern.contains(QLatin1Char('*')) || pattern.contains(QLatin1Char('?'));
-}
-
-// "*" any run, "?" one character, everything else literal.
-QRegularExpression wildcardExpression(const QString& pattern)
-{
-    QString rx;
-    for (QChar c : pattern) {
-        if (c == QLatin1Char('*'))
-            rx += QLatin1String(".*");
-        else if (c == QLatin1Char('?'))
-            rx += QLatin1Char('.');
-        else
-            rx += QRegularExpression::escape(QString(c));
-    }
-    return QRegularExpression(QRegularExpression::anchoredPattern(rx));
-}
-
 void drawFolder(QPainter& painter, int size, bool open)
 {
     painter.setRenderHint(QPainter::Antialiasing);
