@@ -426,17 +426,22 @@ FileDescriptor lockedTemporaryFile(const QByteArray& target, QByteArray& tempPat
     return FileDescriptor();
 }
 
+enum class Replaced { Yes, No, NotAsOwner };
+
 // Replaces target by a file holding bytes: a temporary file in the same
 // folder is written, flushed and renamed over it, so a crash leaves either
-// the old or the new file. The temporary file never outlives a failure.
-bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat* existing)
+// the old or the new file. The temporary file never outlives a failure. An
+// existing file keeps its owner, group and mode; where the new file could not
+// keep them (another user's file in a shared folder), nothing is replaced and
+// NotAsOwner says so.
+Replaced replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat* existing)
 {
     const QByteArray folder = folderOf(target);
     removeAbandonedTemporaryFiles(folder, fileNameOf(target));
     QByteArray tempPath;
     FileDescriptor fd = lockedTemporaryFile(target, tempPath);
     if (!fd.isOpen())
-        return false;
+        return Replaced::No;
     bool committed = false;
     const auto removeTemp = qScopeGuard([&] {
         if (!committed)
@@ -444,19 +449,20 @@ bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct
     });
 
     if (existing) {
-        // Keep owner and group where we may (only root may give a file away).
-        if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0 && errno != EPERM)
-            return false;
+        // Only root may give a file away, and only a member may set a group.
+        if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0)
+            return errno == EPERM ? Replaced::NotAsOwner : Replaced::No;
         if (::fchmod(fd.get(), existing->st_mode & 07777) != 0)
-            return false;
+            return Replaced::No;
     } else if (::fchmod(fd.get(), newFileMode()) != 0) {
-        return false;
+        return Replaced::No;
     }
     if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
-        return false;
+        return Replaced::No;
     // The lock is held until the rename, so no cleaner takes the file for abandoned.
     if (::rename(tempPath.constData(), target.constData()) != 0)
-        return false;
+        // A sticky folder refuses to replace another user's file.
+        return existing && (errno == EPERM || errno == EACCES) ? Replaced::NotAsOwner : Replaced::No;
     committed = true;
     fd.close();
 
@@ -464,7 +470,39 @@ bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct
     FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.isOpen())
         ::fsync(folderFd.get());
-    return true;
+    return Replaced::Yes;
+}
+
+// Writes the whole new content into the existing file itself, as the
+// original platform does, for a file that may be written where its folder may
+// not (or whose owner a replacement would change). Not atomic: a crash in the
+// middle can leave a mixed file.
+bool writeInPlace(const QByteArray& target, const QByteArray& bytes)
+{
+    FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.isOpen())
+        return false;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    // Writers of this program take turns on the file.
+    ::flock(fd.get(), LOCK_EX);
+    const char* data = bytes.constData();
+    off_t offset = 0;
+    while (offset < bytes.size()) {
+        const ssize_t count = ::pwrite(fd.get(), data + offset, size_t(bytes.size() - offset), offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        offset += count;
+    }
+    return ::ftruncate(fd.get(), offset) == 0 && ::fsync(fd.get()) == 0 && fd.close();
+}
+
+bool folderWritable(const QByteArray& folder)
+{
+    return ::access(folder.constData(), W_OK | X_OK) == 0;
 }
 
 bool isReadOnly(const QByteArray& path, const struct stat& info)
@@ -552,7 +590,18 @@ bool write(const QString& filePath, const QString& section, const QString& key, 
     }
     if (exists && result == bytes)
         return true;
-    return replaceFile(*target, result, exists ? &fileInfo : nullptr);
+    // A file that may be written in a folder that may not keeps its place.
+    if (exists && !folderWritable(folderOf(*target)))
+        return writeInPlace(*target, result);
+    switch (replaceFile(*target, result, exists ? &fileInfo : nullptr)) {
+    case Replaced::Yes:
+        return true;
+    case Replaced::NotAsOwner:
+        return writeInPlace(*target, result);
+    case Replaced::No:
+        break;
+    }
+    return false;
 }
 
 } // namespace IniFile
