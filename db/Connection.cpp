@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include "Collation.h"
 #include "DBEngine.h"
 #include "SqlDialect.h"
 
@@ -63,35 +64,6 @@ void checkDatabaseFile(const QString& path)
         throw EngineError::unrecognizedFormat(path);
 }
 
-namespace {
-
-int collate(void* context, int leftLength, const void* left, int rightLength, const void* right)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult result = ucol_strcollUTF8(static_cast<UCollator*>(context), static_cast<const char*>(left),
-                                                     leftLength, static_cast<const char*>(right), rightLength, &status);
-    if (U_FAILURE(status)) {
-        const int common = std::memcmp(left, right, size_t(std::min(leftLength, rightLength)));
-        return common != 0 ? common : leftLength - rightLength;
-    }
-    return int(result);
-}
-
-CollatorHandle openCollator(const char* locale)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    CollatorHandle collator(ucol_open(locale, &status));
-    if (U_FAILURE(status) || !collator)
-        throw RunTimeError(ErrorNumber::SyntaxError,
-                           QStringLiteral("Nelze připravit porovnávání textu pro národní prostředí '%1'.")
-                               .arg(QString::fromLatin1(locale)));
-    // Case-insensitive, accent-sensitive.
-    ucol_setStrength(collator.get(), UCOL_SECONDARY);
-    return collator;
-}
-
-} // namespace
-
 QString sqliteUri(const QString& absolutePath, const char* mode)
 {
     return QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(absolutePath, "/")) +
@@ -145,10 +117,14 @@ Connection::~Connection() = default;
 
 void Connection::registerCollations()
 {
-    m_czech = openCollator("cs");
-    m_general = openCollator("");
-    sqlite3_create_collation(m_db.get(), czechCollation.toUtf8().constData(), SQLITE_UTF8, m_czech.get(), collate);
-    sqlite3_create_collation(m_db.get(), generalCollation.toUtf8().constData(), SQLITE_UTF8, m_general.get(), collate);
+    const char* failedLocale = nullptr;
+    const int rc = registerZulCollations(m_db.get(), &failedLocale);
+    if (failedLocale)
+        throw RunTimeError(ErrorNumber::SyntaxError,
+                           QStringLiteral("Nelze připravit porovnávání textu pro národní prostředí '%1'.")
+                               .arg(QString::fromLatin1(failedLocale)));
+    if (rc != SQLITE_OK)
+        raise(rc);
 }
 
 void Connection::exec(const QString& sql)

@@ -4,13 +4,13 @@
 // sees it, durable commits, a bounded wait for locks, the text collations, and
 // SQLite's failures turned into the engine's numbered Czech errors.
 
+#include "Collation.h"
 #include "RunTimeError.h"
 
 #include <QString>
 #include <QVariant>
 
 #include <sqlite3.h>
-#include <unicode/ucol.h>
 
 #include <memory>
 #include <unordered_map>
@@ -21,16 +21,12 @@ struct SqliteCloser {
 struct StatementFinalizer {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
-struct CollatorCloser {
-    void operator()(UCollator* collator) const { ucol_close(collator); }
-};
 using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-using CollatorHandle = std::unique_ptr<UCollator, CollatorCloser>;
 
 // Collation names written into the schema of text columns.
-inline const QString czechCollation = QStringLiteral("ZUL_CZ");
-inline const QString generalCollation = QStringLiteral("ZUL_GEN");
+inline const QString czechCollation = QLatin1String(zulCzechCollationName);
+inline const QString generalCollation = QLatin1String(zulGeneralCollationName);
 
 // How long a lock held by another process is waited for.
 constexpr int lockWaitMilliseconds = 4000;
@@ -80,8 +76,6 @@ private:
     QString m_path;
     QString m_absolutePath;
     SqliteHandle m_db;
-    CollatorHandle m_czech;
-    CollatorHandle m_general;
     // A quick hash of some of the text's characters: the kept texts are few and differ early
     // or in length, and a full hash of every text at every use showed in profiles.
     struct SqlHash {
