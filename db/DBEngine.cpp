@@ -566,10 +566,10 @@ public:
         impl->source = entry.source;
         return std::shared_ptr<TableDef>(new TableDef(std::move(impl)));
     }
-    void append(TableDefImpl& def);
+    void append(TableDefImpl& def, bool refresh = true);
 };
 
-void DatabaseImpl::append(TableDefImpl& def)
+void DatabaseImpl::append(TableDefImpl& def, bool refresh)
 {
     DbCore& db = openCore();
     if (def.attached())
@@ -584,7 +584,8 @@ void DatabaseImpl::append(TableDefImpl& def)
         QString source = def.source.isEmpty() ? def.name : def.source;
         if (!isOdbcConnect(def.connect)) {
             QString table = source;
-            fields = db.sourceFields(linkedPath(def.connect), &table);
+            if (refresh)
+                fields = db.sourceFields(linkedPath(def.connect), &table);
             attributes = hidden | dao::dbAttachedTable;
         }
         db.ensureCatalog();
@@ -772,6 +773,13 @@ void TableDefCollection::Append(const std::shared_ptr<TableDef>& def)
     if (!def)
         throw RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
     m_db->append(*def->d);
+}
+
+void TableDefCollection::AppendUnrefreshed(const std::shared_ptr<TableDef>& def)
+{
+    if (!def)
+        throw RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
+    m_db->append(*def->d, false);
 }
 
 void TableDefCollection::Refresh()

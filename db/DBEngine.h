@@ -123,6 +123,10 @@ public:
     // A definition with fields becomes a local table; one with a Connect
     // string becomes a link (the linked file is opened and checked first).
     void Append(const std::shared_ptr<TableDef>& def);
+    // Stores a link as it stands without opening the linked file, for links
+    // brought from another system whose file is not there; no fields are
+    // recorded until RefreshLink. A definition without Connect is appended.
+    void AppendUnrefreshed(const std::shared_ptr<TableDef>& def);
     void Refresh();
 
 private:
