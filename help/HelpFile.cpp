@@ -24,7 +24,8 @@ constexpr qsizetype MaxFileSize = 32 * 1024 * 1024;
 // Upper bounds that keep a damaged file from asking for huge amounts of memory.
 constexpr qsizetype MaxLinkText = 4 * 1024 * 1024;
 constexpr qsizetype MaxPhraseData = 16 * 1024 * 1024;
-constexpr qsizetype CompressedBlockData = 16384;
+// Topic positions count 0x4000 per topic block, compressed or not.
+constexpr qsizetype PositionUnit = 0x4000;
 
 // Little-endian reads inside [begin, end) of a byte array; every read past
 // the end throws Damaged.
@@ -115,6 +116,13 @@ public:
         if ((w & 1) == 0)
             return w / 2;
         return quint32(w / 2) + 32768u * u16();
+    }
+    qint32 compressedLong()
+    {
+        const quint16 w = u16();
+        if ((w & 1) == 0)
+            return qint32(w / 2) - 0x4000;
+        return qint32(quint32(w / 2) + 32768u * u16()) - 0x40000000;
     }
 
 private:
@@ -429,7 +437,7 @@ void HelpFile::readSystem()
                            QStringLiteral("Soubor nápovědy '%1' má nepodporovanou verzi formátu.").arg(m_path));
     m_compressed = flags == 4 || flags == 8;
     m_blockSize = flags == 8 ? 2048 : 4096;
-    m_decompressSize = m_compressed ? CompressedBlockData : m_blockSize - BlockHeaderSize;
+    m_decompressSize = PositionUnit;
 
     QByteArray title;
     QString fromCharset;
@@ -577,7 +585,9 @@ void HelpFile::readTopicStream()
         const char* data = topic.constData() + start + BlockHeaderSize;
         m_blockStart.push_back(m_topic.size());
         if (m_compressed) {
-            const auto block = helpLz77Decompress(data, size, m_decompressSize);
+            // A block's position range holds its header too; the rest of the
+            // stored bytes may be padding that decompresses into nothing useful.
+            const auto block = helpLz77Decompress(data, size, m_decompressSize - BlockHeaderSize);
             if (!block)
                 throw Damaged{};
             m_topic += *block;
@@ -945,7 +955,7 @@ void HelpFile::appendDisplayRecord(const Link& link, FontStyle& style, HelpTopic
             case 0x83: put(QStringLiteral("\t")); break;
             case 0x86: case 0x87: case 0x88: {
                 const quint8 type = format.u8();
-                const quint32 size = format.compressedULong();
+                const qint32 size = format.compressedLong();
                 if (type == 0x22)
                     format.compressedUShort();
                 format.skip(size);
@@ -955,10 +965,8 @@ void HelpFile::appendDisplayRecord(const Link& link, FontStyle& style, HelpTopic
             case 0x8B: put(QString(QChar(0x00A0))); break;
             case 0x8C: break;
             case 0xC8: case 0xCC: {
-                const qint16 length = format.s16();
-                if (length < 3)
-                    throw Damaged{};
-                format.skip(length - 3);
+                // The length counts the macro string with its terminating NUL.
+                format.skip(format.s16());
                 jump = HelpJump();
                 break;
             }

@@ -1,5 +1,7 @@
 #include "HelpFileWriter.h"
 
+#include "HelpFile.h"
+
 #include <unicode/ucnv.h>
 
 #include <algorithm>
@@ -57,6 +59,48 @@ void putCompressedULong(QByteArray& b, quint32 v)
         put16(b, quint16((v & 0x7FFF) * 2 + 1));
         put16(b, quint16(v >> 15));
     }
+}
+void putCompressedLong(QByteArray& b, qint32 v)
+{
+    if (v >= -16384 && v < 16384) {
+        put16(b, quint16((v + 16384) * 2));
+    } else {
+        const quint32 u = quint32(v + 0x40000000);
+        put16(b, quint16((u & 0x7FFF) * 2 + 1));
+        put16(b, quint16(u >> 15));
+    }
+}
+
+// Runs of three or more equal bytes as a count and the byte, the rest as
+// literal stretches (count with the high bit set).
+QByteArray runLength(const QByteArray& data)
+{
+    QByteArray out;
+    qsizetype i = 0;
+    QByteArray literal;
+    auto flush = [&] {
+        for (qsizetype k = 0; k < literal.size(); k += 127) {
+            const QByteArray part = literal.mid(k, 127);
+            put8(out, quint8(0x80 | part.size()));
+            out += part;
+        }
+        literal.clear();
+    };
+    while (i < data.size()) {
+        qsizetype n = 1;
+        while (i + n < data.size() && data[i + n] == data[i] && n < 127)
+            ++n;
+        if (n >= 3) {
+            flush();
+            put8(out, quint8(n));
+            out.append(data[i]);
+        } else {
+            literal += data.mid(i, n);
+        }
+        i += n;
+    }
+    flush();
+    return out;
 }
 
 struct Link {
@@ -443,6 +487,96 @@ QByteArray lz77Compress(const QByteArray& data, qsizetype start, qsizetype maxIn
     return out;
 }
 
+Span jump(const QString& text, const QByteArray& contextId, int font, bool popup)
+{
+    return Span{text, font, quint8(popup ? 0xE2 : 0xE3), HelpFile::contextHash(contextId)};
+}
+
+QByteArray pictureCommand(quint16 number, quint8 placement)
+{
+    // Type 3: a picture of the file's own |bm files; the size is a signed number.
+    QByteArray out;
+    put8(out, placement);
+    put8(out, 3);
+    putCompressedLong(out, 4);
+    put16(out, 0);
+    put16(out, number);
+    return out;
+}
+
+QByteArray macroCommand(const QByteArray& macro, quint8 command)
+{
+    // The length counts the macro's terminating NUL.
+    QByteArray out;
+    put8(out, command);
+    put16(out, quint16(macro.size() + 1));
+    out += macro;
+    out.append('\0');
+    return out;
+}
+
+QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint32>& palette,
+                      const QList<QList<quint32>>& pixels, int packing)
+{
+    // Rows bottom-up, each padded to four bytes.
+    const qsizetype stride = ((qsizetype(width) * bitsPerPixel + 31) / 32) * 4;
+    QByteArray bits;
+    for (int y = height - 1; y >= 0; --y) {
+        QByteArray row(stride, '\0');
+        for (int x = 0; x < width; ++x) {
+            const quint32 value = pixels[y][x];
+            if (bitsPerPixel == 24) {
+                row[x * 3] = char(value & 0xFF);
+                row[x * 3 + 1] = char((value >> 8) & 0xFF);
+                row[x * 3 + 2] = char((value >> 16) & 0xFF);
+            } else {
+                const int perByte = 8 / bitsPerPixel;
+                const int shift = 8 - bitsPerPixel * (x % perByte + 1);
+                row[x / perByte] = char(uchar(row[x / perByte]) | (value << shift));
+            }
+        }
+        bits += row;
+    }
+    QByteArray packed = bits;
+    if (packing == 1 || packing == 3)
+        packed = runLength(packed);
+    if (packing == 2 || packing == 3) {
+        qsizetype consumed = 0;
+        packed = lz77Compress(packed, 0, packed.size(), 1 << 30, &consumed);
+    }
+
+    QByteArray picture;
+    put8(picture, 6); // a device-independent bitmap
+    put8(picture, quint8(packing));
+    putCompressedULong(picture, 96);
+    putCompressedULong(picture, 96);
+    putCompressedUShort(picture, 1);
+    putCompressedUShort(picture, quint16(bitsPerPixel));
+    putCompressedULong(picture, quint32(width));
+    putCompressedULong(picture, quint32(height));
+    putCompressedULong(picture, quint32(palette.size()));
+    putCompressedULong(picture, 0);
+    putCompressedULong(picture, quint32(packed.size()));
+    putCompressedULong(picture, 0);
+    const qsizetype offsetsAt = picture.size();
+    put32(picture, 0);
+    put32(picture, 0);
+    for (const quint32 colour : palette) {
+        put8(picture, quint8(colour & 0xFF));
+        put8(picture, quint8((colour >> 8) & 0xFF));
+        put8(picture, quint8((colour >> 16) & 0xFF));
+        put8(picture, 0);
+    }
+    set32(picture, offsetsAt, quint32(picture.size()));
+    picture += packed;
+
+    QByteArray file;
+    put16(file, 0x506C);
+    put16(file, 1);
+    put32(file, 8);
+    return file + picture;
+}
+
 QByteArray build(const HelpContent& content)
 {
     std::vector<QByteArray> phrases;
@@ -484,14 +618,17 @@ QByteArray build(const HelpContent& content)
     }
     links.push_back(makeLink(2, QByteArray(28, '\0'), QByteArray(), content, phrases));
 
-    const qsizetype decompressSize = content.lz77 ? 16384 : 4084;
+    // Topic positions count 0x4000 per block whether the blocks are compressed
+    // or not; a position includes the block's 12-byte header.
+    constexpr qsizetype PositionUnit = 0x4000;
+    const qsizetype blockCapacity = content.lz77 ? PositionUnit - 12 : 4096 - 12;
     std::vector<qsizetype> linkStart;
     std::vector<qsizetype> blockStart;
     std::vector<QByteArray> blockData;
     QByteArray stream;
     auto topicPos = [&](qsizetype x) {
         const auto b = qsizetype(std::upper_bound(blockStart.begin(), blockStart.end(), x) - blockStart.begin()) - 1;
-        return quint32(12 + b * decompressSize + (x - blockStart[b]));
+        return quint32(12 + b * PositionUnit + (x - blockStart[b]));
     };
     auto blockOf = [&](qsizetype x) {
         return qsizetype(std::upper_bound(blockStart.begin(), blockStart.end(), x) - blockStart.begin()) - 1;
@@ -512,11 +649,11 @@ QByteArray build(const HelpContent& content)
             starts.push_back(s);
             if (content.lz77) {
                 qsizetype consumed = 0;
-                data.push_back(lz77Compress(stream, s, decompressSize, 4084, &consumed));
+                data.push_back(lz77Compress(stream, s, blockCapacity, 4084, &consumed));
                 s += consumed;
             } else {
-                data.push_back(stream.mid(s, decompressSize));
-                s += decompressSize;
+                data.push_back(stream.mid(s, blockCapacity));
+                s += blockCapacity;
             }
         }
         const bool stable = starts == blockStart;
@@ -615,8 +752,8 @@ QByteArray build(const HelpContent& content)
     face.append(20 - face.size(), '\0');
     fonts += face;
     for (const Font& font : content.fonts) {
-        put8(fonts, quint8((font.bold ? 1 : 0) | (font.italic ? 2 : 0)));
-        put8(fonts, 20);
+        put8(fonts, quint8((font.bold ? 1 : 0) | (font.italic ? 2 : 0) | (font.underline ? 4 : 0)));
+        put8(fonts, quint8(font.halfPoints));
         put8(fonts, 3);
         put16(fonts, 0);
         fonts.append(6, '\0');
@@ -687,13 +824,7 @@ QByteArray build(const HelpContent& content)
     if (!content.contextIds.isEmpty()) {
         std::vector<std::pair<qint32, quint32>> sorted;
         for (const auto& [id, topic] : content.contextIds) {
-            quint32 hash = 0;
-            for (const char c : id) {
-                const uchar u = uchar(c);
-                int v = u >= 'a' && u <= 'z' ? u - 0x50 : u >= '1' && u <= 'Z' ? u - 0x30 : u == '0' ? 0x0A : 0x0D;
-                hash = hash * 43 + quint32(v);
-            }
-            sorted.emplace_back(qint32(hash), linkOffset[headerLink[topic]]);
+            sorted.emplace_back(qint32(HelpFile::contextHash(id)), linkOffset[headerLink[topic]]);
         }
         std::sort(sorted.begin(), sorted.end());
         std::vector<std::pair<QByteArray, QByteArray>> entries;
@@ -706,6 +837,8 @@ QByteArray build(const HelpContent& content)
         }
         files["|CONTEXT"] = btree(entries, 64, "L4", 0x0002);
     }
+    for (const auto& [name, data] : content.files)
+        files[name] = data;
     return internalFileSystem(files, content.directoryPageSize);
 }
 

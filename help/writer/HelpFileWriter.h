@@ -8,10 +8,19 @@
 
 #include <optional>
 
-// Builds small help files for the reader's tests: the file header, the
-// internal directory as a B+ tree, system data, fonts, phrase tables, topic
-// blocks (stored or LZ77-compressed), the context-number map and the context
-// table.
+// Builds small help files of format 3.1/4.0 as the real compiler lays them
+// out: the file header, the internal directory as a B+ tree, system data,
+// fonts, phrase tables, topic blocks (stored or LZ77-compressed, positions in
+// units of 0x4000 either way), the context-number map, the context table and
+// any further internal files (pictures |bmN). Used by the reader's tests and
+// to write the demo's help file.
+//
+// A topic with a bold run and a jump to another topic:
+//   content.topics = {Topic{"Propojení", {Paragraph{{Span{"Tučně", 1}, jump("Soubory", "SOUBORY")}}}},
+//                     Topic{"Soubory", {...}}};
+//   content.contextMap = {{805, 0}};          // F1 context number -> topic index
+//   content.contextIds = {{"SOUBORY", 1}};    // the jump's target
+//   content.charset = 238;                    // declares code page 1250
 namespace HelpWriter {
 
 struct Span {
@@ -36,6 +45,8 @@ struct Topic {
 struct Font {
     bool bold = false;
     bool italic = false;
+    bool underline = false;
+    int halfPoints = 20;
 };
 
 enum class Phrases { None, Old, Hall };
@@ -54,6 +65,7 @@ struct HelpContent {
     QList<QPair<qint32, int>> contextMap;      // context number -> topic index
     QList<QPair<QByteArray, int>> contextIds;  // context string -> topic index
     int directoryPageSize = 1024;
+    QList<QPair<QByteArray, QByteArray>> files = {}; // further internal files, e.g. "|bm0" -> picture
 };
 
 QByteArray build(const HelpContent& content);
@@ -62,6 +74,22 @@ QByteArray build(const HelpContent& content);
 // maxOut output bytes; consumed tells how much input was taken.
 QByteArray lz77Compress(const QByteArray& data, qsizetype start, qsizetype maxIn, qsizetype maxOut,
                         qsizetype* consumed);
+
+// A run that jumps to the topic given by its context string (see contextIds).
+Span jump(const QString& text, const QByteArray& contextId, int font = 0, bool popup = false);
+
+// The command that shows picture |bm<number> in the text: 0x86 as a
+// character, 0x87 at the left margin, 0x88 at the right.
+QByteArray pictureCommand(quint16 number, quint8 placement = 0x86);
+
+// A macro hot spot (0xC8; 0xCC without its underline).
+QByteArray macroCommand(const QByteArray& macro, quint8 command = 0xC8);
+
+// A picture file (|bmN) with one device-independent bitmap of 1, 4, 8 or 24
+// bits per pixel; pixels are rows of colour indexes (top row first) or, at
+// 24 bits, 0xRRGGBB values. packing: 0 stored, 1 RunLen, 2 LZ77, 3 both.
+QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint32>& palette,
+                      const QList<QList<quint32>>& pixels, int packing = 0);
 
 QByteArray encode(const QString& text, const QString& codePage = QStringLiteral("windows-1250"));
 

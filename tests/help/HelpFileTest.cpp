@@ -276,10 +276,9 @@ TEST(HelpFile, tableCellsAfterParagraphs)
 
 TEST(HelpFile, picturesMacrosAndOtherJumpsAreSkippedOrKept)
 {
-    QByteArray picture("\x86\x22\x0A\x00\x04", 5); // type 0x22, 5 bytes of picture data, 2 hotspots
-    picture += QByteArray("\x01\x02\x03\x04\x05", 5);
-    QByteArray macro("\xC8\x0E\x00", 3); // length counts the command and itself
-    macro += QByteArray("Contents()\0", 11);
+    // As real files hold it: type 0x22, a signed size of 4, one hot spot, picture |bm1.
+    const QByteArray picture("\x86\x22\x08\x80\x02\x00\x00\x01\x00", 9);
+    const QByteArray macro = macroCommand("Contents()");
     QByteArray external("\xEF\x0E\x00\x04\x11\x00\x00\x00", 8); // type 4: another file
     external += QByteArray("jiny.hlp\0", 9);
     QByteArray window("\xEE\x06\x00\x01\x0A\x00\x00\x00\x02", 9); // type 1: a secondary window
