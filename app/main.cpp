@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QTextBrowser>
 
 #include <memory>
@@ -104,6 +105,8 @@ int Main(QApplication& app, QtDesktopServices& desktop)
 
 int main(int argc, char* argv[])
 {
+    // The program directory is the folder of the path the process was started by.
+    setProgramStartPath(argc > 0 && argv[0] ? QFile::decodeName(argv[0]) : QString());
     // Without a reachable window system an unattended relink still runs.
     if (needsHeadless(argc, argv))
         return runHeadless(argc, argv);

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QString& programDirOverride()
@@ -13,12 +16,44 @@ QString& programDirOverride()
     return folder;
 }
 
+QString& startFolder()
+{
+    static QString folder;
+    return folder;
+}
+
 QString applicationFolder()
 {
+    if (!startFolder().isEmpty())
+        return startFolder();
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
     // Without an application object (tools, early start) ask the kernel.
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+}
+
+// Both paths lead (through any links) to one file.
+bool isSameFile(const QString& left, const QString& right)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(QFile::encodeName(left).constData(), &a) == 0 &&
+           ::stat(QFile::encodeName(right).constData(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The file the shell runs for a bare name: the first executable regular file
+// of that name along the search path.
+QString searchPathFor(const QString& name, const QString& currentFolder, const QString& searchPath)
+{
+    const QString path = searchPath.isNull() ? QStringLiteral("/bin:/usr/bin") : searchPath;
+    for (const QString& entry : path.split(QLatin1Char(':'))) {
+        const QString folder = entry.isEmpty() ? currentFolder : QDir(currentFolder).absoluteFilePath(entry);
+        const QString candidate = folder + QLatin1Char('/') + name;
+        const QFileInfo info(candidate);
+        if (info.isFile() && ::access(QFile::encodeName(candidate).constData(), X_OK) == 0)
+            return candidate;
+    }
+    return QString();
 }
 
 bool isOrdinaryFile(const QFileInfo& info)
@@ -55,6 +90,32 @@ QString ProgramDir()
 void setProgramDirOverride(const QString& folder)
 {
     programDirOverride() = folder;
+}
+
+QString startFolderOf(const QString& startPath, const QString& currentFolder, const QString& searchPath,
+                      const QString& executable)
+{
+    if (startPath.isEmpty() || startPath.contains(QChar::Null))
+        return QString();
+    const QString started = startPath.contains(QLatin1Char('/'))
+                                ? QDir(currentFolder).absoluteFilePath(startPath)
+                                : searchPathFor(startPath, currentFolder, searchPath);
+    if (started.isEmpty() || !isSameFile(started, executable))
+        return QString();
+    // Lexical only: the link's own folder, not its target's.
+    return QFileInfo(QDir::cleanPath(started)).absolutePath();
+}
+
+void setProgramStartPath(const QString& startPath)
+{
+    // An unset PATH means the system's default folders, an empty one the current folder.
+    QString searchPath;
+    if (qEnvironmentVariableIsSet("PATH")) {
+        searchPath = qEnvironmentVariable("PATH");
+        if (searchPath.isEmpty())
+            searchPath = QStringLiteral(".");
+    }
+    startFolder() = startFolderOf(startPath, QDir::currentPath(), searchPath, QStringLiteral("/proc/self/exe"));
 }
 
 QString FolderOfPath(const QString& path, PathStyle style)

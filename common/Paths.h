@@ -17,8 +17,24 @@ int rootLength(PathStyle style = PathStyle::Native);
 
 // The program directory, always ending in a separator: the folder of the
 // executable plus one separator, except at a root, which already ends in one.
+// After setProgramStartPath that folder is the one of the path the process was
+// started by, symbolic links not followed: a link in the application's folder
+// to the installed binary makes the link's folder the program directory.
 QString ProgramDir();
 QString ProgramDirOf(const QString& applicationFolder, PathStyle style = PathStyle::Native);
+// Records argv[0], read against the current folder and PATH of this moment;
+// called first thing in main. Without it (tools, tests) the folder is the one
+// of the executable's real file.
+void setProgramStartPath(const QString& startPath);
+// The folder (no closing separator except at the root) of the path a process
+// was started by: startPath itself when it holds a "/" (a relative one taken
+// against currentFolder), otherwise the first executable file of that name in
+// the folders of searchPath (PATH; a null text means "/bin:/usr/bin", an empty
+// entry the current folder). The last component is not resolved, so a link
+// gives its own folder. Empty when that path does not lead to the same file as
+// executable (a caller may pass any argv[0]) or names nothing.
+QString startFolderOf(const QString& startPath, const QString& currentFolder, const QString& searchPath,
+                      const QString& executable);
 // Tests point the program directory at a temporary folder; empty restores the
 // executable's folder.
 void setProgramDirOverride(const QString& folder);
