@@ -185,14 +185,27 @@ bool hasWildcard(const QString& pattern)
 
 QRegularExpression wildcardExpression(const QString& pattern)
 {
+    // The original platform's directory search turns "?" into a character that
+    // also matches nothing at a dot or at the end of the name, a "*" before a
+    // dot into one that stops short of the name's last dot, and a dot before
+    // "*", "?" or the end into one that also matches the end of the name.
+    static const QString anyButTheLastDot = QStringLiteral("(?:(?!\\.[^.]*\\z).)*");
+    static const QString oneOrNoneAtADot = QStringLiteral("(?:[^.]|(?=\\.|\\z))");
+    static const QString dotOrEnd = QStringLiteral("(?:\\.|\\z)");
+    // "*.*" is every name.
+    const QString text = pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
     QString rx;
-    for (QChar c : pattern) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
         if (c == QLatin1Char('*'))
-            rx += QLatin1String(".*");
+            rx += next == QLatin1Char('.') ? anyButTheLastDot : QStringLiteral(".*");
         else if (c == QLatin1Char('?'))
-            rx += QLatin1Char('.');
+            rx += oneOrNoneAtADot;
+        else if (c == QLatin1Char('.') && (next.isNull() || next == QLatin1Char('*') || next == QLatin1Char('?')))
+            rx += dotOrEnd;
         else
             rx += QRegularExpression::escape(QString(c));
     }
-    return QRegularExpression(QRegularExpression::anchoredPattern(rx));
+    return QRegularExpression(QRegularExpression::anchoredPattern(rx), QRegularExpression::DotMatchesEverythingOption);
 }

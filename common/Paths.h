@@ -54,8 +54,12 @@ QString JoinFolderAndName(const QString& folder, const QString& name, PathStyle 
 // component match as patterns. Never throws; every failure is false.
 bool FileExists(const QString& path);
 
-// A file-name pattern in the manner of the original platform: "*" any run of
-// characters, "?" exactly one, everything else literal.
+// A file-name pattern with the original platform's meaning: "*" any run of
+// characters, but one before a dot stops short of the name's last dot; "?" one
+// character other than a dot, or none at a dot or at the end of the name; a
+// dot before "*", "?" or the pattern's end also matches the end of the name
+// (so "*.*" and "name.*" match "name", and "*." only names without a dot);
+// everything else literal, letter case included.
 bool hasWildcard(const QString& pattern);
 QRegularExpression wildcardExpression(const QString& pattern);
 

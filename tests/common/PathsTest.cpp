@@ -159,6 +159,45 @@ TEST(FileExists, wildcardsMatchAsPatterns)
     EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("nope/*.accdb"))));
 }
 
+// The original platform's directory search, name by name.
+TEST(FileExists, patternsMatchAsOnTheOriginalPlatform)
+{
+    struct Row {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"*", "ZUL", true},           {"*", "a.b.c", true},           {"*.*", "ZUL", true},
+        {"*.*", "ZUL.accdb", true},   {"*.*", ".x", true},            {"*.", "ZUL", true},
+        {"*.", "ZUL.accdb", false},   {"ZUL.*", "ZUL", true},         {"ZUL.*", "ZUL.hlp", true},
+        {"ZUL.*", "ZUL2", false},     {"ZUL.*", "ZUL.a.b", true},     {"ZUL.", "ZUL", true},
+        {"ZUL?", "ZUL", true},        {"ZUL?", "ZUL1", true},         {"ZUL?", "ZUL12", false},
+        {"ZUL?", "ZUL.x", false},     {"ZUL??", "ZUL1", true},        {"?", "ab", false},
+        {"ZUL_dat?.accdb", "ZUL_data.accdb", true},                   {"ZUL_dat?.accdb", "ZUL_dat.accdb", true},
+        {"ZUL_dat?.accd", "ZUL_data.accdb", false},                   {"a?b", "a.b", false},
+        {"a?b", "axb", true},         {"*.accdb", "ZUL_data.accdb", true},
+        {"*.accdb", "a.b.accdb", true},                               {"*.accdb", "x.accdb.bak", false},
+        {"*.?", "ZUL", true},         {"*.?", "ZUL.a", true},         {"*.?", "ZUL.ab", false},
+        {"*b", "a.b", true},          {"Z*L", "Z.L", true},           {"*.accdb", "ZUL.ACCDB", false},
+        {"[ab]*", "[ab]x", true},     {"[ab]*", "ax", false},         {"a+b?", "a+bc", true},
+        {"*", "a\nb", true},
+    };
+    for (const Row& row : rows) {
+        const QString name = QString::fromUtf8(row.name);
+        EXPECT_EQ(wildcardExpression(QString::fromUtf8(row.pattern)).match(name).hasMatch(), row.matches)
+            << row.pattern << " ~ " << row.name;
+    }
+    // Through the file system: "*.*" and "name.*" find a file without a dot.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile(dir.filePath(QStringLiteral("ZUL"))).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("*.*"))));
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZUL.*"))));
+    EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZU??"))));
+    EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("ZUL?.x"))));
+}
+
 TEST(FileExists, relativePathsResolveAgainstTheCurrentFolder)
 {
     QTemporaryDir dir;
