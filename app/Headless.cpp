@@ -169,13 +169,12 @@ bool needsHeadless(int argc, char* argv[])
     return !xDisplayAccepts(std::getenv("DISPLAY"));
 }
 
-int runHeadless(int argc, char* argv[])
+int runHeadless(int argc, char* argv[], const QString& argumentText)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("DIVadedadi"));
     HeadlessDesktop desktop;
 
-    const QString argumentText = ArgumentText(QCoreApplication::arguments().mid(1));
     // Interactive starts need the window before anything else happens.
     if (argumentText.isEmpty() || HasKey(argumentText, CommandKey::NoDataPath)) {
         printLine(kNeedsDisplayText);

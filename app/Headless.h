@@ -23,8 +23,9 @@ inline const QString kNeedsDisplayText = QStringLiteral("DIVadedadi potřebuje g
 // Runs before any application object exists.
 bool needsHeadless(int argc, char* argv[]);
 
-// The whole process without windows; returns the exit code.
-int runHeadless(int argc, char* argv[]);
+// The whole process without windows, for the argument text read from argv
+// before; returns the exit code.
+int runHeadless(int argc, char* argv[], const QString& argumentText);
 
 // Message boxes as lines on standard error; beep, pointer and "let the window
 // catch up" do nothing visible.

@@ -5,10 +5,44 @@
 #include "Paths.h"
 #include "Settings.h"
 
+namespace {
+
+const QString kIniName = QStringLiteral("INI/ZUL.ini");
+
+bool isPlatformOption(const char* argument)
+{
+    return qstrcmp(argument, "-platform") == 0 || qstrcmp(argument, "--platform") == 0;
+}
+
+} // namespace
+
+ProcessArguments SplitProcessArguments(int argc, char* argv[])
+{
+    ProcessArguments arguments;
+    arguments.forQt.append(argc > 0 && argv[0] ? QByteArray(argv[0]) : QByteArrayLiteral("divadedadi"));
+    for (int i = 1; i < argc; ++i) {
+        if (isPlatformOption(argv[i]) && i + 1 < argc) {
+            arguments.forQt.append(QByteArray(argv[i]));
+            arguments.forQt.append(QByteArray(argv[++i]));
+            continue;
+        }
+        arguments.program.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return arguments;
+}
+
+void RecordStartForCaller(const QString& argumentText)
+{
+    gIniPath = ProgramDir() + kIniName;
+    if (!argumentText.isEmpty() && !HasKey(argumentText, CommandKey::NoDataPath) &&
+        HasKey(argumentText, CommandKey::ShowMessage))
+        WriteSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
+}
+
 StartPlan PrepareStart(const QString& argumentText, const std::function<void()>& createListFile)
 {
     const QString programDir = ProgramDir();
-    gIniPath = programDir + QStringLiteral("INI/ZUL.ini");
+    gIniPath = programDir + kIniName;
 
     StartPlan plan;
     plan.noDataPath = HasKey(argumentText, CommandKey::NoDataPath);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -31,3 +33,19 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
 // The course of a start: interactive unless it is a command-line start; then
 // decided by FileExists of gProgramPath and gDataPath.
 StartCourse ChooseStartCourse(const StartPlan& plan);
+
+// The process's arguments, read before Qt could take any away. The program's
+// own arguments make the argument text; Qt is given only the program name and
+// the platform chosen with "-platform NAME" or "--platform NAME" (a test and
+// caller hook, like QT_QPA_PLATFORM), which is not part of the argument text.
+struct ProcessArguments {
+    QStringList program;  // argv[1..] without the platform option
+    QByteArrayList forQt; // argv[0] and the platform option
+};
+ProcessArguments SplitProcessArguments(int argc, char* argv[]);
+
+// The start's first act, before Qt, the list file and any window: gIniPath
+// under ProgramDir() and, for a command-line start with "zobrazZpravu=TRUE",
+// [MAIN] DIVadedadiExe = "ERROR", so that only a run that reaches its outcome
+// can leave "OK".
+void RecordStartForCaller(const QString& argumentText);

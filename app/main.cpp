@@ -19,6 +19,7 @@
 #include <QTextBrowser>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -38,7 +39,7 @@ private:
     std::unique_ptr<HelpWindowViewer> m_viewer;
 };
 
-int Main(QApplication& app, QtDesktopServices& desktop)
+int Main(QApplication& app, QtDesktopServices& desktop, const QString& argumentText)
 {
     MainWindowHelp help(desktop);
     std::unique_ptr<frmMain> window;
@@ -51,7 +52,6 @@ int Main(QApplication& app, QtDesktopServices& desktop)
     };
 
     try {
-        const QString argumentText = ArgumentText(app.arguments().mid(1));
         const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
 
         loadWindow();
@@ -107,12 +107,27 @@ int main(int argc, char* argv[])
 {
     // The program directory is the folder of the path the process was started by.
     setProgramStartPath(argc > 0 && argv[0] ? QFile::decodeName(argv[0]) : QString());
+    // The caller's arguments, whole: Qt would take its own options (-reverse,
+    // -style, ...) out of them and change the course of the start.
+    const ProcessArguments arguments = SplitProcessArguments(argc, argv);
+    const QString argumentText = ArgumentText(arguments.program);
+    RecordStartForCaller(argumentText);
+
+    // Qt sees only the program name and a chosen platform; it keeps pointers
+    // into these for the life of the application.
+    QByteArrayList qtArguments = arguments.forQt;
+    std::vector<char*> qtArgv;
+    for (QByteArray& argument : qtArguments)
+        qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = int(qtArguments.size());
+
     // Without a reachable window system an unattended relink still runs.
-    if (needsHeadless(argc, argv))
-        return runHeadless(argc, argv);
-    QApplication app(argc, argv);
+    if (needsHeadless(qtArgc, qtArgv.data()))
+        return runHeadless(qtArgc, qtArgv.data(), argumentText);
+    QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("DIVadedadi"));
     QtDesktopServices desktop;
     // The outcome for a calling program is the settings key, never the exit code.
-    return Main(app, desktop);
+    return Main(app, desktop, argumentText);
 }

@@ -14,6 +14,8 @@ const QString kTable = QStringLiteral("Databaze");
 const QString kName = QStringLiteral("Jmeno");
 const QString kPath = QStringLiteral("Cesta");
 const QString kNew = QStringLiteral("NovaDB");
+// Size of Cesta, in the program's 16-bit text units.
+constexpr int kPathSize = 255;
 
 // A null QString would reach the engine as "no value"; the list stores the
 // empty path as the zero-length text instead.
@@ -62,18 +64,22 @@ private:
 };
 
 // Runs one list operation: a failure is shown once with ShowError, then the
-// session is closed. Nothing reaches the caller.
-template <typename Body> void runListOperation(DesktopServices& desktop, Body&& body)
+// session is closed. Nothing reaches the caller; the result says whether the
+// body ran to its end.
+template <typename Body> bool runListOperation(DesktopServices& desktop, Body&& body)
 {
     ListSession session;
+    bool done = false;
     try {
         body(session);
+        done = true;
     } catch (const RunTimeError& error) {
         ShowError(desktop, error);
     } catch (const std::exception& error) {
         ShowError(desktop, RunTimeError(ErrorNumber::SyntaxError, QString::fromLocal8Bit(error.what())));
     }
     session.close();
+    return done;
 }
 
 bool isEmpty(const Recordset& records)
@@ -99,7 +105,7 @@ void CreateListFile(DesktopServices& desktop)
         std::shared_ptr<TableDef> table = db.CreateTableDef(kTable);
 
         table->appendField(table->CreateField(kName, dao::dbText, 50));
-        table->appendField(table->CreateField(kPath, dao::dbText, 255));
+        table->appendField(table->CreateField(kPath, dao::dbText, kPathSize));
         table->appendField(table->CreateField(kNew, dao::dbBoolean));
 
         std::shared_ptr<IndexDef> index = table->CreateIndex(kPath);
@@ -123,6 +129,9 @@ void CreateListFile(DesktopServices& desktop)
 
 void AddListPath(DesktopServices& desktop, const QString& path)
 {
+    // An empty path names no data file; the list never gets an empty row.
+    if (path.isEmpty())
+        return;
     runListOperation(desktop, [&path](ListSession& session) {
         session.open();
         Recordset& records =
@@ -144,14 +153,18 @@ void FillDataFileList(DesktopServices& desktop, ComboBoxView& combo, const std::
 {
     const bool given = current.has_value();
     const QString currentText = current.value_or(QString());
+    // What the box shows when the list cannot be read: the path the caller
+    // gave, else the one typed before. It is never lost to a broken list.
+    const QString kept = given && !currentText.isEmpty() ? currentText : combo.text();
 
-    runListOperation(desktop, [&](ListSession& session) {
+    const bool filled = runListOperation(desktop, [&](ListSession& session) {
         combo.clear();
         session.open();
         Recordset& records = session.openRecordset(
             QStringLiteral("select * from Databaze where Databaze.Cesta Is Not Null order by Databaze.Cesta"));
-        // The first row of an empty list is the path the caller shows.
-        if (isEmpty(records) && given)
+        // The first row of an empty list is the path the caller shows. A path
+        // the list cannot hold is reported once, by the add of the run that uses it.
+        if (isEmpty(records) && given && !currentText.isEmpty() && currentText.size() <= kPathSize)
             addRow(records, currentText);
         records.Requery();
 
@@ -171,4 +184,6 @@ void FillDataFileList(DesktopServices& desktop, ComboBoxView& combo, const std::
         if (combo.text().isEmpty() && !lastDb.isEmpty() && FileExists(lastDb))
             combo.setText(lastDb);
     });
+    if (!filled && combo.text() != kept)
+        combo.setText(kept);
 }

@@ -2,12 +2,15 @@
 
 #include "Globals.h"
 #include "Paths.h"
+#include "Settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -176,4 +179,54 @@ TEST_F(StartupTest, listFileIsCreatedOnlyWhenMissing)
     start(QStringLiteral("NoDataPath"));
     start(QStringLiteral("x"));
     EXPECT_EQ(m_listCreations, 1);
+}
+
+// Qt sees only the program name and a chosen platform; every other argument,
+// Qt's own options included, stays the caller's.
+TEST(StartArguments, argumentsReachTheArgumentTextBeforeQtCanTakeThem)
+{
+    struct Row {
+        QByteArrayList argv;
+        QStringList program;
+        QByteArrayList forQt;
+    };
+    const QList<Row> rows{
+        {{"d", "-reverse", "ZULprog=/a b", "-style", "fusion"},
+         {"-reverse", "ZULprog=/a b", "-style", "fusion"},
+         {"d"}},
+        {{"d", "-platform", "offscreen", "NoDataPath"}, {"NoDataPath"}, {"d", "-platform", "offscreen"}},
+        {{"d", "ZULdata=/x", "--platform", "xcb"}, {"ZULdata=/x"}, {"d", "--platform", "xcb"}},
+        {{"d", "-session", "s1", "-platform"}, {"-session", "s1", "-platform"}, {"d"}},
+        {{"d", "Žluťoučký"}, {"Žluťoučký"}, {"d"}},
+    };
+    for (const Row& row : rows) {
+        QByteArrayList copy = row.argv;
+        std::vector<char*> argv;
+        for (QByteArray& argument : copy)
+            argv.push_back(argument.data());
+        const ProcessArguments arguments = SplitProcessArguments(int(argv.size()), argv.data());
+        EXPECT_EQ(arguments.program, row.program) << row.argv.join(' ').toStdString();
+        EXPECT_EQ(arguments.forQt, row.forQt) << row.argv.join(' ').toStdString();
+    }
+}
+
+// "ERROR" is written at once only where the start will report an outcome.
+TEST_F(StartupTest, callerAskingForTheOutcomeFindsErrorBeforeAnythingElseHappens)
+{
+    const QList<QPair<QString, QString>> rows{
+        {QStringLiteral("ZULprog=\"/p\" zobrazZpravu=TRUE"), QStringLiteral("ERROR")},
+        {QStringLiteral("zobrazZpravu=TRUE"), QStringLiteral("ERROR")},
+        {QStringLiteral("ZULprog=\"/p\""), QStringLiteral("OK")},
+        {QStringLiteral("NoDataPath zobrazZpravu=TRUE"), QStringLiteral("OK")},
+        {QStringLiteral("zobrazZpravu=true"), QStringLiteral("OK")},
+        {QString(), QStringLiteral("OK")},
+    };
+    ASSERT_TRUE(QDir(m_programDir).mkpath(QStringLiteral("INI")));
+    for (const auto& [text, outcome] : rows) {
+        storeDataPath(QStringLiteral("/d\r\nDIVadedadiExe=OK"));
+        RecordStartForCaller(text);
+        EXPECT_EQ(gIniPath, inDir(QStringLiteral("INI/ZUL.ini")));
+        EXPECT_EQ(ReadSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), outcome) << text.toStdString();
+        EXPECT_FALSE(QFile::exists(inDir(QStringLiteral("ZUL_db.accdb"))));
+    }
 }
