@@ -29,6 +29,7 @@ constexpr int DiskFull = 61;              // disk full
 constexpr int NotAnObject = 3021;         // no current record
 constexpr int FileNotFoundDb = 3024;      // database file not found
 constexpr int FileInUse = 3045;           // file already in use / locked
+constexpr int NotInTransaction = 3034;    // commit or rollback without a transaction
 constexpr int UnrecognizedFormat = 3343;  // unrecognised database format
 constexpr int ObjectNotFound = 3011;      // object not found (source table)
 constexpr int ItemNotInCollection = 3265; // item not found in this collection

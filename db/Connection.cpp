@@ -2,6 +2,7 @@
 
 #include "Collation.h"
 #include "DBEngine.h"
+#include "FileSystem.h"
 #include "SqlDialect.h"
 
 #include <QDateTime>
@@ -72,25 +73,49 @@ QString sqliteUri(const QString& absolutePath, const char* mode)
 
 Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolutePath(absolutePathOf(path))
 {
-    int flags = SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
-    const char* uriMode = "rw";
-    switch (mode) {
-    case Mode::Create:
-        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-        uriMode = "rwc";
-        break;
-    case Mode::ReadWrite:
-        checkDatabaseFile(path);
-        flags |= SQLITE_OPEN_READWRITE;
-        break;
-    case Mode::ReadOnly:
-        checkDatabaseFile(path);
-        flags |= SQLITE_OPEN_READONLY;
-        uriMode = "ro";
-        break;
+    if (mode == Mode::Create) {
+        open("rwc", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        return;
     }
+    checkDatabaseFile(path);
+    m_wal = hasWalHeader(m_absolutePath);
+    // A file without write permission is read-only for everybody; the system would let the superuser write it.
+    if (mode == Mode::ReadWrite && isWriteProtected(m_absolutePath))
+        mode = Mode::ReadOnly;
+    // Where the file cannot be written SQLite opens it for reading only; a write then fails as read-only.
+    if (mode == Mode::ReadOnly)
+        open("ro", SQLITE_OPEN_READONLY);
+    else
+        open("rw", SQLITE_OPEN_READWRITE);
+    // The first read of the schema tells a database from a file that only looks like one.
+    int rc = readSchema();
+    if (rc != SQLITE_OK && m_wal) {
+        // A file in the write-ahead-log mode needs files beside it even to be read. Without a log
+        // left to fold in, the file alone holds all its data and is read as it stands.
+        const int kind = rc & 0xff;
+        if (kind != SQLITE_CANTOPEN && kind != SQLITE_READONLY && kind != SQLITE_IOERR && kind != SQLITE_PERM)
+            raise(rc);
+        if (hasPendingWal(m_absolutePath))
+            throw RunTimeError(ErrorNumber::ReadOnly,
+                               QStringLiteral("Soubor '%1' je v režimu zápisu s protokolem (WAL) a protokol vedle "
+                                              "něj nelze v tomto umístění číst; otevřete jej nejprve tam, kde lze "
+                                              "zapisovat.")
+                                   .arg(m_path));
+        m_immutable = true;
+        open("ro&immutable=1", SQLITE_OPEN_READONLY);
+        rc = readSchema();
+    }
+    if (rc != SQLITE_OK)
+        raise(rc);
+}
+
+void Connection::open(const char* uriMode, int flags)
+{
+    m_kept.clear();
+    m_db.reset();
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(sqliteUri(m_absolutePath, uriMode).toUtf8().constData(), &db, flags, nullptr);
+    const int rc = sqlite3_open_v2(sqliteUri(m_absolutePath, uriMode).toUtf8().constData(), &db,
+                                   flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     m_db.reset(db);
     if (rc != SQLITE_OK) {
         if (!m_db)
@@ -104,13 +129,53 @@ Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolut
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     registerCollations();
-    // Every commit is on the disk when the call returns.
-    exec(QStringLiteral("PRAGMA synchronous=FULL"));
-    if (mode != Mode::Create) {
-        // The first read of the schema tells a database from a file that only looks like one.
-        Statement check(*this, QStringLiteral("SELECT count(*) FROM sqlite_master"));
-        check.step();
-    }
+    // Every commit is on the disk when the call returns: in the rollback journal the commit is the
+    // journal's removal, which lasts only once the folder is flushed as well.
+    exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
+}
+
+int Connection::readSchema()
+{
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(m_db.get(), "SELECT count(*) FROM sqlite_master", -1, &raw, nullptr);
+    const StatementHandle statement(raw);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(raw);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+RunTimeError Connection::readOnlyFolder() const
+{
+    return RunTimeError(ErrorNumber::ReadOnly,
+                        QStringLiteral("Do souboru '%1' nelze zapisovat: do jeho složky nelze zapisovat.").arg(m_path));
+}
+
+bool Connection::isReadOnly() const
+{
+    return m_immutable || sqlite3_db_readonly(m_db.get(), "main") == 1;
+}
+
+void Connection::checkTransaction() const
+{
+    if (m_transactionLevel > 0 && sqlite3_get_autocommit(m_db.get()) != 0)
+        throw RunTimeError(ErrorNumber::NotInTransaction,
+                           QStringLiteral("Transakce souboru '%1' byla po chybě zrušena; žádná z jejích změn "
+                                          "nebyla uložena.")
+                               .arg(m_path));
+}
+
+void Connection::beginWrite()
+{
+    checkTransaction();
+    if (!m_wal || sqlite3_get_autocommit(m_db.get()) == 0)
+        return;
+    // A file left in the write-ahead-log mode goes over to the rollback journal at its first write.
+    // That needs the file to itself: while another program has it open the write goes to the log.
+    sqlite3_busy_timeout(m_db.get(), 0);
+    const int rc = sqlite3_exec(m_db.get(), "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db.get(), lockWaitMilliseconds);
+    if (rc == SQLITE_OK)
+        m_wal = hasWalHeader(m_absolutePath);
 }
 
 Connection::~Connection() = default;
@@ -153,6 +218,8 @@ void Connection::raise(int rc, const QString& sql) const
     case SQLITE_CORRUPT:
         throw RunTimeError(ErrorNumber::DatabaseCorrupt, QStringLiteral("Databáze '%1' je poškozená.").arg(m_path));
     case SQLITE_READONLY:
+        if (extended == SQLITE_READONLY_DIRECTORY)
+            throw readOnlyFolder();
         throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
     case SQLITE_FULL:
         throw RunTimeError(ErrorNumber::DiskFull,
@@ -420,6 +487,8 @@ QVariant Statement::column(int column) const
 Transaction::Transaction(Connection& connection)
     : m_connection(connection), m_nested(sqlite3_get_autocommit(connection.handle()) == 0)
 {
+    if (!m_nested)
+        connection.beginWrite();
     // Inside a transaction the caller began with Execute("begin") a savepoint keeps the step whole.
     Statement begin(connection, m_nested ? QStringLiteral("SAVEPOINT zul_step") : QStringLiteral("BEGIN IMMEDIATE"),
                     Statement::Reuse::Kept);

@@ -62,11 +62,26 @@ public:
 
     // Runs statements without parameters.
     void exec(const QString& sql);
+    // Opened for reading only: the file, its folder or its medium cannot be written, or it is write-protected.
+    bool isReadOnly() const;
+    // The error of a write to a file whose folder cannot be written (its journal cannot be made).
+    RunTimeError readOnlyFolder() const;
+    // Before a write: raises when SQLite cancelled the caller's transaction and, outside a transaction,
+    // switches a file still in the write-ahead-log mode to the rollback journal.
+    void beginWrite();
+    // Raises when the caller's transaction (BeginTrans) was cancelled by SQLite after a failed write.
+    void checkTransaction() const;
+    int transactionLevel() const { return m_transactionLevel; }
+    void setTransactionLevel(int level) { m_transactionLevel = level; }
     // The engine's error for a failed SQLite call on this connection.
     [[noreturn]] void raise(int rc, const QString& sql = QString()) const;
 
 private:
     friend class Statement;
+    // Opens the file with the URI mode and the open flags and sets the connection up.
+    void open(const char* uriMode, int flags);
+    // SQLite's result of the first read of the schema.
+    int readSchema();
     void registerCollations();
     // The kept statement for sql, taken out of the cache; null when there is none.
     StatementHandle takeKept(const QString& sql);
@@ -75,6 +90,9 @@ private:
 
     QString m_path;
     QString m_absolutePath;
+    bool m_wal = false;       // the header asks for the write-ahead log
+    bool m_immutable = false; // read as it stands, without locks (a log-mode file in a read-only place)
+    int m_transactionLevel = 0;
     SqliteHandle m_db;
     // A quick hash of some of the text's characters: the kept texts are few and differ early
     // or in length, and a full hash of every text at every use showed in profiles.

@@ -268,6 +268,7 @@ void TableDef::appendField(const std::shared_ptr<FieldDef>& field)
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Do propojené tabulky '%1' nelze přidat pole.").arg(d->name));
         Connection& c = db.connection();
+        c.beginWrite();
         c.exec(
             QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
                 .arg(quoteName(d->name), fieldColumnSql(field->Name, field->Type, field->Size, true, db.collation())));
@@ -336,6 +337,7 @@ void TableDef::appendIndex(const std::shared_ptr<IndexDef>& index)
         if (d->isLink())
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Do propojené tabulky '%1' nelze přidat index.").arg(d->name));
+        db.connection().beginWrite();
         db.connection().exec(indexSql(d->name, *index));
     }
     d->indexes.push_back(index);
@@ -487,6 +489,7 @@ void Recordset::Update()
                                               .arg(quoteName(d->table), names.join(QStringLiteral(", ")),
                                                    marks.join(QStringLiteral(", ")));
     Statement insert(db.connection(), sql);
+    db.connection().beginWrite();
     insert.bindAll(values);
     insert.run();
     d->adding = false;
@@ -720,8 +723,11 @@ void Database::Execute(const QString& sql, const QVariantList& params)
     db.prepareLinks(rewritten.names);
     Statement statement(db.connection(), rewritten.sql);
     statement.bindAll(params);
+    const bool writes = !sqlite3_stmt_readonly(statement.handle());
+    if (writes)
+        db.connection().beginWrite();
     statement.run();
-    if (!sqlite3_stmt_readonly(statement.handle()))
+    if (writes)
         db.invalidateEntries();
 }
 
@@ -743,6 +749,26 @@ void Database::Close()
 bool Database::isOpen() const
 {
     return d->core->isOpen();
+}
+
+void Database::BeginTrans()
+{
+    d->openCore().beginTrans();
+}
+
+void Database::CommitTrans()
+{
+    d->openCore().commitTrans();
+}
+
+void Database::Rollback()
+{
+    d->openCore().rollback();
+}
+
+int Database::transactionLevel() const
+{
+    return d->core->transactionLevel();
 }
 
 // ---------------------------------------------------------------- TableDefs
@@ -811,9 +837,6 @@ std::unique_ptr<Database> DBEngine::CreateDatabase(const QString& path, const QS
     std::shared_ptr<DbCore> core;
     try {
         auto connection = std::make_unique<Connection>(path, Connection::Mode::Create);
-        // Write-ahead logging: a durable commit costs one sync instead of several. The log is
-        // folded back into the file when the last connection closes.
-        connection->exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         core = std::make_shared<DbCore>(path, std::move(connection));
         core->ensureCatalog(locale.isEmpty() ? dao::dbLangGeneral : locale, options);
     } catch (...) {

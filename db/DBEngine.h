@@ -4,6 +4,18 @@
 // original engine's Data Access Objects, over SQLite 3. Every database file,
 // whatever its extension, is an SQLite 3 file. Failures throw RunTimeError
 // with the original engine's well-known numbers and a Czech description.
+//
+// Durability: outside a transaction every call that changes a file has made
+// the change durable (on the disk, journal removed) when it returns. Between
+// Database::BeginTrans and the matching outermost CommitTrans nothing is
+// durable and other processes see the file as it was; CommitTrans returns once
+// all of it is on the disk. A process killed before that leaves the file as
+// it was before BeginTrans.
+//
+// Files are kept in SQLite's rollback journal: they can be read in folders the
+// user cannot write, on read-only media and on network file systems. A file a
+// write-ahead log was left on by an earlier version is read as it is and
+// switched to the journal at its first write.
 
 #include "RunTimeError.h"
 
@@ -114,7 +126,10 @@ private:
 };
 
 // Database.TableDefs. Enumeration order: the engine's, by name (case-
-// insensitive), system tables included.
+// insensitive), system tables included. Count and Item(index) go over the
+// definitions as read at their first use; changes made by other programs
+// show after Refresh, changes made through this Database at once (positions
+// may then move). Item(name) finds the definition as the file holds it now.
 class TableDefCollection {
 public:
     int Count() const;
@@ -174,6 +189,24 @@ public:
     void Close();
     bool isOpen() const;
 
+    // Transactions, as the original engine's workspace has them.
+    //  - BeginTrans: the outermost one takes the file's write lock, waiting up
+    //    to the engine's lock wait (error 3045), and refuses a file that cannot
+    //    be written (3051); others may still read. An inner one marks a point
+    //    that Rollback returns to.
+    //  - CommitTrans: an inner one keeps its changes in the outer transaction;
+    //    the outermost makes them durable and releases the lock. When that
+    //    fails the whole transaction is rolled back and the error raised.
+    //  - Rollback: undoes the changes since the matching BeginTrans.
+    //  CommitTrans and Rollback without a transaction raise 3034. A write that
+    //  SQLite had to answer by cancelling the whole transaction makes every
+    //  later call of the transaction raise, CommitTrans included. Closing the
+    //  database rolls an open transaction back.
+    void BeginTrans();
+    void CommitTrans();
+    void Rollback();
+    int transactionLevel() const; // open BeginTrans levels; 0 outside a transaction
+
 private:
     friend class DBEngine;
     explicit Database(std::unique_ptr<DatabaseImpl> impl);
@@ -184,7 +217,10 @@ class DBEngine {
 public:
     DBEngine();
     ~DBEngine();
-    // Shared, read-write. A relative path is resolved against the current folder.
+    // Shared; read-write where the file can be written, otherwise for reading
+    // only (a write then raises 3051 naming the file). A file without any write
+    // permission bit is opened for reading only, also for the superuser. A
+    // relative path is resolved against the current folder.
     std::unique_ptr<Database> OpenDatabase(const QString& path);
     // Refuses an existing file.
     std::unique_ptr<Database> CreateDatabase(const QString& path, const QString& locale, int options = 0);
@@ -193,3 +229,7 @@ public:
 // The engine object of the process, created by the first operation that
 // needs it and kept until the process ends.
 DBEngine& DbEngine();
+
+// The name of the network file system that holds path ("NFS", "SMB/CIFS",
+// "FUSE", ...); empty for a local one or when it cannot be told.
+QString networkFileSystemOf(const QString& path);

@@ -2,10 +2,13 @@
 
 #include "SqlDialect.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -212,6 +215,108 @@ void DbCore::ensureCatalog(const QString& locale, int options)
     m_entriesValid = false;
 }
 
+namespace {
+
+RunTimeError notInTransaction()
+{
+    return RunTimeError(ErrorNumber::NotInTransaction,
+                        QStringLiteral("Transakci nelze potvrdit ani vrátit, protože nebyla zahájena."));
+}
+
+QString savepointName(int level)
+{
+    return QStringLiteral("zul_trans%1").arg(level);
+}
+
+} // namespace
+
+void DbCore::beginTrans()
+{
+    Connection& c = connection();
+    const int level = c.transactionLevel();
+    if (level == 0) {
+        // Refused at once rather than at the first change: the caller's work would be in vain.
+        if (c.isReadOnly())
+            throw RunTimeError(ErrorNumber::ReadOnly,
+                               QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(c.path()));
+        if (::access(QFile::encodeName(QFileInfo(c.absolutePath()).absolutePath()).constData(), W_OK) != 0)
+            throw c.readOnlyFolder();
+        c.beginWrite();
+        Statement begin(c, QStringLiteral("BEGIN IMMEDIATE"), Statement::Reuse::Kept);
+        begin.run();
+    } else {
+        c.checkTransaction();
+        Statement savepoint(c, QStringLiteral("SAVEPOINT ") + savepointName(level), Statement::Reuse::Kept);
+        savepoint.run();
+    }
+    c.setTransactionLevel(level + 1);
+}
+
+void DbCore::commitTrans()
+{
+    Connection& c = connection();
+    const int level = c.transactionLevel();
+    if (level == 0)
+        throw notInTransaction();
+    try {
+        c.checkTransaction();
+        if (level == 1) {
+            Statement commit(c, QStringLiteral("COMMIT"), Statement::Reuse::Kept);
+            commit.run();
+        } else {
+            Statement release(c, QStringLiteral("RELEASE ") + savepointName(level - 1), Statement::Reuse::Kept);
+            release.run();
+        }
+    } catch (...) {
+        // A commit that fails takes the whole transaction with it: the file stays as it was before it.
+        if (level == 1 || sqlite3_get_autocommit(c.handle()) != 0) {
+            if (sqlite3_get_autocommit(c.handle()) == 0)
+                sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            c.setTransactionLevel(0);
+            afterRollback();
+        }
+        throw;
+    }
+    c.setTransactionLevel(level - 1);
+}
+
+void DbCore::rollback()
+{
+    Connection& c = connection();
+    const int level = c.transactionLevel();
+    if (level == 0)
+        throw notInTransaction();
+    c.setTransactionLevel(level - 1);
+    // SQLite may already have ended the transaction after a failed write.
+    if (sqlite3_get_autocommit(c.handle()) != 0) {
+        c.setTransactionLevel(0);
+    } else if (level == 1) {
+        c.exec(QStringLiteral("ROLLBACK"));
+    } else {
+        const QString name = savepointName(level - 1);
+        c.exec(QStringLiteral("ROLLBACK TO %1; RELEASE %1").arg(name));
+    }
+    afterRollback();
+}
+
+void DbCore::afterRollback()
+{
+    m_entriesValid = false;
+    // Temporary views made inside the transaction are gone with it; the others are made again when needed.
+    if (m_connection)
+        for (const LinkView& view : std::as_const(m_views))
+            sqlite3_exec(m_connection->handle(),
+                         QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view.name)).toUtf8().constData(),
+                         nullptr, nullptr, nullptr);
+    m_views.clear();
+    try {
+        if (m_connection)
+            loadCatalogState();
+    } catch (...) {
+        // A damaged catalog is reported by the next call that reads it.
+    }
+}
+
 std::optional<TableEntry> DbCore::findEntry(const QString& name)
 {
     Connection& c = connection();
@@ -274,13 +379,11 @@ std::vector<TableEntry> DbCore::loadEntries()
 
 const std::vector<TableEntry>& DbCore::entries()
 {
-    Connection& c = connection();
-    // data_version moves when another connection commits a change to the file.
-    const qint64 dataVersion = pragmaValue(c, QStringLiteral("PRAGMA data_version"));
-    if (!m_entriesValid || dataVersion != m_entriesDataVersion) {
+    connection();
+    // Read once and kept: a walk by position must not shift when another program changes the file.
+    if (!m_entriesValid) {
         m_entries = loadEntries();
         m_entriesValid = true;
-        m_entriesDataVersion = dataVersion;
     }
     return m_entries;
 }

@@ -51,6 +51,13 @@ public:
     // Creates the catalog inside the caller's transaction when the file has none.
     void ensureCatalog(const QString& locale = dao::dbLangGeneral, int options = 0);
 
+    // Transactions of the caller (BeginTrans, CommitTrans, Rollback): the outermost takes the
+    // file's write lock, the inner ones are savepoints.
+    void beginTrans();
+    void commitTrans();
+    void rollback();
+    int transactionLevel() const { return m_connection ? m_connection->transactionLevel() : 0; }
+
     // Table definitions.
     std::optional<TableEntry> findEntry(const QString& name);
     const std::vector<TableEntry>& entries();
@@ -106,13 +113,14 @@ private:
     void detach(const QString& alias);
     std::vector<TableEntry> loadEntries();
     void loadCatalogState();
+    // Forgets what a rolled back change may have left in the caches.
+    void afterRollback();
 
     QString m_name;
     std::unique_ptr<Connection> m_connection;
     bool m_hasCatalog = false;
     bool m_czech = false;
     bool m_entriesValid = false;
-    qint64 m_entriesDataVersion = -1;
     std::vector<TableEntry> m_entries;
     std::map<QString, Source> m_sources;
     std::vector<Attachment> m_attachments;

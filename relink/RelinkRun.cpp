@@ -125,7 +125,18 @@ private:
         if (gShowMessage)
             WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR"));
 
-        step(16, [&] { m_programDb = DbEngine().OpenDatabase(gProgramPath); });
+        step(16, [&] {
+            m_programDb = DbEngine().OpenDatabase(gProgramPath);
+            // The run changes the program file in one transaction, its write lock taken here once:
+            // other programs see the old links until the commit, and a killed run leaves them all.
+            // A file the run cannot lock or write counts as not opened.
+            try {
+                m_programDb->BeginTrans();
+            } catch (...) {
+                m_programDb.reset();
+                throw;
+            }
+        });
         step(17, [&] { m_dataDb = DbEngine().OpenDatabase(gDataPath); });
         step(18, [&] {
             m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath));
@@ -194,6 +205,8 @@ private:
 
         RelinkReport::Outcome outcome = RelinkReport::Outcome::Skipped;
         if (!skip) {
+            // The table's changes are undone alone when any of its steps fails.
+            const bool savepoint = beginTableSavepoint();
             step(27, [&] {
                 m_tableName = need(data).Name();
                 name = m_tableName;
@@ -215,14 +228,55 @@ private:
                 step(37, [&] { need(def.get()).setName(need(name)); });
                 step(38, [&] { need(m_programDb.get()).TableDefs().Append(need(def)); });
             }
+            if (savepoint)
+                endTableSavepoint(int(m_report.failures.size()) == failuresBefore);
         }
         if (int(m_report.failures.size()) != failuresBefore)
             outcome = RelinkReport::Outcome::Failed;
         m_report.tables.append({m_reportTable, outcome});
     }
 
+    bool beginTableSavepoint()
+    {
+        if (!m_programDb || m_programDb->transactionLevel() == 0)
+            return false;
+        try {
+            m_programDb->BeginTrans();
+            return true;
+        } catch (...) {
+            // The table's steps meet the same fault and report it.
+            return false;
+        }
+    }
+
+    void endTableSavepoint(bool keep)
+    {
+        ignoringFailures([&] {
+            if (keep)
+                m_programDb->CommitTrans();
+            else
+                m_programDb->Rollback();
+        });
+    }
+
+    // Step 43 begins with the run's one commit, reported like a failed step: then
+    // nothing of the run reached the file and no table counts as linked.
+    void commitProgramFile()
+    {
+        const bool committed = step(43, [&] {
+            if (m_programDb && m_programDb->transactionLevel() > 0)
+                m_programDb->CommitTrans();
+        });
+        if (committed)
+            return;
+        for (RelinkReport::Table& table : m_report.tables)
+            if (table.outcome == RelinkReport::Outcome::Repointed || table.outcome == RelinkReport::Outcome::Created)
+                table.outcome = RelinkReport::Outcome::Failed;
+    }
+
     RelinkReport finish()
     {
+        commitProgramFile();
         // From here on failures are ignored without a report.
         ignoringFailures([&] {
             if (m_programDb)

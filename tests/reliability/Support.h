@@ -61,6 +61,8 @@ QString integrityCheck(const QString& path);
 QString iniValue(const QString& iniPath, const QString& section, const QString& key);
 // Files of a folder, hidden ones included.
 QStringList filesIn(const QString& folder);
+// The whole content of a file; "<unreadable>" when it cannot be read.
+QByteArray fileBytes(const QString& path);
 
 // Readable values in test failure messages.
 #include <ostream>

@@ -1,0 +1,301 @@
+#include "AccessFile.h"
+
+#include "MdbReader.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace accessdb {
+namespace {
+
+// The first page of every Access-format file: a page type, then the engine's name.
+constexpr int pageSize2000 = 4096;
+constexpr qint64 smallestFile = 2048; // one page of the 97 engine
+constexpr int versionOffset = 0x14;
+constexpr quint8 newestVersion = 0x06; // 2019
+// Bounds of the reading process: a damaged file must not make it run or grow for ever.
+constexpr rlim_t childCpuSeconds = 120;
+
+enum class Tag : quint8 { Info = 1, Table, Row, TableEnd, Link, Objects, Error, Done };
+
+RunTimeError notAccess(const QString& path)
+{
+    return RunTimeError(ErrorNumber::UnrecognizedFormat,
+                        QStringLiteral("Soubor '%1' není databází formátu Access (.mdb, .accdb).").arg(path));
+}
+
+// The header checks that need no library: what the file is and whether it is too new.
+void checkHeader(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw RunTimeError(ErrorNumber::FileNotFoundDb, QStringLiteral("Soubor '%1' nebyl nalezen.").arg(path));
+    if (info.isDir())
+        throw RunTimeError(ErrorNumber::FileNotFoundDb,
+                           QStringLiteral("'%1' je složka, nikoli databázový soubor.").arg(path));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
+    const QByteArray head = file.read(versionOffset + 1);
+    if (head.size() < versionOffset + 1 || head.mid(0, 4) != QByteArray("\x00\x01\x00\x00", 4) ||
+        (head.mid(4, 16) != QByteArray("Standard Jet DB\0", 16) &&
+         head.mid(4, 16) != QByteArray("Standard ACE DB\0", 16)))
+        throw notAccess(path);
+    const auto version = quint8(head.at(versionOffset));
+    if (version > newestVersion)
+        throw RunTimeError(ErrorNumber::UnrecognizedFormat,
+                           QStringLiteral("Soubor '%1' je v novějším formátu Access (verze %2), který nelze přečíst.")
+                               .arg(path)
+                               .arg(version));
+    const qint64 page = version == 0 ? smallestFile : pageSize2000;
+    if (info.size() < 2 * page || info.size() % page != 0)
+        throw RunTimeError(ErrorNumber::DatabaseCorrupt,
+                           QStringLiteral("Soubor '%1' je poškozený nebo zkrácený: jeho délka %2 B neodpovídá "
+                                          "stránkám po %3 B.")
+                               .arg(path)
+                               .arg(info.size())
+                               .arg(page));
+}
+
+QDataStream& operator<<(QDataStream& s, const Column& c)
+{
+    return s << c.name << qint32(c.type) << qint32(c.size) << c.sourceType;
+}
+QDataStream& operator>>(QDataStream& s, Column& c)
+{
+    qint32 type = 0, size = 0;
+    s >> c.name >> type >> size >> c.sourceType;
+    c.type = type;
+    c.size = size;
+    return s;
+}
+
+// Writes what the reader finds into the pipe to the parent.
+class StreamSink : public Sink {
+public:
+    explicit StreamSink(QDataStream& out) : m_out(out) {}
+    void info(const FileInfo& info) override { m_out << quint8(Tag::Info) << info.format << info.czech; }
+    void table(const Table& table) override
+    {
+        m_out << quint8(Tag::Table) << table.name << table.hidden << quint32(table.columns.size());
+        for (const Column& column : table.columns)
+            m_out << column;
+        m_out << quint32(table.indexes.size());
+        for (const Index& index : table.indexes)
+            m_out << index.name << index.primary << index.columns;
+    }
+    void row(const QVariantList& values) override { m_out << quint8(Tag::Row) << values; }
+    void tableEnd(const QStringList& lossy) override { m_out << quint8(Tag::TableEnd) << lossy; }
+    void link(const Link& link) override
+    {
+        m_out << quint8(Tag::Link) << link.name << link.odbc << link.hidden << link.database << link.foreignName
+              << link.connect;
+    }
+    void objects(const Objects& o) override
+    {
+        m_out << quint8(Tag::Objects) << qint32(o.queries) << qint32(o.forms) << qint32(o.reports) << qint32(o.macros)
+              << qint32(o.modules);
+    }
+
+private:
+    QDataStream& m_out;
+};
+
+[[noreturn]] void runChild(const QString& path, int fd, bool withRows)
+{
+    // The library reports damage on the standard error output; the parent reports it in Czech.
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0)
+        ::dup2(null, STDERR_FILENO);
+    const rlimit cpu{childCpuSeconds, childCpuSeconds};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    ::unsetenv("MDBICONV"); // the library's text comes out as UTF-8
+    QFile pipe;
+    if (!pipe.open(fd, QIODevice::WriteOnly))
+        ::_exit(3);
+    QDataStream out(&pipe);
+    out.setVersion(QDataStream::Qt_6_0);
+    try {
+        StreamSink sink(out);
+        readWithLibmdb(path, sink, withRows);
+        out << quint8(Tag::Done);
+    } catch (const RunTimeError& error) {
+        out << quint8(Tag::Error) << qint32(error.number()) << error.description();
+    }
+    pipe.close();
+    ::_exit(0);
+}
+
+// The child process and the reading end of its pipe; ended and reaped on every way out.
+class Child {
+public:
+    Child(pid_t pid, int fd) : m_pid(pid), m_fd(fd) {}
+    ~Child()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            wait();
+        }
+    }
+    int fd() const { return m_fd; }
+    // How the child ended.
+    int wait()
+    {
+        int status = 0;
+        while (m_pid > 0 && ::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = 0;
+        return status;
+    }
+
+private:
+    pid_t m_pid;
+    int m_fd;
+};
+
+RunTimeError crashed(const QString& path, int status)
+{
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
+        return RunTimeError(ErrorNumber::DatabaseCorrupt,
+                            QStringLiteral("Čtení souboru '%1' trvalo příliš dlouho a bylo přerušeno; soubor je "
+                                           "zřejmě poškozený.")
+                                .arg(path));
+    const QString how = WIFSIGNALED(status) ? QStringLiteral("signálem %1").arg(WTERMSIG(status))
+                                            : QStringLiteral("kódem %1").arg(WEXITSTATUS(status));
+    return RunTimeError(ErrorNumber::DatabaseCorrupt,
+                        QStringLiteral("Čtení souboru '%1' selhalo (čtecí proces skončil %2); soubor je zřejmě "
+                                       "poškozený.")
+                            .arg(path, how));
+}
+
+} // namespace
+
+bool looksLikeAccessFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(20);
+    return head.size() == 20 && head.startsWith(QByteArray("\x00\x01\x00\x00", 4)) &&
+           (head.mid(4) == QByteArray("Standard Jet DB\0", 16) || head.mid(4) == QByteArray("Standard ACE DB\0", 16));
+}
+
+void read(const QString& path, Sink& sink, bool withRows)
+{
+    checkHeader(path);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        runChild(path, fds[1], withRows);
+    }
+    ::close(fds[1]);
+    Child child(pid, fds[0]);
+    QFile pipe;
+    if (!pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fds[0]);
+        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+    }
+    QDataStream in(&pipe);
+    in.setVersion(QDataStream::Qt_6_0);
+    Table table;
+    QVariantList values;
+    for (;;) {
+        quint8 tag = 0;
+        in >> tag;
+        if (in.status() != QDataStream::Ok)
+            throw crashed(path, child.wait());
+        switch (Tag(tag)) {
+        case Tag::Info: {
+            FileInfo info;
+            in >> info.format >> info.czech;
+            if (in.status() == QDataStream::Ok)
+                sink.info(info);
+            break;
+        }
+        case Tag::Table: {
+            table = Table();
+            quint32 count = 0;
+            in >> table.name >> table.hidden >> count;
+            for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+                Column column;
+                in >> column;
+                table.columns.push_back(column);
+            }
+            in >> count;
+            for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+                Index index;
+                in >> index.name >> index.primary >> index.columns;
+                table.indexes.push_back(index);
+            }
+            if (in.status() == QDataStream::Ok)
+                sink.table(table);
+            break;
+        }
+        case Tag::Row:
+            in >> values;
+            if (in.status() == QDataStream::Ok)
+                sink.row(values);
+            break;
+        case Tag::TableEnd: {
+            QStringList lossy;
+            in >> lossy;
+            if (in.status() == QDataStream::Ok)
+                sink.tableEnd(lossy);
+            break;
+        }
+        case Tag::Link: {
+            Link link;
+            in >> link.name >> link.odbc >> link.hidden >> link.database >> link.foreignName >> link.connect;
+            if (in.status() == QDataStream::Ok)
+                sink.link(link);
+            break;
+        }
+        case Tag::Objects: {
+            qint32 q = 0, f = 0, r = 0, m = 0, mo = 0;
+            in >> q >> f >> r >> m >> mo;
+            if (in.status() == QDataStream::Ok)
+                sink.objects(Objects{q, f, r, m, mo});
+            break;
+        }
+        case Tag::Error: {
+            qint32 number = 0;
+            QString description;
+            in >> number >> description;
+            if (in.status() == QDataStream::Ok) {
+                child.wait();
+                throw RunTimeError(number, description);
+            }
+            break;
+        }
+        case Tag::Done: {
+            const int status = child.wait();
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                throw crashed(path, status);
+            return;
+        }
+        default:
+            throw crashed(path, child.wait());
+        }
+        if (in.status() != QDataStream::Ok)
+            throw crashed(path, child.wait());
+    }
+}
+
+} // namespace accessdb

@@ -1,0 +1,347 @@
+#include "AccessImport.h"
+
+#include "DBEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace accessdb {
+namespace {
+
+QString quoted(const QString& name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// The connect string of a link to another file: the stored path as it stands,
+// without the stored options (a password among them).
+QString fileConnect(const Link& link)
+{
+    QString path = link.database;
+    if (path.isEmpty()) {
+        const int at = int(link.connect.indexOf(QStringLiteral("DATABASE="), 0, Qt::CaseInsensitive));
+        if (at >= 0)
+            path = link.connect.mid(at + 9).section(QLatin1Char(';'), 0, 0);
+    }
+    return path.isEmpty() ? QString() : dao::dbConnectPrefix + path;
+}
+
+qint32 linkAttributes(const Link& link)
+{
+    return (link.odbc ? dao::dbAttachedODBC : dao::dbAttachedTable) | (link.hidden ? dao::dbHiddenObject : 0);
+}
+
+// Renames from to to unless to exists; the folder's entry made durable.
+void renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST)
+            throw RunTimeError(ErrorNumber::FileAlreadyExists,
+                               QStringLiteral("Soubor '%1' již existuje; import jej nepřepíše.").arg(to));
+        throw RunTimeError(
+            ErrorNumber::DiskIo,
+            QStringLiteral("Soubor '%1' nelze vytvořit: %2").arg(to, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const int folder = ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+void removeDatabaseFiles(const QString& path)
+{
+    QFile::remove(path);
+    for (const char* suffix : {"-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+// Writes what the reader finds into the new file and reports each table and link.
+class Writer : public Sink {
+public:
+    Writer(const QString& temporary, const std::function<void(const QString&)>& print, ImportResult& result)
+        : m_temporary(temporary), m_print(print), m_result(result)
+    {
+    }
+
+    Database& database() { return *m_db; }
+    bool opened() const { return m_db != nullptr; }
+
+    void info(const FileInfo& info) override
+    {
+        // The file keeps the original's text order: Czech for a Czech file, the general one otherwise.
+        m_db = DbEngine().CreateDatabase(m_temporary, info.czech ? dao::dbLangCzech : dao::dbLangGeneral,
+                                         dao::dbVersion120);
+        m_db->Execute(QStringLiteral("begin"));
+    }
+
+    void table(const Table& table) override
+    {
+        m_table = table;
+        m_skip = false;
+        m_rows = 0;
+        m_failedRows = 0;
+        m_firstRowError.clear();
+        m_tableNotes.clear();
+        m_insert.clear();
+        QStringList names, marks;
+        auto def = m_db->CreateTableDef(table.name);
+        for (const Column& column : table.columns) {
+            if (column.type < 0) {
+                note(QStringLiteral("sloupec %1 (%2) nelze převést; vynechán").arg(column.name, column.sourceType));
+                continue;
+            }
+            auto field = def->CreateField(column.name, column.type, column.size);
+            field->AllowZeroLength = true;
+            def->appendField(field);
+            names << quoted(column.name);
+            marks << QStringLiteral("?");
+        }
+        if (names.isEmpty()) {
+            note(QStringLiteral("žádný sloupec nelze převést; tabulka vynechána"));
+            m_skip = true;
+            return;
+        }
+        for (const Index& index : table.indexes) {
+            // An index over a column that was left out cannot be made.
+            bool whole = true;
+            for (const QString& column : index.columns)
+                whole = whole && names.contains(quoted(column));
+            if (!whole) {
+                note(QStringLiteral("index %1 nelze vytvořit: obsahuje vynechaný sloupec").arg(index.name));
+                continue;
+            }
+            auto made = def->CreateIndex(index.name);
+            made->Primary = index.primary;
+            made->Unique = true;
+            made->Fields = index.columns;
+            def->appendIndex(made);
+        }
+        if (table.hidden)
+            def->setAttributes(dao::dbHiddenObject);
+        try {
+            m_db->TableDefs().Append(def);
+        } catch (const RunTimeError& error) {
+            note(QStringLiteral("tabulku nelze vytvořit: %1").arg(error.description()));
+            m_skip = true;
+            return;
+        }
+        m_insert = QStringLiteral("insert into %1 (%2) values (%3)")
+                       .arg(quoted(table.name), names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+    }
+
+    void row(const QVariantList& values) override
+    {
+        if (m_skip)
+            return;
+        QVariantList kept;
+        kept.reserve(values.size());
+        for (int i = 0; i < values.size() && i < int(m_table.columns.size()); ++i)
+            if (m_table.columns[size_t(i)].type >= 0)
+                kept.append(values.at(i));
+        try {
+            m_db->Execute(m_insert, kept);
+            ++m_rows;
+        } catch (const RunTimeError& error) {
+            if (m_failedRows++ == 0)
+                m_firstRowError = error.description();
+        }
+    }
+
+    void tableEnd(const QStringList& lossy) override
+    {
+        if (m_skip) {
+            report(QStringLiteral("tabulka %1: nepřevedena").arg(m_table.name));
+            return;
+        }
+        for (const QString& column : lossy)
+            note(QStringLiteral("sloupec %1: některé hodnoty nelze uložit přesně (mimo rozsah nebo přesnost čísla)")
+                     .arg(column));
+        if (m_failedRows > 0)
+            note(QStringLiteral("%1 nelze uložit (první chyba: %2)")
+                     .arg(counted(m_failedRows, "řádek", "řádky", "řádků"), m_firstRowError));
+        ++m_result.tables;
+        m_result.rows += m_rows;
+        report(QStringLiteral("tabulka %1%2: %3")
+                   .arg(m_table.name, m_table.hidden ? QStringLiteral(" (skrytá)") : QString(),
+                        counted(m_rows, "řádek", "řádky", "řádků")));
+    }
+
+    void link(const Link& link) override
+    {
+        m_tableNotes.clear();
+        const QString connect = link.odbc ? link.connect : fileConnect(link);
+        const QString what = link.odbc ? QStringLiteral("propojená tabulka ODBC") : QStringLiteral("propojená tabulka");
+        if (connect.isEmpty()) {
+            note(QStringLiteral("propojení neuvádí soubor; vynechána"));
+            report(QStringLiteral("%1 %2: nepřevedena").arg(what, link.name));
+            return;
+        }
+        auto def = m_db->CreateTableDef(link.name);
+        def->setConnect(connect);
+        def->setSourceTableName(link.foreignName);
+        def->setAttributes(link.hidden ? dao::dbHiddenObject : 0);
+        try {
+            m_db->TableDefs().AppendUnrefreshed(def);
+        } catch (const RunTimeError& error) {
+            note(QStringLiteral("propojení nelze uložit: %1").arg(error.description()));
+            report(QStringLiteral("%1 %2: nepřevedena").arg(what, link.name));
+            return;
+        }
+        ++m_result.links;
+        const QString target = link.odbc ? connect : connect.mid(dao::dbConnectPrefix.size());
+        report(
+            QStringLiteral("%1 %2%3: %4 (%5)")
+                .arg(what, link.name, link.hidden ? QStringLiteral(" (skrytá)") : QString(), target, link.foreignName));
+    }
+
+    void objects(const Objects& objects) override { m_objects = objects; }
+
+    const Objects& notImported() const { return m_objects; }
+
+private:
+    void note(const QString& text)
+    {
+        m_tableNotes << text;
+        ++m_result.notes;
+    }
+    void report(const QString& line)
+    {
+        m_print(line);
+        for (const QString& text : m_tableNotes)
+            m_print(QStringLiteral("  pozn.: ") + text);
+        m_tableNotes.clear();
+    }
+
+    QString m_temporary;
+    const std::function<void(const QString&)>& m_print;
+    ImportResult& m_result;
+    std::unique_ptr<Database> m_db;
+    Table m_table;
+    bool m_skip = false;
+    QString m_insert;
+    qint64 m_rows = 0;
+    qint64 m_failedRows = 0;
+    QString m_firstRowError;
+    QStringList m_tableNotes;
+    Objects m_objects;
+};
+
+QString summary(const ImportResult& result, const Objects& objects)
+{
+    QString line = QStringLiteral("Importováno: %1 (%2), %3")
+                       .arg(counted(result.tables, "tabulka", "tabulky", "tabulek"),
+                            counted(result.rows, "řádek", "řádky", "řádků"),
+                            counted(result.links, "propojená tabulka", "propojené tabulky", "propojených tabulek"));
+    QStringList others;
+    if (objects.queries)
+        others << counted(objects.queries, "dotaz", "dotazy", "dotazů");
+    if (objects.forms)
+        others << counted(objects.forms, "formulář", "formuláře", "formulářů");
+    if (objects.reports)
+        others << counted(objects.reports, "sestava", "sestavy", "sestav");
+    if (objects.macros)
+        others << counted(objects.macros, "makro", "makra", "maker");
+    if (objects.modules)
+        others << counted(objects.modules, "modul", "moduly", "modulů");
+    if (!others.isEmpty())
+        line += QStringLiteral("; neimportováno: ") + others.join(QStringLiteral(", "));
+    if (result.notes)
+        line += QStringLiteral("; ") + counted(result.notes, "poznámka", "poznámky", "poznámek");
+    return line + QLatin1Char('.');
+}
+
+// The folder of target, checked before anything is read: missing, not writable, or target already there.
+QString checkTarget(const QString& target)
+{
+    const QFileInfo info(target);
+    if (info.exists() || info.isSymLink())
+        throw RunTimeError(ErrorNumber::FileAlreadyExists,
+                           QStringLiteral("Soubor '%1' již existuje; import jej nepřepíše.").arg(target));
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Složka '%1' neexistuje.").arg(folder));
+    return folder;
+}
+
+} // namespace
+
+QString counted(qint64 count, const char* one, const char* few, const char* many)
+{
+    const char* noun = count == 1 ? one : (count >= 2 && count <= 4) ? few : many;
+    return QLocale(QLocale::Czech, QLocale::CzechRepublic).toString(count) + QLatin1Char(' ') + QString::fromUtf8(noun);
+}
+
+ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print)
+{
+    // 1. The target's folder, before the source is read.
+    const QString folder = checkTarget(target);
+    // 2. A free temporary name beside the target; the file stays hidden until the rename.
+    QTemporaryFile reserve(folder + QStringLiteral("/.") + QFileInfo(target).fileName() + QStringLiteral("-XXXXXX"));
+    if (!reserve.open())
+        throw RunTimeError(
+            ErrorNumber::ReadOnly,
+            QStringLiteral("Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.").arg(folder, target));
+    const QString temporary = reserve.fileName() + QStringLiteral(".import");
+    ImportResult result;
+    Writer writer(temporary, print, result);
+    try {
+        // 3. The source read in a child process, each table and link written as it comes.
+        read(source, writer, true);
+        if (!writer.opened() || result.tables + result.links == 0)
+            throw RunTimeError(
+                ErrorNumber::NoFields,
+                QStringLiteral("V souboru '%1' není žádná tabulka ani propojená tabulka k importu.").arg(source));
+        // 4. One durable commit, then the file takes the target's name.
+        writer.database().Execute(QStringLiteral("commit"));
+        writer.database().Close();
+        renameNoReplace(temporary, target);
+    } catch (...) {
+        if (writer.opened())
+            writer.database().Close();
+        removeDatabaseFiles(temporary);
+        throw;
+    }
+    print(summary(result, writer.notImported()));
+    return result;
+}
+
+QStringList listTables(const QString& source)
+{
+    class Lister : public Sink {
+    public:
+        QStringList lines;
+        void info(const FileInfo&) override {}
+        void table(const Table& table) override
+        {
+            add(table.name, table.hidden ? dao::dbHiddenObject : 0, QString(), QString());
+        }
+        void row(const QVariantList&) override {}
+        void tableEnd(const QStringList&) override {}
+        void link(const Link& link) override
+        {
+            add(link.name, linkAttributes(link), link.odbc ? link.connect : fileConnect(link), link.foreignName);
+        }
+        void objects(const Objects&) override {}
+
+    private:
+        void add(const QString& name, qint32 attributes, const QString& connect, const QString& sourceTable)
+        {
+            const QString hex = QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+            lines << QStringList{name, QStringLiteral("0x") + hex, connect, sourceTable}.join(QLatin1Char('\t'));
+        }
+    } lister;
+    read(source, lister, false);
+    return lister.lines;
+}
+
+} // namespace accessdb

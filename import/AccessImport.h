@@ -1,0 +1,42 @@
+#pragma once
+
+// `zuldb import SOURCE TARGET`: a new database file of the engine made from an
+// Access-format file. Local tables come with their fields, rows, primary key
+// and unique indexes; linked tables become links of the engine with the
+// stored path as it stands (";DATABASE=" + the Windows path) and no password;
+// ODBC links keep their connect string. Saved queries, forms, reports, macros
+// and modules are counted, not imported.
+//
+// TARGET is written under a temporary name in its own folder and renamed at
+// the end: a failure leaves no TARGET behind, an existing TARGET is refused,
+// SOURCE is only read.
+
+#include "AccessFile.h"
+
+#include <functional>
+
+namespace accessdb {
+
+struct ImportResult {
+    int tables = 0;
+    int links = 0;
+    qint64 rows = 0;
+    int notes = 0; // columns, values, rows or tables that did not come over whole
+    // 0 when everything came over, 2 when something came with notes.
+    int exitCode() const { return notes > 0 ? 2 : 0; }
+};
+
+// Makes target from source; every line of the report goes to print as it is
+// made (tables, links, notes, summary). Raises a numbered Czech error naming
+// the file when nothing could be imported.
+ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print);
+
+// The line a table definition list shows for each table and link of an
+// Access-format file: name, attributes as the engine gives them, connect
+// string as the import makes it, source table.
+QStringList listTables(const QString& source);
+
+// "1 234 řádků": a count with the Czech plural of its noun.
+QString counted(qint64 count, const char* one, const char* few, const char* many);
+
+} // namespace accessdb
