@@ -4,11 +4,13 @@
 #include "DBEngine.h"
 #include "FileSystem.h"
 #include "SqlDialect.h"
+#include "TextLength.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <cstring>
@@ -129,6 +131,7 @@ void Connection::open(const char* uriMode, int flags)
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     registerCollations();
+    textlength::registerUtf16Length(db);
     // Every commit is on the disk when the call returns: in the rollback journal the commit is the
     // journal's removal, which lasts only once the folder is flushed as well.
     exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
@@ -272,6 +275,11 @@ void Connection::raise(int rc, const QString& sql) const
     default:
         break;
     }
+    // A linked table is a view of the connection: a change to it is refused as the original engine does.
+    static const QRegularExpression viewChange(QStringLiteral("^cannot modify (.+) because it is a view$"));
+    if (const QRegularExpressionMatch match = viewChange.match(message); match.hasMatch())
+        throw RunTimeError(ErrorNumber::ReadOnlyObject,
+                           QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(match.captured(1)));
     if (message.startsWith(QStringLiteral("no such table:")))
         throw RunTimeError(ErrorNumber::InputTableNotFound,
                            QStringLiteral("Databázový stroj nenašel vstupní tabulku nebo dotaz '%1'.")

@@ -658,3 +658,30 @@ TEST_F(Engine, sourceNamesDifferingBeyondAsciiCaseFindTheSameTablesAsSqlite)
     link(*prog, QStringLiteral("K"), data, QStringLiteral("\u212AELVIN"));
     EXPECT_EQ(firstField(QStringLiteral("K")), QStringLiteral("C"));
 }
+
+// A change to a linked table through Execute is refused with the read-only
+// error in Czech; text sizes and length() count 16-bit units, as the program does.
+TEST_F(Engine, linkedTablesRefuseChangesAndTextSizesCount16BitUnits)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("Osoby (ID long, Jmeno text(5))")},
+                 {QStringLiteral("insert into Osoby values (1, 'Hana')")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    link(*prog, QStringLiteral("Osoby"), path(QStringLiteral("data.accdb")));
+    const QString refused = QStringLiteral("3027|Propojenou tabulku 'Osoby' nelze v tomto souboru měnit.");
+    for (const char* sql : {"insert into Osoby (ID) values (2)", "update Osoby set Jmeno='Eva'", "delete from Osoby",
+                            "delete * from Osoby where ID=1"})
+        EXPECT_EQ(errorOf([&] { prog->Execute(QString::fromLatin1(sql)); }), refused) << sql;
+    EXPECT_EQ(column(*prog, QStringLiteral("select Jmeno from Osoby"), QStringLiteral("Jmeno")), QStringList{"Hana"});
+    prog->Close();
+
+    auto data = DbEngine().OpenDatabase(path(QStringLiteral("data.accdb")));
+    const QString insert = QStringLiteral("insert into Osoby (ID, Jmeno) values (?, ?)");
+    EXPECT_EQ(errorOf([&] { data->Execute(insert, {2, QStringLiteral("😀😀😀")}); }),
+              QStringLiteral("3163|Pole 'Jmeno' je příliš malé pro zadaná data (nejvýše 5 znaků)."));
+    EXPECT_EQ(errorOf([&] { data->Execute(insert, {3, QStringLiteral("😀😀a")}); }), QStringLiteral("no error"));
+    EXPECT_EQ(column(*data, QStringLiteral("select length(Jmeno) as L from Osoby where ID=3"), QStringLiteral("L")),
+              QStringList{"5"});
+    EXPECT_EQ(column(*data, QStringLiteral("select length(x'00ff') as B from Osoby where ID=3"), QStringLiteral("B")),
+              QStringList{"2"});
+    data->Close();
+}
