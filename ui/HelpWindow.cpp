@@ -49,8 +49,8 @@ void HelpWindowViewer::report(const QString& text)
 void HelpWindowViewer::showHelpTopic(const QString& helpFile, int context)
 {
     try {
-        // Read afresh every time: the file may have been replaced since.
-        auto file = std::make_unique<HelpFile>(helpFile);
+        // Read afresh every time: the file may have been replaced since. The program's help is Czech.
+        auto file = std::make_unique<HelpFile>(helpFile, HelpFile::CzechCodePage);
         const HelpTopic topic = file->topicByContext(context);
         m_file = std::move(file);
         showTopic(topic);

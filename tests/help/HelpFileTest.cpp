@@ -24,6 +24,7 @@ HelpContent zulContent()
 {
     HelpContent content;
     content.title = QStringLiteral("Nápověda DIVadedadi");
+    content.charset = 238; // code page 1250
     Topic contents{QStringLiteral("Obsah"), {Paragraph{{text(QStringLiteral("Seznam témat."))}}}};
     Topic relink{QStringLiteral("Propojení databází"),
                  {Paragraph{{text(QStringLiteral("Program ")), text(QStringLiteral("DIVadedadi"), 1),
@@ -49,15 +50,15 @@ void expectZulTopic(const HelpTopic& topic)
     ASSERT_EQ(topic.paragraphs.size(), 3);
     const QList<HelpRun> first = topic.paragraphs[0].runs;
     ASSERT_EQ(first.size(), 5);
-    EXPECT_EQ(first[0], (HelpRun{QStringLiteral("Program "), false, false, {}}));
-    EXPECT_EQ(first[1], (HelpRun{QStringLiteral("DIVadedadi"), true, false, {}}));
-    EXPECT_EQ(first[2], (HelpRun{QStringLiteral(" propojí tabulky "), false, false, {}}));
-    EXPECT_EQ(first[3], (HelpRun{QStringLiteral("datového souboru"), false, true, {}}));
-    EXPECT_EQ(first[4], (HelpRun{QStringLiteral(" s programem."), false, false, {}}));
+    EXPECT_EQ(first[0], (HelpRun{QStringLiteral("Program "), false, false, {}, false, 10}));
+    EXPECT_EQ(first[1], (HelpRun{QStringLiteral("DIVadedadi"), true, false, {}, false, 10}));
+    EXPECT_EQ(first[2], (HelpRun{QStringLiteral(" propojí tabulky "), false, false, {}, false, 10}));
+    EXPECT_EQ(first[3], (HelpRun{QStringLiteral("datového souboru"), false, true, {}, false, 10}));
+    EXPECT_EQ(first[4], (HelpRun{QStringLiteral(" s programem."), false, false, {}, false, 10}));
     ASSERT_EQ(topic.paragraphs[1].runs.size(), 1);
     EXPECT_EQ(topic.paragraphs[1].runs[0],
               (HelpRun{QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"), true,
-                       true, {}}));
+                       true, {}, false, 10}));
     const QList<HelpRun> third = topic.paragraphs[2].runs;
     ASSERT_EQ(third.size(), 3);
     EXPECT_EQ(third[1].text, QStringLiteral("Seznam souborů"));
@@ -133,6 +134,7 @@ TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
 {
     HelpContent content;
     content.title = QStringLiteral("Dlouhá");
+    content.charset = 238;
     content.lz77 = GetParam().lz77;
     content.phrases = GetParam().phrases;
     content.phraseList = {QStringLiteral("tabulky"), QStringLiteral("datového"), QStringLiteral("souboru")};
@@ -158,7 +160,7 @@ TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
     const HelpTopic last = help.topicByContext(900);
     EXPECT_EQ(last.title, QStringLiteral("Poslední"));
     ASSERT_EQ(last.paragraphs.size(), 1);
-    EXPECT_EQ(last.paragraphs[0].runs[0], (HelpRun{QStringLiteral("Konec."), false, true, {}}));
+    EXPECT_EQ(last.paragraphs[0].runs[0], (HelpRun{QStringLiteral("Konec."), false, true, {}, false, 10}));
     EXPECT_EQ(help.topicTitles(), (QStringList{QStringLiteral("První"), QStringLiteral("Dlouhé téma"),
                                                QStringLiteral("Poslední")}));
 }
@@ -246,10 +248,10 @@ TEST(HelpFile, codePageFromCharsetOrLocale)
     EXPECT_EQ(byLocale.codePage(), QStringLiteral("windows-1251"));
     EXPECT_EQ(byLocale.topicByContext(805).title, QStringLiteral("Связь"));
 
-    // "ANSI" says nothing about the author's code page: the Czech default stays.
+    // "ANSI" says nothing about the author's code page: the caller's Czech default stays.
     HelpContent czech = zulContent();
     czech.charset = 0;
-    const HelpFile ansi(build(czech), QStringLiteral("cz.hlp"));
+    const HelpFile ansi(build(czech), QStringLiteral("cz.hlp"), HelpFile::CzechCodePage);
     EXPECT_EQ(ansi.codePage(), QStringLiteral("windows-1250"));
     EXPECT_EQ(ansi.topicByContext(805).title, QStringLiteral("Propojení databází"));
 }
@@ -267,9 +269,9 @@ TEST(HelpFile, tableCellsAfterParagraphs)
     EXPECT_EQ(read.plainText(),
               QStringLiteral("Soubor ZUL_db.accdb.\nZUL.accdr\nprogramový soubor\nZUL_data.accdb\tdata"));
     ASSERT_EQ(read.paragraphs.size(), 4);
-    EXPECT_EQ(read.paragraphs[1].runs[0], (HelpRun{QStringLiteral("ZUL.accdr"), true, false, {}}));
+    EXPECT_EQ(read.paragraphs[1].runs[0], (HelpRun{QStringLiteral("ZUL.accdr"), true, false, {}, false, 10}));
     EXPECT_EQ(read.paragraphs[2].alignment, HelpParagraph::Alignment::Center);
-    EXPECT_EQ(read.paragraphs[3].runs[1], (HelpRun{QStringLiteral("\tdata"), false, true, {}}));
+    EXPECT_EQ(read.paragraphs[3].runs[1], (HelpRun{QStringLiteral("\tdata"), false, true, {}, false, 10}));
     // The topic after a table still starts where the map says.
     EXPECT_EQ(help.topicByContext(805).title, QStringLiteral("Propojení databází"));
 }
@@ -296,7 +298,8 @@ TEST(HelpFile, picturesMacrosAndOtherJumpsAreSkippedOrKept)
     ASSERT_EQ(topic.paragraphs[1].runs.size(), 3);
     // The outside file is not followed; the secondary window is the same file.
     EXPECT_FALSE(topic.paragraphs[1].runs[0].jump.isValid());
-    EXPECT_EQ(topic.paragraphs[1].runs[1].jump, (HelpJump{HelpJump::Kind::ContextHash, 10, false}));
+    // 0xEE is the pop-up form (like 0xEA); 0xEB and 0xEF jump.
+    EXPECT_EQ(topic.paragraphs[1].runs[1].jump, (HelpJump{HelpJump::Kind::ContextHash, 10, true}));
     EXPECT_EQ(topic.paragraphs[1].runs[2].jump, (HelpJump{HelpJump::Kind::TopicOffset, 0x8000, false}));
     EXPECT_EQ(help.jumpTarget(topic.paragraphs[1].runs[2].jump), std::optional<quint32>(0x8000));
     EXPECT_EQ(help.jumpTarget(topic.paragraphs[1].runs[1].jump), std::nullopt);

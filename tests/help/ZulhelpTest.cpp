@@ -37,6 +37,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         HelpContent content;
         content.title = QStringLiteral("Nápověda");
+        content.charset = 238;
         content.lz77 = true;
         content.phrases = Phrases::Old;
         content.phraseList = {QStringLiteral("databáz")};

@@ -1,18 +1,32 @@
-// zulhelp: prints a topic of a help file, or the list of its mapped context
-// numbers, as UTF-8 text.
+// zulhelp: prints a topic of a help file, its contents, keywords or mapped
+// context numbers as UTF-8 text, or writes topics as HTML with their pictures
+// as PNG files.
 #include "HelpFile.h"
+#include "HelpHtml.h"
 
+#include <QDir>
+#include <QFile>
 #include <QCoreApplication>
+#include <QImage>
 #include <QStringList>
 
 #include <cstdio>
 
 namespace {
 
-const char* const Usage = "Použití:\n"
-                          "  zulhelp SOUBOR ČÍSLO      vypíše název a text tématu s kontextovým číslem ČÍSLO\n"
-                          "  zulhelp --list SOUBOR     vypíše kontextová čísla souboru s názvy témat\n"
-                          "  zulhelp --help            vypíše tento návod\n";
+const char* const Usage =
+    "Použití:\n"
+    "  zulhelp SOUBOR ČÍSLO                 vypíše název a text tématu s kontextovým číslem ČÍSLO\n"
+    "  zulhelp --list SOUBOR                vypíše kontextová čísla souboru s názvy témat\n"
+    "  zulhelp --contents SOUBOR            vypíše všechna témata: POŘADÍ<TAB>NÁZEV\n"
+    "  zulhelp --topic SOUBOR POŘADÍ        vypíše název a text tématu s pořadím POŘADÍ\n"
+    "  zulhelp --keywords SOUBOR            vypíše rejstřík: HESLO<TAB>POŘADÍ,...\n"
+    "  zulhelp --html SOUBOR POŘADÍ         vypíše téma jako HTML (obrázky jako PNG do aktuální složky)\n"
+    "  zulhelp --html-dir SOUBOR SLOŽKA     zapíše všechna témata jako HTML a obrázky jako PNG do složky\n"
+    "  zulhelp --help                       vypíše tento návod\n"
+    "Volby před příkazem:\n"
+    "  --strict                             téma, které nelze přečíst celé, je chyba\n"
+    "  --code-page KÓD                      kódová stránka souborů, které žádnou neuvádějí (výchozí windows-1252)\n";
 
 void print(FILE* stream, const QString& text)
 {
@@ -26,32 +40,137 @@ int fail(const RunTimeError& error)
     return 1;
 }
 
+int number(const QString& text, const QString& what)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok)
+        throw RunTimeError(HelpError::TopicNotFound, QStringLiteral("'%1' není %2.").arg(text, what));
+    return value;
+}
+
+QString topicText(const HelpTopic& topic)
+{
+    return topic.title + QStringLiteral("\n\n") + topic.plainText() + QStringLiteral("\n");
+}
+
+QString pictureName(int order, const QString& picture)
+{
+    return QStringLiteral("%1-%2.png").arg(order).arg(picture);
+}
+
+// Writes the topic's page and its pictures into the folder; pictures Qt cannot draw become framed placeholders.
+void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page)
+{
+    const HelpHtmlLinks links{
+        [](int order, bool) { return QStringLiteral("%1.html").arg(order); },
+        [&](const QString& picture) { return pictureName(topic.order, picture); }};
+    for (const HelpParagraph& paragraph : topic.paragraphs) {
+        for (const HelpRun& run : paragraph.runs) {
+            if (run.picture.isEmpty())
+                continue;
+            const HelpImage image = help.picture(run.picture, topic);
+            if (image.isNull())
+                continue;
+            QImage out(image.width, image.height, QImage::Format_ARGB32);
+            if (image.placeholder) {
+                out.fill(Qt::white);
+                for (int x = 0; x < image.width; ++x)
+                    out.setPixel(x, 0, 0xFF808080u), out.setPixel(x, image.height - 1, 0xFF808080u);
+                for (int y = 0; y < image.height; ++y)
+                    out.setPixel(0, y, 0xFF808080u), out.setPixel(image.width - 1, y, 0xFF808080u);
+            } else {
+                for (int y = 0; y < image.height; ++y)
+                    std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
+                                reinterpret_cast<quint32*>(out.scanLine(y)));
+            }
+            const QString path = folder.filePath(pictureName(topic.order, run.picture));
+            if (!out.save(path, "PNG"))
+                throw RunTimeError(HelpError::FileAccess, QStringLiteral("Obrázek '%1' nelze zapsat.").arg(path));
+        }
+    }
+    const QString html = helpTopicHtml(help, topic, links, true);
+    if (page) {
+        print(page, html);
+        return;
+    }
+    QFile file(folder.filePath(QStringLiteral("%1.html").arg(topic.order)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(html.toUtf8()) < 0)
+        throw RunTimeError(HelpError::FileAccess, QStringLiteral("Soubor '%1' nelze zapsat.").arg(file.fileName()));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    HelpDecoding decoding = HelpDecoding::Lenient;
+    QString codePage = HelpFile::WesternCodePage;
+    while (!args.isEmpty()) {
+        if (args[0] == QLatin1String("--strict")) {
+            decoding = HelpDecoding::Strict;
+            args.removeFirst();
+        } else if (args[0] == QLatin1String("--code-page") && args.size() > 1) {
+            codePage = args[1];
+            args.remove(0, 2);
+        } else {
+            break;
+        }
+    }
+    const QString command = args.value(0);
     try {
-        if (args.size() == 1 && args[0] == QLatin1String("--help")) {
+        if (args.size() == 1 && command == QLatin1String("--help")) {
             std::fputs(Usage, stdout);
             return 0;
         }
-        if (args.size() == 2 && args[0] == QLatin1String("--list")) {
-            const HelpFile help(args[1]);
+        if (args.size() == 2 && command == QLatin1String("--list")) {
+            const HelpFile help(args[1], codePage);
             for (const HelpContextEntry& entry : help.contextMap())
                 print(stdout, QStringLiteral("%1\t%2\n").arg(entry.context).arg(entry.title));
             return 0;
         }
-        if (args.size() == 2 && !args[0].startsWith(QLatin1String("--"))) {
-            bool ok = false;
-            const int context = args[1].toInt(&ok);
-            if (!ok)
-                throw RunTimeError(HelpError::TopicNotFound,
-                                   QStringLiteral("'%1' není kontextové číslo.").arg(args[1]));
-            const HelpFile help(args[0]);
-            const HelpTopic topic = help.topicByContext(context);
-            print(stdout, topic.title + QStringLiteral("\n\n") + topic.plainText() + QStringLiteral("\n"));
+        if (args.size() == 2 && command == QLatin1String("--contents")) {
+            const HelpFile help(args[1], codePage);
+            for (const HelpContentsEntry& entry : help.contents())
+                print(stdout, QStringLiteral("%1\t%2\n").arg(entry.order).arg(entry.title));
+            return 0;
+        }
+        if (args.size() == 2 && command == QLatin1String("--keywords")) {
+            const HelpFile help(args[1], codePage);
+            for (const HelpKeyword& keyword : help.keywords()) {
+                QStringList orders;
+                for (const int order : keyword.orders)
+                    orders.append(QString::number(order));
+                print(stdout, keyword.keyword + QLatin1Char('\t') + orders.join(QLatin1Char(',')) + QLatin1Char('\n'));
+            }
+            return 0;
+        }
+        if (args.size() == 3 && command == QLatin1String("--topic")) {
+            const int order = number(args[2], QStringLiteral("pořadí tématu"));
+            const HelpFile help(args[1], codePage);
+            print(stdout, topicText(help.topicByOrder(order, decoding)));
+            return 0;
+        }
+        if (args.size() == 3 && command == QLatin1String("--html")) {
+            const int order = number(args[2], QStringLiteral("pořadí tématu"));
+            const HelpFile help(args[1], codePage);
+            writeHtml(help, help.topicByOrder(order, decoding), QDir::current(), stdout);
+            return 0;
+        }
+        if (args.size() == 3 && command == QLatin1String("--html-dir")) {
+            const HelpFile help(args[1], codePage);
+            const QDir folder(args[2]);
+            if (!folder.exists() && !QDir().mkpath(args[2]))
+                throw RunTimeError(HelpError::FileAccess, QStringLiteral("Složku '%1' nelze vytvořit.").arg(args[2]));
+            for (int order = 1; order <= help.topicCount(); ++order)
+                writeHtml(help, help.topicByOrder(order, decoding), folder, nullptr);
+            return 0;
+        }
+        if (args.size() == 2 && !command.startsWith(QLatin1String("--"))) {
+            const int context = number(args[1], QStringLiteral("kontextové číslo"));
+            const HelpFile help(args[0], codePage);
+            print(stdout, topicText(help.topicByContext(context, decoding)));
             return 0;
         }
         std::fputs(Usage, stderr);

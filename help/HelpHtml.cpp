@@ -1,0 +1,97 @@
+#include "HelpHtml.h"
+
+namespace {
+
+QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run, const HelpHtmlLinks& links)
+{
+    QString html;
+    if (!run.picture.isEmpty()) {
+        const HelpImage image = file.picture(run.picture, topic);
+        html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"\">")
+                   .arg(links.picture(run.picture).toHtmlEscaped())
+                   .arg(std::max(image.width, 1))
+                   .arg(std::max(image.height, 1));
+    } else {
+        html = run.text.toHtmlEscaped();
+        html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    }
+    if (run.bold)
+        html = QStringLiteral("<b>%1</b>").arg(html);
+    if (run.italic)
+        html = QStringLiteral("<i>%1</i>").arg(html);
+    if (run.underline)
+        html = QStringLiteral("<u>%1</u>").arg(html);
+    if (run.points > 0 && run.picture.isEmpty())
+        html = QStringLiteral("<span style=\"font-size: %1pt\">%2</span>").arg(run.points).arg(html);
+    if (const auto target = file.jumpTarget(run.jump)) {
+        if (const auto order = file.orderAtOffset(*target))
+            html = QStringLiteral("<a href=\"%1\">%2</a>").arg(links.topic(*order, run.jump.popup).toHtmlEscaped(), html);
+    }
+    return html;
+}
+
+QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpParagraph& paragraph,
+                      const HelpHtmlLinks& links)
+{
+    QString body;
+    for (const HelpRun& run : paragraph.runs)
+        body += runHtml(file, topic, run, links);
+    return body.isEmpty() ? QStringLiteral("&nbsp;") : body;
+}
+
+const char* alignmentName(HelpParagraph::Alignment alignment)
+{
+    switch (alignment) {
+    case HelpParagraph::Alignment::Center: return "center";
+    case HelpParagraph::Alignment::Right: return "right";
+    case HelpParagraph::Alignment::Left: break;
+    }
+    return "left";
+}
+
+} // namespace
+
+QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page)
+{
+    // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
+    const bool titleInText =
+        !topic.paragraphs.isEmpty() && topic.paragraphs.first().plainText().trimmed() == topic.title.trimmed();
+    QString html = titleInText || topic.title.isEmpty()
+                       ? QString()
+                       : QStringLiteral("<h3>%1</h3>\n").arg(topic.title.toHtmlEscaped());
+    const QList<HelpParagraph>& paragraphs = topic.paragraphs;
+    for (qsizetype i = 0; i < paragraphs.size();) {
+        const HelpParagraph& paragraph = paragraphs[i];
+        if (paragraph.table < 0) {
+            // Tabs stay visible; an empty paragraph is an empty line.
+            html += QStringLiteral("<p align=\"%1\" style=\"white-space: pre-wrap\">%2</p>\n")
+                        .arg(QLatin1String(alignmentName(paragraph.alignment)),
+                             paragraphBody(file, topic, paragraph, links));
+            ++i;
+            continue;
+        }
+        // The cells of one table, row by row; paragraphs of one cell share it.
+        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">\n");
+        const int table = paragraph.table;
+        while (i < paragraphs.size() && paragraphs[i].table == table) {
+            const int row = paragraphs[i].row;
+            html += QStringLiteral("<tr>");
+            while (i < paragraphs.size() && paragraphs[i].table == table && paragraphs[i].row == row) {
+                const int column = paragraphs[i].column;
+                QStringList cell;
+                while (i < paragraphs.size() && paragraphs[i].table == table && paragraphs[i].row == row &&
+                       paragraphs[i].column == column)
+                    cell.append(paragraphBody(file, topic, paragraphs[i++], links));
+                html += QStringLiteral("<td valign=\"top\" style=\"white-space: pre-wrap\">%1</td>")
+                            .arg(cell.join(QStringLiteral("<br>")));
+            }
+            html += QStringLiteral("</tr>\n");
+        }
+        html += QStringLiteral("</table>\n");
+    }
+    if (!page)
+        return html;
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>\n<body>\n%2"
+                          "</body></html>\n")
+        .arg(topic.title.toHtmlEscaped(), html);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// A topic as HTML, for the help window (Qt's rich text) and for reading a
+// help file in a browser: paragraphs, bold/italic/underline, font sizes,
+// tables, jumps as links and pictures as images.
+#include "HelpFile.h"
+
+#include <functional>
+
+struct HelpHtmlLinks {
+    // The address of a jump to the topic with this order (1-based).
+    std::function<QString(int order, bool popup)> topic;
+    // The address of a run's picture; the image's size is given for the tag.
+    std::function<QString(const QString& picture)> picture;
+};
+
+// The topic's body; a whole page (with head and title) when page is set.
+QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page = false);
