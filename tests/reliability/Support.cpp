@@ -96,6 +96,7 @@ void createProgramFile(const QString& path, const QString& dataPath)
         }
         data->Close();
     }
+    program->BeginTrans();
     for (const QString& name : names) {
         std::shared_ptr<TableDef> def = program->CreateTableDef();
         def->setConnect(dao::dbConnectPrefix + dataPath);
@@ -103,6 +104,7 @@ void createProgramFile(const QString& path, const QString& dataPath)
         def->setName(name);
         program->TableDefs().Append(def);
     }
+    program->CommitTrans();
     program->Close();
 }
 
