@@ -11,6 +11,7 @@
 #include "Paths.h"
 #include "QtDesktopServices.h"
 #include "RunTimeError.h"
+#include "RuntimeFolder.h"
 #include "Startup.h"
 
 #include <QApplication>
@@ -122,6 +123,7 @@ int main(int argc, char* argv[])
     qtArgv.push_back(nullptr);
     int qtArgc = int(qtArguments.size());
 
+    providePrivateRuntimeFolder(); // keeps Qt's warning about XDG_RUNTIME_DIR off stderr
     // Without a reachable window system an unattended relink still runs.
     if (needsHeadless(qtArgc, qtArgv.data()))
         return runHeadless(qtArgc, qtArgv.data(), argumentText);

@@ -1,14 +1,49 @@
 #include "QtDesktopServices.h"
 
+#include "Controls.h"
+
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
+
+namespace {
+
+// A message box in the middle of its owner, or of the screen while the owner
+// is not shown (a start that fails before the main window appears).
+class CentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event); // sets the final size
+        move(centredPosition(this, parentWidget()));
+    }
+};
+
+} // namespace
+
+QPoint centredPosition(const QWidget* window, const QWidget* owner)
+{
+    QRect area;
+    if (owner && owner->isVisible()) {
+        area = owner->window()->frameGeometry();
+    } else {
+        const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return window->pos();
+        area = screen->availableGeometry();
+    }
+    return area.center() - QPoint(window->width() / 2, window->height() / 2);
+}
 
 void QtDesktopServices::messageBox(Icon icon, const QString& title, const QString& text)
 {
     const QMessageBox::Icon boxIcon = icon == Icon::Exclamation   ? QMessageBox::Warning
                                       : icon == Icon::Information ? QMessageBox::Information
                                                                   : QMessageBox::NoIcon;
-    QMessageBox box(boxIcon, title, text, QMessageBox::Ok, m_owner.data());
+    CentredMessageBox box(boxIcon, title, text, QMessageBox::Ok, m_owner.data(), FixedDialogFlags);
     box.exec();
 }
 

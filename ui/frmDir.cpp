@@ -1,5 +1,7 @@
 #include "frmDir.h"
 
+#include "Controls.h"
+#include "Drives.h"
 #include "Globals.h"
 #include "Paths.h"
 #include "RunTimeError.h"
@@ -12,7 +14,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QStorageInfo>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -24,6 +25,7 @@ constexpr int DeviceUnavailable = 68;
 constexpr int LevelRole = Qt::UserRole + 1;
 constexpr int OpenRole = Qt::UserRole + 2;
 constexpr int IndentPerLevel = 12;
+constexpr int RowIconSize = 16;
 
 const QColor BackColor(52, 149, 177);
 
@@ -33,31 +35,6 @@ QRect twips(int left, int top, int width, int height)
     auto px = [](int t) { return qRound(t / 15.0); };
     return QRect(px(left), px(top), px(width), px(height));
 }
-
-class SystemVolumes : public VolumeSource {
-public:
-    QList<DriveVolume> volumes() const override
-    {
-        QList<DriveVolume> result;
-        const QList<QStorageInfo> mounted = QStorageInfo::mountedVolumes();
-        for (const QStorageInfo& volume : mounted) {
-            // Containers bind-mount single files (/etc/hosts); only folders are drives.
-            if (!volume.isValid() || !QFileInfo(volume.rootPath()).isDir())
-                continue;
-            result.append({volume.rootPath(), volume.name(), volume.isReady()});
-        }
-        return result;
-    }
-
-    QString driveOf(const QString& path) const override
-    {
-        // QStorageInfo needs an existing path; a missing one lies on the drive of its nearest existing parent.
-        QString existing = DirListBox::normalized(path);
-        while (!existing.isEmpty() && !QFileInfo::exists(existing) && existing != QLatin1String("/"))
-            existing = QFileInfo(existing).path();
-        return existing.isEmpty() ? QString() : QStorageInfo(existing).rootPath();
-    }
-};
 
 const VolumeSource* g_volumeSource = nullptr;
 
@@ -134,6 +111,8 @@ public:
     {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         size.rwidth() += index.data(LevelRole).toInt() * IndentPerLevel;
+        // One text line high, as the classic lists: about 16 pixels at Arial 9 pt.
+        size.setHeight(qMax(option.fontMetrics.height(), RowIconSize));
         return size;
     }
 };
@@ -150,8 +129,7 @@ DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent)
 
 const VolumeSource& DriveListBox::volumeSource()
 {
-    static const SystemVolumes system;
-    return g_volumeSource ? *g_volumeSource : system;
+    return g_volumeSource ? *g_volumeSource : systemVolumes();
 }
 
 void DriveListBox::setVolumeSource(const VolumeSource* source)
@@ -246,6 +224,7 @@ void DriveListBox::onActivated(int index)
 DirListBox::DirListBox(QWidget* parent) : QListWidget(parent)
 {
     setItemDelegate(new IndentDelegate(this));
+    setIconSize(QSize(RowIconSize, RowIconSize));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
@@ -364,6 +343,7 @@ void DirListBox::mouseDoubleClickEvent(QMouseEvent* event)
 
 FileListBox::FileListBox(QWidget* parent) : QListWidget(parent)
 {
+    setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
@@ -411,10 +391,7 @@ QStringList FileListBox::names() const
 
 // ---------------------------------------------------------------- frmDir
 
-frmDir::frmDir(DesktopServices& desktop, QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint),
-      m_desktop(desktop)
+frmDir::frmDir(DesktopServices& desktop, QWidget* owner) : QDialog(owner, FixedDialogFlags), m_desktop(desktop)
 {
     setObjectName(QStringLiteral("frmDir"));
     setWindowTitle(QStringLiteral("Výběr složky"));

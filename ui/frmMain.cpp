@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Controls.h"
 #include "Icons.h"
 #include "ListFile.h"
 #include "OnTop.h"
@@ -144,6 +145,8 @@ void GradientPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     PaintGradient(painter, size());
+    if (hasFocus())
+        drawFocusRect(painter, rect().adjusted(1, 1, -1, -1));
 }
 
 void QComboBoxView::clear()
@@ -174,8 +177,7 @@ void QComboBoxView::setText(const QString& text)
 }
 
 frmMain::frmMain(DesktopServices& desktop, HelpViewer& help, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), m_desktop(desktop), m_help(help),
-      m_cboView(nullptr)
+    : QWidget(parent, FixedWindowFlags), m_desktop(desktop), m_help(help), m_cboView(nullptr)
 {
     createControls();
     Form_Load();
@@ -216,7 +218,7 @@ void frmMain::createControls()
     const char* tags[2] = {"ZUL.accdr", "ZUL_data.accdb"};
     const int browseTops[2] = {165, 555};
     for (int index = 0; index < 2; ++index) {
-        QPushButton* button = new QPushButton(QStringLiteral("..."), Picture1);
+        QPushButton* button = new FocusButton(QStringLiteral("..."), Picture1);
         button->setObjectName(QStringLiteral("btnBrowse%1").arg(index));
         button->setGeometry(twipsRect(9495, browseTops[index], 345, 345));
         button->setFont(arial9);
@@ -251,13 +253,13 @@ void frmMain::createControls()
     setBackColor(Picture2, QPalette::Window, QColor(192, 0, 0));
     Picture2->hide();
 
-    lblDB = new QLabel(QStringLiteral("db1 -> db2"), Picture2);
+    lblDB = new ElidedLabel(QStringLiteral("db1 -> db2"), Picture2);
     lblDB->setObjectName(QStringLiteral("lblDB"));
     lblDB->setGeometry(twipsRect(30, 30, 4845, 255));
     lblDB->setFont(status);
     setTextColor(lblDB, Qt::white);
 
-    lblTabulka = new QLabel(QStringLiteral("tabulka"), Picture2);
+    lblTabulka = new ElidedLabel(QStringLiteral("tabulka"), Picture2);
     lblTabulka->setObjectName(QStringLiteral("lblTabulka"));
     lblTabulka->setGeometry(twipsRect(6180, 30, 3330, 255));
     lblTabulka->setFont(status);
@@ -270,18 +272,18 @@ void frmMain::createControls()
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
 
-    btnPropoj = new QPushButton(QStringLiteral("&Propojit"), Picture1);
+    btnPropoj = new FocusButton(QStringLiteral("&Propojit"), Picture1);
     btnPropoj->setObjectName(QStringLiteral("btnPropoj"));
     btnPropoj->setGeometry(twipsRect(3240, 1905, 1200, 405));
     btnPropoj->setFont(arial9Bold);
     btnPropoj->setEnabled(false);
 
-    btnStorno = new QPushButton(QStringLiteral("&Konec"), Picture1);
+    btnStorno = new FocusButton(QStringLiteral("&Konec"), Picture1);
     btnStorno->setObjectName(QStringLiteral("btnStorno"));
     btnStorno->setGeometry(twipsRect(5280, 1905, 1200, 405));
     btnStorno->setFont(arial9Bold);
 
-    btnHelp = new QPushButton(Picture1);
+    btnHelp = new FocusButton(Picture1);
     btnHelp->setObjectName(QStringLiteral("btnHelp"));
     btnHelp->setGeometry(twipsRect(9390, 1905, 420, 390));
     btnHelp->setIcon(QIcon(HelpPixmap()));
@@ -397,12 +399,12 @@ void frmMain::focusExitButton()
 
 void frmMain::setDbCaption(const QString& caption)
 {
-    lblDB->setText(caption);
+    lblDB->setCaption(caption);
 }
 
 void frmMain::setTableCaption(const QString& caption)
 {
-    lblTabulka->setText(caption);
+    lblTabulka->setCaption(caption);
 }
 
 void frmMain::setProgressValue(int value)
@@ -434,6 +436,9 @@ QString frmMain::programPathText() const
 void frmMain::setRunInProgress(bool running)
 {
     m_runInProgress = running;
+    // A chooser opened in the middle of a run would hold the run at its table.
+    for (QPushButton* button : btnBrowse)
+        button->setEnabled(!running);
 }
 
 void frmMain::unloadAndEndProcess()

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+class ElidedLabel;
 class QComboBox;
 class QKeyEvent;
 class QLabel;
@@ -137,8 +138,8 @@ private:
     QLabel* Label2 = nullptr;
     QComboBox* cboDB = nullptr;
     QWidget* Picture2 = nullptr;
-    QLabel* lblDB = nullptr;
-    QLabel* lblTabulka = nullptr;
+    ElidedLabel* lblDB = nullptr;
+    ElidedLabel* lblTabulka = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QPushButton* btnPropoj = nullptr;
     QPushButton* btnStorno = nullptr;

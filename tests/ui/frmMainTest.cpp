@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Controls.h"
 #include "DBEngine.h"
 #include "Globals.h"
 #include "ListFile.h"
@@ -7,6 +8,7 @@
 #include "Paths.h"
 #include "ProgressBarColor.h"
 #include "QtDesktopServices.h"
+#include "RuntimeFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,6 +22,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +83,12 @@ private slots:
     void runAfterAnAutomaticBrowseEndsTheProcess();
     void pointerIsAPropertyNotAStack();
     void messageBoxHasIconTitleAndOneButton();
+    void messageBoxIsCentred_data();
+    void messageBoxIsCentred();
+    void statusLineCutsLongPathsInTheMiddle();
+    void focusRectangleShowsOnButtonsAndPanel();
+    void privateRuntimeFolder_data();
+    void privateRuntimeFolder();
 
 private:
     QTemporaryDir* m_dir = nullptr;
@@ -272,7 +283,12 @@ void FrmMainTest::linkButtonStaysOffDuringARun()
     m_window->setLinkButtonEnabled(false);
     m_window->setDataPathText(program);
     QVERIFY(!control<QPushButton>("btnPropoj")->isEnabled());
+    // No chooser can be opened in the middle of a run.
+    QVERIFY(!control<QPushButton>("btnBrowse0")->isEnabled());
+    QVERIFY(!control<QPushButton>("btnBrowse1")->isEnabled());
     m_window->setRunInProgress(false);
+    QVERIFY(control<QPushButton>("btnBrowse0")->isEnabled());
+    QVERIFY(control<QPushButton>("btnBrowse1")->isEnabled());
     m_window->setDataPathText(program);
     QVERIFY(!control<QPushButton>("btnPropoj")->isEnabled()); // same text, no change
     m_window->setDataPathText(QString());
@@ -697,6 +713,114 @@ void FrmMainTest::messageBoxHasIconTitleAndOneButton()
         QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(seen.parent, static_cast<QWidget*>(m_window));
     }
+}
+
+void FrmMainTest::messageBoxIsCentred_data()
+{
+    QTest::addColumn<int>("owner"); // 0 none, 1 loaded but not shown, 2 shown
+    QTest::newRow("start without a window") << 0;
+    QTest::newRow("owner not shown yet") << 1;
+    QTest::newRow("owner shown") << 2;
+}
+
+void FrmMainTest::messageBoxIsCentred()
+{
+    QFETCH(int, owner);
+    QtDesktopServices desktop(owner == 0 ? nullptr : m_window);
+    QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    if (owner == 2) {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        m_window->move(area.topLeft() + QPoint(20, 30));
+        area = m_window->frameGeometry();
+    }
+    QRect box;
+    QTimer::singleShot(0, [&box] {
+        QWidget* shown = QApplication::activeModalWidget();
+        QVERIFY(shown);
+        box = shown->frameGeometry();
+        shown->close();
+    });
+    desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("DIVadedadi"),
+                       QStringLiteral("Soubor nastavení nelze přečíst."));
+    QVERIFY((box.center() - area.center()).manhattanLength() <= 2);
+}
+
+void FrmMainTest::statusLineCutsLongPathsInTheMiddle()
+{
+    auto* label = m_window->findChild<ElidedLabel*>(QStringLiteral("lblDB"));
+    QVERIFY(label);
+    m_window->setDbCaption(QStringLiteral("/data/ZUL/ -> /data/ZUL/"));
+    QCOMPARE(label->shownText(), QStringLiteral("/data/ZUL/ -> /data/ZUL/"));
+    QCOMPARE(label->toolTip(), QString());
+
+    const QString caption = QStringLiteral("/home/účetní/Dokumenty/ZUL/build/app/program -> "
+                                           "/srv/sdílená složka/účetnictví/2024/data/leden/");
+    m_window->setDbCaption(caption);
+    QCOMPARE(label->text(), caption);
+    const QString shown = label->shownText();
+    QVERIFY2(shown.startsWith(QStringLiteral("/home/")) && shown.endsWith(QStringLiteral("/leden/")),
+             qPrintable(shown));
+    QVERIFY(shown.contains(QChar(0x2026)));
+    QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width());
+    QCOMPARE(label->toolTip(), caption);
+}
+
+void FrmMainTest::focusRectangleShowsOnButtonsAndPanel()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    // The dotted line: neighbouring pixels along its top edge differ, where
+    // the unfocused control is even along any row.
+    const auto dots = [](QWidget* widget, int inset) {
+        const QImage image = widget->grab().toImage();
+        int changes = 0;
+        for (int x = inset + 2; x < image.width() - inset - 2; ++x)
+            changes += image.pixel(x, inset) != image.pixel(x + 1, inset) ? 1 : 0;
+        return changes;
+    };
+    const struct {
+        const char* name;
+        int inset;
+    } controls[] = {{"btnStorno", 4}, {"btnHelp", 4}, {"Picture1", 1}};
+    for (const auto& c : controls) {
+        QWidget* widget = control<QWidget>(c.name);
+        control<QWidget>("Text1")->setFocus();
+        QTRY_VERIFY(!widget->hasFocus());
+        QVERIFY2(dots(widget, c.inset) < 4, c.name);
+        widget->setFocus();
+        QTRY_VERIFY(widget->hasFocus());
+        QVERIFY2(dots(widget, c.inset) > (widget->width() - 2 * c.inset) / 3, c.name);
+    }
+}
+
+void FrmMainTest::privateRuntimeFolder_data()
+{
+    QTest::addColumn<QString>("before"); // what stands at base/runtime-<uid>
+    QTest::addColumn<bool>("provided");
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("own folder, too open") << "folder" << true;
+    QTest::newRow("a link to a folder") << "link" << false;
+}
+
+void FrmMainTest::privateRuntimeFolder()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, provided);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray folder = QFile::encodeName(file(QStringLiteral("runtime-%1").arg(getuid())));
+    if (before == QLatin1String("folder"))
+        QCOMPARE(mkdir(folder.constData(), 0755), 0);
+    if (before == QLatin1String("link"))
+        QCOMPARE(symlink(QFile::encodeName(m_dir->path()).constData(), folder.constData()), 0);
+    qunsetenv("XDG_RUNTIME_DIR");
+    providePrivateRuntimeFolder(m_dir->path());
+    const QByteArray result = qgetenv("XDG_RUNTIME_DIR");
+    saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+    QCOMPARE(result, provided ? folder : QByteArray());
+    struct stat info {};
+    QCOMPARE(lstat(folder.constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, provided ? 0700u : 0777u);
 }
 
 QTEST_MAIN(FrmMainTest)
