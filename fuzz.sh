@@ -3,14 +3,16 @@
 # sanitizers) in build-fuzz and runs each for FUZZ_SECONDS (default 60) over
 # its seed corpus in fuzz/corpus/<target>/. New inputs go to a scratch corpus
 # under build-fuzz; crashes are written to build-fuzz/crashes/<target>/.
-# Usage: ./fuzz.sh [ini|cmdline|database|relink]...
+# The import target is seeded with the Access-format files of ../shared/corpus/access
+# (never copied into the repository) and takes inputs up to 256 KB.
+# Usage: ./fuzz.sh [ini|cmdline|database|relink|import]...
 set -euo pipefail
 cd "$(dirname "$0")"
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink)
+[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink import)
 
 ./scripts/install-deps.sh
 need=()
@@ -40,9 +42,16 @@ for target in "${targets[@]}"; do
     work="$BUILD_DIR/corpus/$target"
     crashes="$BUILD_DIR/crashes/$target"
     mkdir -p "$work" "$crashes"
+    seeds=()
+    [ -d "fuzz/corpus/$target" ] && seeds+=("fuzz/corpus/$target")
+    max_len=65536
+    if [ "$target" = import ]; then
+        [ -d ../shared/corpus/access ] && seeds+=(../shared/corpus/access)
+        max_len=262144
+    fi
     echo "== fuzz_$target for ${FUZZ_SECONDS} s"
     if ! "$BUILD_DIR/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=65536 -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "fuzz/corpus/$target"; then
+        -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "${seeds[@]}"; then
         echo "fuzz_$target found a fault; the input is in $crashes" >&2
         status=1
     fi

@@ -81,7 +81,7 @@ public:
         // The file keeps the original's text order: Czech for a Czech file, the general one otherwise.
         m_db = DbEngine().CreateDatabase(m_temporary, info.czech ? dao::dbLangCzech : dao::dbLangGeneral,
                                          dao::dbVersion120);
-        m_db->Execute(QStringLiteral("begin"));
+        m_db->BeginTrans();
     }
 
     void table(const Table& table) override
@@ -302,7 +302,7 @@ ImportResult importFile(const QString& source, const QString& target, const std:
                 ErrorNumber::NoFields,
                 QStringLiteral("V souboru '%1' není žádná tabulka ani propojená tabulka k importu.").arg(source));
         // 4. One durable commit, then the file takes the target's name.
-        writer.database().Execute(QStringLiteral("commit"));
+        writer.database().CommitTrans();
         writer.database().Close();
         renameNoReplace(temporary, target);
     } catch (...) {
