@@ -40,6 +40,7 @@ class UnattendedStartTest : public QObject {
 private slots:
     void init();
     void cleanup();
+    void cleanRunLinksEveryDataTableAndEnds_data();
     void cleanRunLinksEveryDataTableAndEnds();
     void secondRunRepointsTheLinks();
     void startsThatWaitForTheUser_data();
@@ -49,7 +50,8 @@ private:
     // A program folder with the binary, the INI folder, a program file and a
     // data file in a folder whose name has a blank and Czech letters.
     void prepareProgramFolder();
-    int startUnattended(const QString& programPath, const QString& dataPath);
+    int startUnattended(const QString& programPath, const QString& dataPath, const QStringList& more = {});
+    int startWith(const QStringList& arguments);
     QStringList userTablesOfProgram();
 
     QTemporaryDir* m_dir = nullptr;
@@ -115,14 +117,20 @@ void UnattendedStartTest::prepareProgramFolder()
     QCOMPARE(zuldbFailures, 0);
 }
 
-int UnattendedStartTest::startUnattended(const QString& programPath, const QString& dataPath)
+int UnattendedStartTest::startUnattended(const QString& programPath, const QString& dataPath, const QStringList& more)
+{
+    // As a shell hands them over: the quotes the caller typed are gone.
+    return startWith(QStringList{QStringLiteral("ZULprog=") + programPath, QStringLiteral("ZULdata=") + dataPath} +
+                     more);
+}
+
+int UnattendedStartTest::startWith(const QStringList& arguments)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(environment);
-    // As a shell hands them over: the quotes the caller typed are gone.
-    process.start(m_exe, {QStringLiteral("ZULprog=") + programPath, QStringLiteral("ZULdata=") + dataPath});
+    process.start(m_exe, arguments);
     if (!process.waitForFinished(FinishBoundMs)) {
         process.kill();
         process.waitForFinished();
@@ -131,9 +139,30 @@ int UnattendedStartTest::startUnattended(const QString& programPath, const QStri
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
 }
 
+void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds_data()
+{
+    QTest::addColumn<QStringList>("more");
+    QTest::addColumn<bool>("onlyMore");
+    QTest::newRow("the two keys") << QStringList() << false;
+    // Options Qt would take for its own are the caller's text: the same relink,
+    // also when they are the whole command line (the stored data path, the
+    // default program file).
+    const QStringList qtOptions{QStringLiteral("-reverse"), QStringLiteral("-style"), QStringLiteral("fusion"),
+                                QStringLiteral("-session"), QStringLiteral("x")};
+    QTest::newRow("Qt's options among them") << qtOptions << false;
+    QTest::newRow("only Qt's options") << qtOptions << true;
+}
+
 void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds()
 {
-    QCOMPARE(startUnattended(m_program, m_data), 0);
+    QFETCH(QStringList, more);
+    QFETCH(bool, onlyMore);
+    if (onlyMore) {
+        QFile ini(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini")));
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("ZULdata=" + m_data.toUtf8().replace("složka", "slo\x9eka") + "\r\n");
+    }
+    QCOMPARE(onlyMore ? startWith(more) : startUnattended(m_program, m_data, more), 0);
 
     const QString connect = QStringLiteral(";DATABASE=") + m_data;
     const QStringList tables =
