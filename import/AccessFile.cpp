@@ -21,8 +21,12 @@ constexpr int pageSize2000 = 4096;
 constexpr qint64 smallestFile = 2048; // one page of the 97 engine
 constexpr int versionOffset = 0x14;
 constexpr quint8 newestVersion = 0x06; // 2019
-// Bounds of the reading process: a damaged file must not make it run or grow for ever.
-constexpr rlim_t childCpuSeconds = 120;
+// The reading process's CPU time: a damaged file must not make it run for ever. A
+// sound file needs a fraction of a second per megabyte.
+rlim_t childCpuSeconds(qint64 fileSize)
+{
+    return rlim_t(10 + fileSize / (1024 * 1024));
+}
 
 enum class Tag : quint8 { Info = 1, Table, Row, TableEnd, Link, Objects, Error, Done };
 
@@ -109,13 +113,13 @@ private:
     QDataStream& m_out;
 };
 
-[[noreturn]] void runChild(const QString& path, int fd, bool withRows)
+[[noreturn]] void runChild(const QString& path, int fd, bool withRows, rlim_t cpuSeconds)
 {
     // The library reports damage on the standard error output; the parent reports it in Czech.
     const int null = ::open("/dev/null", O_WRONLY);
     if (null >= 0)
         ::dup2(null, STDERR_FILENO);
-    const rlimit cpu{childCpuSeconds, childCpuSeconds};
+    const rlimit cpu{cpuSeconds, cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
     ::unsetenv("MDBICONV"); // the library's text comes out as UTF-8
     QFile pipe;
@@ -194,6 +198,7 @@ void read(const QString& path, Sink& sink, bool withRows)
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+    const rlim_t cpuSeconds = childCpuSeconds(QFileInfo(path).size());
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -203,7 +208,7 @@ void read(const QString& path, Sink& sink, bool withRows)
     }
     if (pid == 0) {
         ::close(fds[0]);
-        runChild(path, fds[1], withRows);
+        runChild(path, fds[1], withRows, cpuSeconds);
     }
     ::close(fds[1]);
     Child child(pid, fds[0]);
