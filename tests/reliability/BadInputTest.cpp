@@ -120,22 +120,63 @@ const QByteArray kBig(1024 * 1024, 'x');
 const QString kListTooSmall =
     QStringLiteral("Vindo-ZUL: 3163  Pole 'Cesta' je příliš malé pro zadaná data (nejvýše 255 znaků).");
 
+// The paths the list file holds.
+QStringList listPaths(const ProgramFolder& folder)
+{
+    QStringList paths;
+    std::unique_ptr<Database> db = DbEngine().OpenDatabase(folder.path(QStringLiteral("ZUL_db.accdb")));
+    std::unique_ptr<Recordset> rows = db->OpenRecordset(QStringLiteral("select Cesta from Databaze"));
+    for (; !rows->EOF(); rows->MoveNext())
+        paths.append(rows->value(QStringLiteral("Cesta")).toString());
+    db->Close();
+    return paths;
+}
+
 const QList<Case>& cases()
 {
     static const QList<Case> list{
         {"path_254", [](const ProgramFolder& f) { return pathOfLength(f, 254); }, clean(), {}},
         {"path_255", [](const ProgramFolder& f) { return pathOfLength(f, 255); }, clean(), {}},
-        // The list file keeps paths of at most 255 characters. Filling the data-file box at start-up
-        // stores the path first; that fails, the box stays empty and so the run has no data file.
+        // The list file keeps paths of at most 255 characters: such a path is reported once by the list
+        // and still used for the run; the list gets no empty row.
         {"path_256",
          [](const ProgramFolder& f) { return pathOfLength(f, 256); },
-         {0, QStringLiteral("ERROR"), {kListTooSmall, QStringLiteral("DIVadedadi: Soubor '' nebyl nalezen.")}, 0},
-         {}},
+         {0, QStringLiteral("OK"), {kListTooSmall, kClean}, 2},
+         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) { EXPECT_EQ(listPaths(f), QStringList()); }},
         {"path_300",
          [](const ProgramFolder& f) { return pathOfLength(f, 300); },
-         {0, QStringLiteral("ERROR"), {kListTooSmall, QStringLiteral("DIVadedadi: Soubor '' nebyl nalezen.")}, 0},
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
-             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QString());
+         {0, QStringLiteral("OK"), {kListTooSmall, kClean}, 2},
+         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
+             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data.left(254));
+             EXPECT_EQ(listPaths(f), QStringList());
+         }},
+        // A broken list file is reported; the command line's path is still the one used and stored.
+        {"list_file_garbage",
+         [](const ProgramFolder& f) {
+             CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
+             QFile list(f.path(QStringLiteral("ZUL_db.accdb")));
+             list.open(QIODevice::WriteOnly);
+             list.write(QByteArray(4096, '\x5a'));
+             return s;
+         },
+         {0, QStringLiteral("OK"), {}, 2},
+         [](const ProgramFolder& f, const CaseFiles& s, const RunResult& r) {
+             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data);
+             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), s.data);
+             EXPECT_EQ(r.standardError.count(QStringLiteral("Vindo-ZUL: 3343  Nerozpoznaný formát databáze")), 3);
+         }},
+        {"list_file_without_table",
+         [](const ProgramFolder& f) {
+             CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
+             DbEngine()
+                 .CreateDatabase(f.path(QStringLiteral("ZUL_db.accdb")), dao::dbLangCzech, dao::dbVersion120)
+                 ->Close();
+             return s;
+         },
+         {0, QStringLiteral("OK"), {}, 2},
+         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
+             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data);
+             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), s.data);
          }},
         {"apostrophe",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("O'Brien")) + "/data.accdb"); },
@@ -272,7 +313,7 @@ const QList<Case>& cases()
         {"ini_without_sections", [](const ProgramFolder& f) { return withIni(f, "ZULdata=nikam\r\nvolne=1\r\n"); },
          clean(),
          [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
-             EXPECT_TRUE(f.iniBytes().startsWith("ZULdata=nikam\r\nvolne=1\r\n[DIVadedadi]\r\n"));
+             EXPECT_TRUE(f.iniBytes().startsWith("ZULdata=nikam\r\nvolne=1\r\n[MAIN]\r\nDIVadedadiExe="));
          }},
         {"ini_duplicated_sections",
          [](const ProgramFolder& f) {

@@ -1,0 +1,146 @@
+// What a calling program and an operator read after a run, through the real
+// binary: the settings written by an ordinary user where the platform would
+// write them, the early "ERROR" of a run that never reaches its outcome.
+
+#include "Support.h"
+
+#include "DBEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kShow = QStringLiteral("zobrazZpravu=TRUE");
+
+struct stat statOf(const QString& path)
+{
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info;
+}
+
+void setOwnerAndMode(const QString& path, gid_t group, mode_t mode)
+{
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::chown(name.constData(), 0, group), 0);
+    ASSERT_EQ(::chmod(name.constData(), mode), 0);
+}
+
+QString setpriv()
+{
+    return ::geteuid() == 0 ? QStandardPaths::findExecutable(QStringLiteral("setpriv")) : QString();
+}
+
+} // namespace
+
+// INI folder and settings file belong to root; an ordinary user runs a relink
+// that fails (the program file is root's). The platform writes a file it may
+// write whatever its folder allows: the outcome and both paths arrive, and the
+// file keeps its owner, group and mode.
+TEST(CallerReads, settingsOfAnOrdinaryUserArriveWhereThePlatformWritesThem)
+{
+    const QString runner = setpriv();
+    if (runner.isEmpty())
+        GTEST_SKIP() << "skipped: running as nobody needs root and setpriv";
+    struct Row {
+        const char* name;
+        mode_t folderMode;
+        mode_t fileMode;
+        gid_t group; // of the INI folder and file; nobody is a member of 65534
+    };
+    const QList<Row> rows{
+        {"root's folder 755, file 666", 0755, 0666, 0},
+        {"group-shared folder 775, file 664", 0775, 0664, 65534},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ProgramFolder folder;
+        ASSERT_TRUE(folder.isValid());
+        const QString program = folder.path(QStringLiteral("ZUL.accdr"));
+        const QString data = folder.path(QStringLiteral("data.accdb"));
+        createDataFile(data, 2);
+        createProgramFile(program, data);
+        folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
+        setOwnerAndMode(folder.path(), 0, 0755);
+        setOwnerAndMode(folder.path(QStringLiteral("INI")), row.group, row.folderMode);
+        setOwnerAndMode(folder.iniPath(), row.group, row.fileMode);
+        for (const QString& file : {program, data})
+            setOwnerAndMode(file, 0, 0644);
+
+        QProcess process;
+        process.setProcessEnvironment(noDisplayEnvironment());
+        process.setWorkingDirectory(folder.path());
+        process.start(runner, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                               QStringLiteral("--groups=65534"), folder.exe(), QStringLiteral("ZULprog=") + program,
+                               QStringLiteral("ZULdata=") + data, kShow});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString output = QString::fromUtf8(process.readAllStandardError());
+        // The run failed, as the program file could not be written.
+        EXPECT_TRUE(output.contains(QStringLiteral("Vindo-ZUL: V průběhu propojování databází se vyskytly chyby.")))
+            << output.toStdString();
+
+        EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")),
+                  QStringLiteral("ERROR"));
+        EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), data);
+        EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), data);
+        const struct stat after = statOf(folder.iniPath());
+        EXPECT_EQ(after.st_uid, 0u);
+        EXPECT_EQ(after.st_gid, row.group);
+        EXPECT_EQ(after.st_mode & 07777, row.fileMode);
+        EXPECT_EQ(filesIn(folder.path(QStringLiteral("INI"))), QStringList{QStringLiteral("ZUL.ini")});
+    }
+}
+
+// A run asked for its outcome that is stopped on its way (here on a list file
+// another program holds locked, before any window) leaves "ERROR", never the
+// "OK" of an earlier run.
+TEST(CallerReads, runKilledBeforeItsOutcomeLeavesError)
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty())
+        GTEST_SKIP() << "skipped: the sqlite3 shell is needed to hold the list file locked";
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString program = folder.path(QStringLiteral("ZUL.accdr"));
+    const QString data = folder.path(QStringLiteral("data.accdb"));
+    createDataFile(data, 2);
+    createProgramFile(program, data);
+    {
+        std::unique_ptr<Database> list =
+            DbEngine().CreateDatabase(folder.path(QStringLiteral("ZUL_db.accdb")), dao::dbLangCzech, dao::dbVersion120);
+        list->Execute(QStringLiteral("create table Databaze (Jmeno text(50), Cesta text(255), NovaDB bit)"));
+        list->Close();
+    }
+    folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
+
+    QProcess locker;
+    locker.start(shell, {folder.path(QStringLiteral("ZUL_db.accdb"))});
+    ASSERT_TRUE(locker.waitForStarted());
+    locker.write("begin exclusive;\nselect 'ready';\n");
+    while (!locker.readAllStandardOutput().contains("ready") && locker.waitForReadyRead(10000)) {
+    }
+
+    QProcess process;
+    process.setProcessEnvironment(offscreenEnvironment());
+    process.setWorkingDirectory(folder.path());
+    process.start(folder.exe(), {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data, kShow});
+    ASSERT_TRUE(process.waitForStarted());
+    EXPECT_FALSE(process.waitForFinished(2000));
+    process.kill();
+    process.waitForFinished();
+    locker.write("rollback;\n.quit\n");
+    locker.closeWriteChannel();
+    if (!locker.waitForFinished(10000))
+        locker.kill();
+
+    EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")),
+              QStringLiteral("ERROR"));
+}
