@@ -1,36 +1,56 @@
 #!/usr/bin/env bash
-# Builds divadedadi and zuldb, prepares a demo program folder beside the binary
-# (build/app: program file, data file, a second data file, the INI folder) and
-# opens the main window there. Without a display the window runs under Xvfb: a
-# picture of it is taken, then the unattended command-line start relinks the
-# program file by itself. Running the script again rebuilds the demo set.
+# Builds divadedadi, zuldb and zulhelp and prepares a clean demo program folder,
+# ./demo: a copy of the program, its help file ZUL.hlp, a program file, two data
+# files and the INI folder. With a display it opens the main window there.
+# Without one it runs under Xvfb: pictures of the main window and of its help
+# window are taken, then the unattended command-line start relinks the program
+# file by itself. Running the script again rebuilds the demo set.
 #
-#   ./demo.sh                 build, prepare, open the window
-#   ./demo.sh --screenshot    also save the window's picture as docs/main-window.png
+#   ./demo.sh                 build, prepare, open the window (or take the pictures)
+#   ./demo.sh --screenshot    also save the pictures as docs/main-window.png and docs/help-window.png
+#   ./demo.sh --prepare-only  build and prepare the folder, nothing else
+#
+# DEMO_DIR (default ./demo) and DEMO_PICTURES (default build/) move the demo
+# folder and the pictures; DEMO_BUILD names a build folder whose programs are
+# used as they are (no installing, no building).
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 
-SCREENSHOT_TO=""
-[ "${1:-}" = "--screenshot" ] && SCREENSHOT_TO="$ROOT/docs/main-window.png"
+MODE=${1:-}
+case "$MODE" in
+"" | --screenshot | --prepare-only) ;;
+*) echo "Usage: $0 [--screenshot | --prepare-only]" >&2; exit 2 ;;
+esac
 
-./scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"${JOBS:-2}" --target divadedadi zuldb
+BUILD=${DEMO_BUILD:-}
+if [ -z "$BUILD" ]; then
+    BUILD="$ROOT/build"
+    ./scripts/install-deps.sh
+    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$BUILD" -j"${JOBS:-2}" --target divadedadi zuldb zulhelp zulhelpdemo
+fi
+ZULDB="$BUILD/tools/zuldb/zuldb"
+ZULHELP="$BUILD/tools/zulhelp/zulhelp"
 
-APP="$ROOT/build/app"                  # the program directory: the executable's folder
+APP=${DEMO_DIR:-"$ROOT/demo"}          # the program directory: the copied executable's folder
 EXE="$APP/divadedadi"
-ZULDB="$ROOT/build/tools/zuldb/zuldb"
 PROGRAM="$APP/ZUL.accdr"
 DATA="$APP/ZUL_data.accdb"
 DATA2="$APP/demo-data2/ZUL_data.accdb"
 OLD="$APP/demo-old/ZUL_data.accdb"
 ARCHIVE="$APP/demo-old/archiv.accdb"
 
-# A fresh demo set on every run.
-rm -rf "$APP/demo-data2" "$APP/demo-old" "$APP/INI"
-rm -f "$PROGRAM" "$DATA" "$APP/ZUL_db.accdb"
+# A fresh demo set on every run: only what a program folder holds. A folder
+# that holds something else than an earlier demo is not touched.
+if [ -d "$APP" ] && [ -n "$(ls -A "$APP")" ] && [ ! -f "$APP/ZUL.accdr" ]; then
+    echo "demo.sh: $APP holds other files; choose another DEMO_DIR" >&2
+    exit 1
+fi
+rm -rf "$APP"
 mkdir -p "$APP/demo-data2" "$APP/demo-old" "$APP/INI"
+cp "$BUILD/app/divadedadi" "$EXE"
+"$BUILD/tools/zulhelpdemo/zulhelpdemo" "$APP/ZUL.hlp"
 
 z() { "$ZULDB" "$@" >/dev/null; }
 
@@ -78,46 +98,82 @@ z exec "$PROGRAM" "insert into Nastaveni values ('Verze', '1.0')"
 z link "$PROGRAM" Archiv "$ARCHIVE"
 
 echo "Demo folder: $APP"
+echo "  program       $EXE (help: $APP/ZUL.hlp)"
 echo "  program file  $PROGRAM (links to $OLD)"
 echo "  data files    $DATA, $DATA2"
+[ "$MODE" = "--prepare-only" ] && exit 0
 
 check_hint() {
-    cat <<EOF
+    cat <<HINT
 
 How to check the result:
   $ZULDB tables "$PROGRAM"          # every data table linked, ";DATABASE=" + the chosen data file
   $ZULDB query "$PROGRAM" "select * from Zakaznici"
   $ZULDB query "$APP/ZUL_db.accdb" "select Cesta from Databaze"
   cat "$APP/INI/ZUL.ini"
+  $ZULHELP "$APP/ZUL.hlp" 805       # the help topic F1 shows
 Unattended start as a calling program does it:
   "$EXE" ZULprog="$PROGRAM" ZULdata="$DATA2" zobrazZpravu=TRUE
-EOF
+HINT
 }
 
-# Takes a picture of the window: started in the background, caught by its
-# position (centred on the 1024 x 768 screen at 180, 293; no window manager, no frame).
-take_screenshot() {
-    local target=$1
-    xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+# Takes the pictures of the main window and, after F1, of its help window on
+# a private Xvfb screen (no window manager, so no frames). A missing tool or
+# a picture not taken ends the script with an error.
+take_pictures() {
+    local folder=$1 tool
+    for tool in xvfb-run import xwininfo xdotool; do
+        command -v "$tool" >/dev/null || { echo "demo.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
+    done
+    mkdir -p "$folder"
+    local attempt
+    # Up to three attempts, each on an X server of its own: on a busy build
+    # machine a fresh server now and then refuses its first client.
+    for attempt in 1 2 3; do
+        rm -f "$folder/main-window.png" "$folder/help-window.png"
+        xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+        set -u
+        window_id() {   # waits up to 10 s for a shown window of that exact title
+            local i id
+            for i in $(seq 50); do
+                id=$(xwininfo -root -children 2>/dev/null | awk -v t="\"$1\":" "index(\$0, t) {print \$1; exit}")
+                [ -n "$id" ] && xwininfo -id "$id" | grep -q "IsViewable" && { echo "$id"; return 0; }
+                sleep 0.2
+            done
+            return 1
+        }
         "$1" & pid=$!
-        sleep 3
-        import -window root -crop 663x180+180+293 +repage "$2"
-        kill $pid' _ "$EXE" "$target"
-    echo "Picture of the main window: $target"
+        trap "kill $pid 2>/dev/null" EXIT
+        main=$(window_id "Vindo-ZUL - propojení programu s databázemi") || exit 1
+        sleep 1
+        import -window "$main" "$2/main-window.png"
+        xdotool windowfocus --sync "$main" key F1
+        help=$(window_id "Vindo-ZUL") || exit 1
+        sleep 1
+        import -window "$help" "$2/help-window.png"' _ "$EXE" "$folder" && break
+    done
+    local picture
+    for picture in main-window help-window; do
+        [ -s "$folder/$picture.png" ] || { echo "demo.sh: the picture $folder/$picture.png was not taken" >&2; exit 1; }
+        echo "Picture of the $picture: $folder/$picture.png"
+    done
 }
+
+PICTURES=${DEMO_PICTURES:-"$ROOT/build"}
+[ "$MODE" = "--screenshot" ] && PICTURES="$ROOT/docs"
 
 if [ -n "${DISPLAY:-}" ]; then
-    [ -n "$SCREENSHOT_TO" ] && take_screenshot "$SCREENSHOT_TO"
+    [ "$MODE" = "--screenshot" ] && take_pictures "$PICTURES"
     check_hint
     echo
     echo "Opening the main window (interactive start: both default paths are filled in)..."
     exec "$EXE"
 fi
 
-# No display: show what the window looks like, then let the unattended start do the work.
-take_screenshot "${SCREENSHOT_TO:-$ROOT/build/main-window.png}"
+# No display: show what the windows look like, then let the unattended start do the work.
+take_pictures "$PICTURES"
 echo "Unattended relink to $DATA2 under Xvfb..."
-timeout 120 xvfb-run -a "$EXE" ZULprog="$PROGRAM" ZULdata="$DATA2"
+timeout 120 xvfb-run -a -n $((100 + RANDOM % 800)) "$EXE" ZULprog="$PROGRAM" ZULdata="$DATA2"
 echo "Done. Program file now:"
 "$ZULDB" tables "$PROGRAM"
 check_hint
