@@ -115,10 +115,13 @@ private:
 
 [[noreturn]] void runChild(const QString& path, int fd, bool withRows, rlim_t cpuSeconds)
 {
-    // The library reports damage on the standard error output; the parent reports it in Czech.
+    // The library reports damage, and dumps pages, on the standard outputs; the
+    // parent reports in Czech, and its own output stays clean.
     const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0)
+    if (null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
         ::dup2(null, STDERR_FILENO);
+    }
     const rlimit cpu{cpuSeconds, cpuSeconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
     ::unsetenv("MDBICONV"); // the library's text comes out as UTF-8
