@@ -94,6 +94,9 @@ public:
     // A run's picture ("bm<N>" or one embedded in the topic); null when missing or unreadable.
     HelpImage picture(const QString& id, const HelpTopic& topic) const;
 
+    // Text of the file (or of its contents file) in the file's code page.
+    QString decodeText(const QByteArray& bytes) const { return decode(bytes); }
+
     // The hash the format uses for context strings.
     static quint32 contextHash(const QByteArray& contextId);
 

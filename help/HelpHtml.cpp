@@ -54,24 +54,27 @@ const char* alignmentName(HelpParagraph::Alignment alignment)
 QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page)
 {
     // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
+    // One element a line for a page, to read in a diff; none in a fragment, where Qt's pre-wrap would keep them.
+    const QString nl = page ? QStringLiteral("\n") : QString();
     const bool titleInText =
         !topic.paragraphs.isEmpty() && topic.paragraphs.first().plainText().trimmed() == topic.title.trimmed();
     QString html = titleInText || topic.title.isEmpty()
                        ? QString()
-                       : QStringLiteral("<h3>%1</h3>\n").arg(topic.title.toHtmlEscaped());
+                       : QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped()) + nl;
     const QList<HelpParagraph>& paragraphs = topic.paragraphs;
     for (qsizetype i = 0; i < paragraphs.size();) {
         const HelpParagraph& paragraph = paragraphs[i];
         if (paragraph.table < 0) {
             // Tabs stay visible; an empty paragraph is an empty line.
-            html += QStringLiteral("<p align=\"%1\" style=\"white-space: pre-wrap\">%2</p>\n")
+            html += QStringLiteral("<p align=\"%1\" style=\"white-space: pre-wrap\">%2</p>")
                         .arg(QLatin1String(alignmentName(paragraph.alignment)),
-                             paragraphBody(file, topic, paragraph, links));
+                             paragraphBody(file, topic, paragraph, links)) +
+                    nl;
             ++i;
             continue;
         }
         // The cells of one table, row by row; paragraphs of one cell share it.
-        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">\n");
+        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">") + nl;
         const int table = paragraph.table;
         while (i < paragraphs.size() && paragraphs[i].table == table) {
             const int row = paragraphs[i].row;
@@ -85,9 +88,9 @@ QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHt
                 html += QStringLiteral("<td valign=\"top\" style=\"white-space: pre-wrap\">%1</td>")
                             .arg(cell.join(QStringLiteral("<br>")));
             }
-            html += QStringLiteral("</tr>\n");
+            html += QStringLiteral("</tr>") + nl;
         }
-        html += QStringLiteral("</table>\n");
+        html += QStringLiteral("</table>") + nl;
     }
     if (!page)
         return html;

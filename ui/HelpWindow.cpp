@@ -1,33 +1,77 @@
 #include "HelpWindow.h"
 
 #include "HelpFile.h"
+#include "HelpHtml.h"
 
 #include <QDialog>
-#include <QTextDocument>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 
-const QString LinkScheme = QStringLiteral("topic");
+const QString TopicScheme = QStringLiteral("topic");
+const QString PopupScheme = QStringLiteral("popup");
+const QString PictureScheme = QStringLiteral("picture");
+constexpr int OrderRole = Qt::UserRole;
 
-QString runHtml(const HelpRun& run)
+QImage toImage(const HelpImage& image)
 {
-    QString html = run.text.toHtmlEscaped();
-    html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
-    if (run.bold)
-        html = QStringLiteral("<b>%1</b>").arg(html);
-    if (run.italic)
-        html = QStringLiteral("<i>%1</i>").arg(html);
-    return html;
+    QImage out(image.width, image.height, QImage::Format_ARGB32);
+    if (image.placeholder) {
+        // A metafile Qt cannot draw: a framed box of its size.
+        out.fill(Qt::white);
+        QPainter painter(&out);
+        painter.setPen(Qt::gray);
+        painter.drawRect(0, 0, image.width - 1, image.height - 1);
+        painter.drawLine(0, 0, image.width - 1, image.height - 1);
+        painter.drawLine(0, image.height - 1, image.width - 1, 0);
+        return out;
+    }
+    for (int y = 0; y < image.height; ++y)
+        std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
+                    reinterpret_cast<quint32*>(out.scanLine(y)));
+    return out;
+}
+
+// The .cnt file beside the help file: the name the file gives, else the help file's own name.
+QString contentsFilePath(const QString& helpPath, const QString& named)
+{
+    const QFileInfo info(helpPath);
+    const QDir folder = info.absoluteDir();
+    QStringList wanted;
+    if (!named.isEmpty())
+        wanted.append(QFileInfo(QString(named).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName());
+    wanted.append(info.completeBaseName() + QStringLiteral(".cnt"));
+    const QStringList present = folder.entryList({QStringLiteral("*.cnt"), QStringLiteral("*.CNT")}, QDir::Files);
+    for (const QString& name : wanted) {
+        for (const QString& file : present) {
+            if (file.compare(name, Qt::CaseInsensitive) == 0)
+                return folder.filePath(file);
+        }
+    }
+    return {};
 }
 
 } // namespace
 
 HelpWindowViewer::~HelpWindowViewer()
 {
-    // The window calls back into this viewer, so it goes with it.
+    // The windows call back into this viewer, so they go with it.
+    delete m_popupFrame.data();
     delete m_window.data();
 }
 
@@ -41,6 +85,11 @@ QTextBrowser* HelpWindowViewer::browser() const
     return m_browser;
 }
 
+QTextBrowser* HelpWindowViewer::popup() const
+{
+    return m_popup;
+}
+
 void HelpWindowViewer::report(const QString& text)
 {
     m_desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("Nápověda"), text);
@@ -52,8 +101,211 @@ void HelpWindowViewer::showHelpTopic(const QString& helpFile, int context)
         // Read afresh every time: the file may have been replaced since. The program's help is Czech.
         auto file = std::make_unique<HelpFile>(helpFile, HelpFile::CzechCodePage);
         const HelpTopic topic = file->topicByContext(context);
+        const bool sameFile = m_file && m_path == helpFile;
         m_file = std::move(file);
-        showTopic(topic);
+        m_path = helpFile;
+        build();
+        if (!sameFile) {
+            m_history.clear();
+            m_current = 0;
+            fillContents();
+            fillIndex();
+        }
+        if (m_current != 0 && m_current != topic.order)
+            m_history.append(m_current);
+        m_current = topic.order;
+        showTopic(topic, m_browser);
+        m_pages->setCurrentIndex(0);
+        m_back->setEnabled(!m_history.isEmpty());
+        m_window->setWindowTitle(!m_file->title().isEmpty() ? m_file->title() : topic.title);
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
+    } catch (const RunTimeError& error) {
+        report(error.description());
+    }
+}
+
+void HelpWindowViewer::build()
+{
+    if (m_window)
+        return;
+    m_window = new QDialog(m_owner);
+    m_window->setObjectName(QStringLiteral("helpWindow"));
+    m_window->setModal(false);
+    m_window->resize(640, 520);
+    auto* layout = new QVBoxLayout(m_window);
+    layout->setContentsMargins(6, 6, 6, 6);
+    auto* buttons = new QHBoxLayout;
+    auto button = [&](const QString& name, const QString& text, void (HelpWindowViewer::*slot)()) {
+        auto* b = new QPushButton(text, m_window);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        QObject::connect(b, &QPushButton::clicked, m_window, [this, slot] { (this->*slot)(); });
+        buttons->addWidget(b);
+        return b;
+    };
+    button(QStringLiteral("helpContentsButton"), QStringLiteral("&Obsah"), &HelpWindowViewer::showContents);
+    button(QStringLiteral("helpIndexButton"), QStringLiteral("&Rejstřík"), &HelpWindowViewer::showIndex);
+    m_back = button(QStringLiteral("helpBackButton"), QStringLiteral("&Zpět"), &HelpWindowViewer::goBack);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    m_pages = new QStackedWidget(m_window);
+    m_browser = new QTextBrowser(m_pages);
+    m_browser->setObjectName(QStringLiteral("helpText"));
+    m_browser->setOpenLinks(false);
+    m_browser->document()->setDocumentMargin(12);
+    QObject::connect(m_browser, &QTextBrowser::anchorClicked, m_window, [this](const QUrl& url) { followLink(url); });
+    m_pages->addWidget(m_browser);
+
+    m_contents = new QTreeWidget(m_pages);
+    m_contents->setObjectName(QStringLiteral("helpContents"));
+    m_contents->setHeaderHidden(true);
+    QObject::connect(m_contents, &QTreeWidget::itemActivated, m_window, [this](QTreeWidgetItem* item) {
+        if (const int order = item->data(0, OrderRole).toInt(); order > 0)
+            openTopic(order);
+    });
+    m_pages->addWidget(m_contents);
+
+    auto* indexPage = new QWidget(m_pages);
+    auto* indexLayout = new QVBoxLayout(indexPage);
+    indexLayout->setContentsMargins(0, 0, 0, 0);
+    m_filter = new QLineEdit(indexPage);
+    m_filter->setObjectName(QStringLiteral("helpIndexFilter"));
+    m_filter->setPlaceholderText(QStringLiteral("Hledané slovo"));
+    m_index = new QListWidget(indexPage);
+    m_index->setObjectName(QStringLiteral("helpIndex"));
+    indexLayout->addWidget(m_filter);
+    indexLayout->addWidget(m_index);
+    QObject::connect(m_filter, &QLineEdit::textChanged, m_window, [this](const QString& text) {
+        QListWidgetItem* first = nullptr;
+        for (int i = 0; i < m_index->count(); ++i) {
+            QListWidgetItem* item = m_index->item(i);
+            const bool shown = item->text().contains(text.trimmed(), Qt::CaseInsensitive);
+            item->setHidden(!shown);
+            if (shown && !first)
+                first = item;
+        }
+        m_index->setCurrentItem(first);
+    });
+    auto openKeyword = [this](QListWidgetItem* item) {
+        if (item && item->data(OrderRole).toInt() > 0)
+            openTopic(item->data(OrderRole).toInt());
+    };
+    QObject::connect(m_index, &QListWidget::itemActivated, m_window, openKeyword);
+    QObject::connect(m_filter, &QLineEdit::returnPressed, m_window, [this, openKeyword] { openKeyword(m_index->currentItem()); });
+    m_pages->addWidget(indexPage);
+    layout->addWidget(m_pages);
+}
+
+void HelpWindowViewer::fillContents()
+{
+    m_contents->clear();
+    // A contents file lists headings and topics by level; its topics name context strings.
+    const QString cnt = contentsFilePath(m_path, m_file->contentsFileName());
+    QFile file(cnt);
+    if (!cnt.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        QList<QTreeWidgetItem*> parents;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (QByteArray line : lines) {
+            line = line.trimmed();
+            if (line.isEmpty() || line.startsWith(':') || !std::isdigit(uchar(line[0])))
+                continue;
+            const qsizetype blank = line.indexOf(' ');
+            const int level = std::max(1, line.left(blank).toInt());
+            const QByteArray rest = blank < 0 ? QByteArray() : line.mid(blank + 1);
+            const qsizetype equals = rest.indexOf('=');
+            QString title = m_file->decodeText(equals < 0 ? rest : rest.left(equals));
+            int order = 0;
+            if (equals >= 0) {
+                QByteArray context = rest.mid(equals + 1);
+                if (context.contains('@'))
+                    continue; // a topic of another file
+                context = context.left(context.indexOf('>') < 0 ? context.size() : context.indexOf('>'));
+                const auto target = m_file->jumpTarget(HelpJump{HelpJump::Kind::ContextHash,
+                                                                HelpFile::contextHash(context.trimmed()), false});
+                order = target ? m_file->orderAtOffset(*target).value_or(0) : 0;
+                if (order == 0)
+                    continue;
+            }
+            while (parents.size() >= level)
+                parents.removeLast();
+            auto* item = parents.isEmpty() ? new QTreeWidgetItem(m_contents) : new QTreeWidgetItem(parents.last());
+            item->setText(0, title);
+            item->setData(0, OrderRole, order);
+            if (equals < 0)
+                parents.append(item);
+        }
+        if (m_contents->topLevelItemCount() > 0)
+            return;
+    }
+    for (const HelpContentsEntry& entry : m_file->contents()) {
+        auto* item = new QTreeWidgetItem(m_contents);
+        item->setText(0, entry.title.isEmpty() ? QStringLiteral("(téma %1)").arg(entry.order) : entry.title);
+        item->setData(0, OrderRole, entry.order);
+    }
+}
+
+void HelpWindowViewer::fillIndex()
+{
+    m_index->clear();
+    m_filter->clear();
+    try {
+        for (const HelpKeyword& keyword : m_file->keywords()) {
+            if (keyword.orders.isEmpty())
+                continue;
+            auto* item = new QListWidgetItem(keyword.keyword, m_index);
+            item->setData(OrderRole, keyword.orders.first());
+        }
+    } catch (const RunTimeError&) {
+        // A damaged index leaves the list empty; the topics still show.
+    }
+}
+
+void HelpWindowViewer::showContents()
+{
+    if (!m_pages)
+        return;
+    m_pages->setCurrentIndex(1);
+    m_back->setEnabled(true);
+    m_contents->setFocus();
+}
+
+void HelpWindowViewer::showIndex()
+{
+    if (!m_pages)
+        return;
+    m_pages->setCurrentIndex(2);
+    m_back->setEnabled(true);
+    m_filter->setFocus();
+}
+
+void HelpWindowViewer::goBack()
+{
+    if (!m_pages)
+        return;
+    if (m_pages->currentIndex() != 0) {
+        m_pages->setCurrentIndex(0); // from the contents or the index back to the topic
+    } else if (!m_history.isEmpty()) {
+        const int previous = m_history.takeLast();
+        openTopic(previous, false);
+    }
+    m_back->setEnabled(!m_history.isEmpty() || m_pages->currentIndex() != 0);
+}
+
+void HelpWindowViewer::openTopic(int order, bool remember)
+{
+    if (!m_file || !m_window)
+        return;
+    try {
+        const HelpTopic topic = m_file->topicByOrder(order);
+        if (remember && m_current != 0)
+            m_history.append(m_current);
+        m_current = order;
+        showTopic(topic, m_browser);
+        m_pages->setCurrentIndex(0);
+        m_back->setEnabled(!m_history.isEmpty());
     } catch (const RunTimeError& error) {
         report(error.description());
     }
@@ -61,60 +313,55 @@ void HelpWindowViewer::showHelpTopic(const QString& helpFile, int context)
 
 void HelpWindowViewer::followLink(const QUrl& url)
 {
-    if (!m_file || url.scheme() != LinkScheme)
+    if (!m_file)
         return;
     bool ok = false;
-    const quint32 offset = url.path().toUInt(&ok);
+    const int order = url.path().toInt(&ok);
     if (!ok)
         return;
+    if (url.scheme() == TopicScheme) {
+        if (m_popupFrame)
+            m_popupFrame->hide();
+        openTopic(order);
+        return;
+    }
+    if (url.scheme() != PopupScheme)
+        return;
     try {
-        if (const auto topic = m_file->topicAtOffset(offset))
-            showTopic(*topic);
+        const HelpTopic topic = m_file->topicByOrder(order);
+        if (!m_popupFrame) {
+            m_popupFrame = new QFrame(m_window, Qt::Popup);
+            m_popupFrame->setObjectName(QStringLiteral("helpPopup"));
+            m_popupFrame->setFrameShape(QFrame::Box);
+            auto* layout = new QVBoxLayout(m_popupFrame);
+            layout->setContentsMargins(1, 1, 1, 1);
+            m_popup = new QTextBrowser(m_popupFrame);
+            m_popup->setObjectName(QStringLiteral("helpPopupText"));
+            m_popup->setOpenLinks(false);
+            m_popup->setStyleSheet(QStringLiteral("background: #ffffe1"));
+            QObject::connect(m_popup, &QTextBrowser::anchorClicked, m_popupFrame, [this](const QUrl& link) { followLink(link); });
+            layout->addWidget(m_popup);
+        }
+        showTopic(topic, m_popup);
+        m_popupFrame->resize(380, 180);
+        m_popupFrame->move(QCursor::pos() + QPoint(8, 8));
+        m_popupFrame->show();
     } catch (const RunTimeError& error) {
         report(error.description());
     }
 }
 
-void HelpWindowViewer::showTopic(const HelpTopic& topic)
+void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser)
 {
-    if (!m_window) {
-        m_window = new QDialog(m_owner);
-        m_window->setObjectName(QStringLiteral("helpWindow"));
-        m_window->setModal(false);
-        m_window->resize(560, 440);
-        auto* layout = new QVBoxLayout(m_window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        m_browser = new QTextBrowser(m_window);
-        m_browser->setObjectName(QStringLiteral("helpText"));
-        m_browser->setOpenLinks(false);
-        m_browser->document()->setDocumentMargin(12);
-        layout->addWidget(m_browser);
-        QObject::connect(m_browser, &QTextBrowser::anchorClicked, m_window,
-                         [this](const QUrl& url) { followLink(url); });
-    }
-    m_window->setWindowTitle(!m_file->title().isEmpty() ? m_file->title() : topic.title);
-
-    // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
-    const bool titleInText =
-        !topic.paragraphs.isEmpty() && topic.paragraphs.first().plainText().trimmed() == topic.title.trimmed();
-    QString html = titleInText ? QString() : QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped());
-    for (const HelpParagraph& paragraph : topic.paragraphs) {
-        QString body;
-        for (qsizetype i = 0; i < paragraph.runs.size(); ++i) {
-            const HelpRun& run = paragraph.runs[i];
-            const auto target = m_file->jumpTarget(run.jump);
-            body += target ? QStringLiteral("<a href=\"%1:%2\">%3</a>").arg(LinkScheme).arg(*target).arg(runHtml(run))
-                           : runHtml(run);
-        }
-        const char* align = paragraph.alignment == HelpParagraph::Alignment::Center  ? "center"
-                            : paragraph.alignment == HelpParagraph::Alignment::Right ? "right"
-                                                                                     : "left";
-        // Tabs stay visible; an empty paragraph is an empty line.
-        html += QStringLiteral("<p align=\"%1\" style=\"white-space: pre-wrap\">%2</p>")
-                    .arg(QLatin1String(align), body.isEmpty() ? QStringLiteral("&nbsp;") : body);
-    }
-    m_browser->setHtml(html);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    QTextDocument* document = browser->document();
+    const HelpHtmlLinks links{
+        [](int order, bool popup) { return QStringLiteral("%1:%2").arg(popup ? PopupScheme : TopicScheme).arg(order); },
+        [&](const QString& picture) {
+            const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
+            const HelpImage image = m_file->picture(picture, topic);
+            if (!image.isNull())
+                document->addResource(QTextDocument::ImageResource, QUrl(name), toImage(image));
+            return name;
+        }};
+    browser->setHtml(helpTopicHtml(*m_file, topic, links));
 }

@@ -3,21 +3,32 @@
 #include "DesktopServices.h"
 #include "HelpViewer.h"
 
+#include <QList>
 #include <QPointer>
+#include <QString>
 
 #include <memory>
 
 class HelpFile;
 struct HelpTopic;
 class QDialog;
+class QFrame;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QStackedWidget;
 class QTextBrowser;
+class QTreeWidget;
 class QUrl;
 class QWidget;
 
-// Shows a topic of a help file in a window of our own: the system has no
-// viewer for the format, so the file is read by HelpFile. The window is not
-// modal and belongs to the owner; failures are reported in the viewer's own
-// message box ("Nápověda").
+// Shows the topics of a help file in a window of our own: the system has no
+// viewer for the format, so the file is read by HelpFile. The window shows a
+// topic with its formatting, tables and pictures; jumps follow, pop-ups open
+// in a small window; "Zpět" goes back, "Obsah" lists the contents (the .cnt
+// file beside the help file, or every topic in file order) and "Rejstřík" the
+// keyword index with a filter. The window is not modal and belongs to the
+// owner; failures are reported in the viewer's own message box ("Nápověda").
 class HelpWindowViewer : public HelpViewer {
 public:
     HelpWindowViewer(QWidget* owner, DesktopServices& desktop) : m_owner(owner), m_desktop(desktop) {}
@@ -27,15 +38,37 @@ public:
     // The help window once a topic was shown, else null.
     QDialog* window() const;
     QTextBrowser* browser() const;
+    // The pop-up window of the last pop-up jump, else null.
+    QTextBrowser* popup() const;
+    // Order (1-based) of the topic shown, 0 before any.
+    int currentTopic() const { return m_current; }
+
+    void showContents();
+    void showIndex();
+    void goBack();
+    void openTopic(int order, bool remember = true);
 
 private:
-    void showTopic(const HelpTopic& topic);
+    void build();
+    void showTopic(const HelpTopic& topic, QTextBrowser* browser);
     void followLink(const QUrl& url);
+    void fillContents();
+    void fillIndex();
     void report(const QString& text);
 
     QWidget* m_owner;
     DesktopServices& m_desktop;
     QPointer<QDialog> m_window;
     QPointer<QTextBrowser> m_browser;
+    QPointer<QStackedWidget> m_pages;
+    QPointer<QTreeWidget> m_contents;
+    QPointer<QLineEdit> m_filter;
+    QPointer<QListWidget> m_index;
+    QPointer<QPushButton> m_back;
+    QPointer<QFrame> m_popupFrame;
+    QPointer<QTextBrowser> m_popup;
     std::unique_ptr<HelpFile> m_file;
+    QString m_path;
+    int m_current = 0;
+    QList<int> m_history; // topics shown before the current one
 };

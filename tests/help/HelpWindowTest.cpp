@@ -3,8 +3,15 @@
 
 #include "HelpFile.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QScrollBar>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -118,6 +125,92 @@ private slots:
         // No title in the system data: the topic's title names the window.
         QCOMPARE(viewer.window()->windowTitle(), QStringLiteral("Nápověda"));
         QCOMPARE(viewer.browser()->toPlainText(), QStringLiteral("Nápověda\nText."));
+    }
+
+    // A real file: its first topic with a picture, a followed jump, Back, the
+    // contents and the index; the picture is drawn where the text puts it.
+    void realFileBrowsesLikeAHelpViewer()
+    {
+        const QString path = QStringLiteral(DIVADEDADI_CORPUS "/fr_xgui40.hlp");
+        if (!QFileInfo::exists(path))
+            QSKIP("skipped: corpus not present");
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        QElapsedTimer timer;
+        timer.start();
+        viewer.showHelpTopic(path, 9999);
+        qInfo("help window opened topic 1 of fr_xgui40.hlp in %lld ms", timer.elapsed());
+        QVERIFY(desktop.events.isEmpty());
+        QTextBrowser* browser = viewer.browser();
+        QCOMPARE(viewer.currentTopic(), 1);
+        QVERIFY(browser->toPlainText().startsWith(QStringLiteral("x-GUI DLL v0.2 Beta\n")));
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("How to use the DLL")));
+        QCOMPARE(formatOf(browser, QStringLiteral("Commands")).fontWeight(), int(QFont::Bold));
+        QCOMPARE(formatOf(browser, QStringLiteral("Commands")).font().pointSize(), 8);
+        auto* back = viewer.window()->findChild<QPushButton*>(QStringLiteral("helpBackButton"));
+        QCOMPARE(back->text(), QStringLiteral("&Zpět"));
+        QVERIFY(!back->isEnabled());
+
+        // The picture |bm0: a pixel of the bitmap's colour where the text puts it.
+        viewer.window()->resize(700, 900);
+        QTextCursor image(browser->document());
+        while (!image.atEnd() && !image.charFormat().isImageFormat())
+            image.movePosition(QTextCursor::NextCharacter);
+        QVERIFY(image.charFormat().isImageFormat());
+        browser->setTextCursor(image);
+        browser->ensureCursorVisible();
+        const QImage drawn = browser->viewport()->grab().toImage();
+        const HelpFile file(path);
+        const HelpImage bitmap = file.picture(QStringLiteral("bm0"), file.topicByOrder(1));
+        // Where the bitmap's pixels stand in the window: they must lie in the picture's own line.
+        const QList<QPoint> samples = {{10, 25}, {0, 0}, {44, 15}, {87, 30}, {60, 5}};
+        QPoint found(-1, -1);
+        for (int y = 0; y + bitmap.height <= drawn.height() && found.x() < 0; ++y) {
+            for (int x = 0; x + bitmap.width <= drawn.width() && found.x() < 0; ++x) {
+                bool all = true;
+                for (const QPoint& p : samples)
+                    all = all && drawn.pixel(x + p.x(), y + p.y()) == bitmap.pixels[p.y() * bitmap.width + p.x()];
+                if (all)
+                    found = QPoint(x, y);
+            }
+        }
+        QVERIFY2(found.x() >= 0, "the picture is not drawn");
+        QRectF line = browser->document()->documentLayout()->blockBoundingRect(image.block());
+        line.translate(0, -browser->verticalScrollBar()->value());
+        QVERIFY2(line.contains(QPointF(found) + QPointF(1, 1)),
+                 qPrintable(QStringLiteral("drawn at %1,%2").arg(found.x()).arg(found.y())));
+
+        // A jump, then Back.
+        const QTextCharFormat link = formatOf(browser, QStringLiteral("Editbox control"));
+        QVERIFY(link.isAnchor());
+        emit browser->anchorClicked(QUrl(link.anchorHref()));
+        QCOMPARE(viewer.currentTopic(), 3);
+        QVERIFY(browser->toPlainText().startsWith(QStringLiteral("Editbox control")));
+        QVERIFY(back->isEnabled());
+        back->click();
+        QCOMPARE(viewer.currentTopic(), 1);
+        QVERIFY(!back->isEnabled());
+
+        // The contents: every topic in file order.
+        viewer.window()->findChild<QPushButton*>(QStringLiteral("helpContentsButton"))->click();
+        auto* contents = viewer.window()->findChild<QTreeWidget*>(QStringLiteral("helpContents"));
+        QVERIFY(contents->isVisible());
+        QCOMPARE(contents->topLevelItemCount(), 19);
+        QCOMPARE(contents->topLevelItem(1)->text(0), QStringLiteral("How to use the DLL"));
+        emit contents->itemActivated(contents->topLevelItem(1), 0);
+        QCOMPARE(viewer.currentTopic(), 2);
+        QVERIFY(browser->isVisible());
+
+        // The index with its filter.
+        viewer.window()->findChild<QPushButton*>(QStringLiteral("helpIndexButton"))->click();
+        auto* filter = viewer.window()->findChild<QLineEdit*>(QStringLiteral("helpIndexFilter"));
+        QTest::keyClicks(filter, QStringLiteral("creat"));
+        QTest::keyClick(filter, Qt::Key_Return);
+        QCOMPARE(viewer.currentTopic(), 13);
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("Create")));
+        back->click();
+        QCOMPARE(viewer.currentTopic(), 2);
     }
 
     void failuresShowTheViewersMessageBoxAndNoWindow_data()

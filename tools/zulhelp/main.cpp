@@ -54,9 +54,11 @@ QString topicText(const HelpTopic& topic)
     return topic.title + QStringLiteral("\n\n") + topic.plainText() + QStringLiteral("\n");
 }
 
+// The file's own pictures are shared by topics; embedded ones belong to their topic.
 QString pictureName(int order, const QString& picture)
 {
-    return QStringLiteral("%1-%2.png").arg(order).arg(picture);
+    return picture.startsWith(QLatin1String("bm")) ? picture + QStringLiteral(".png")
+                                                   : QStringLiteral("%1-%2.png").arg(order).arg(picture);
 }
 
 // Writes the topic's page and its pictures into the folder; pictures Qt cannot draw become framed placeholders.
