@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "ListFile.h"
 #include "Paths.h"
+#include "RelinkLog.h"
 #include "RunTimeError.h"
 #include "Settings.h"
 
@@ -92,7 +93,7 @@ private:
     void report(int number, const QString& description)
     {
         gLinkFailed = true;
-        m_report.failures.append({number, m_reportTable, description});
+        m_report.failures.append({number, m_reportTable, description, m_reportIndex});
         ignoringFailures([&] { m_desktop.setPointer(DesktopServices::Pointer::Default); });
         ignoringFailures([&] { m_desktop.beep(); });
         ignoringFailures([&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kRunTitle, description); });
@@ -166,7 +167,16 @@ private:
         });
 
         while (!walkOver) {
-            linkTable(current.get());
+            // A walk that could not start has no table: its failures are the run's.
+            const int failuresBefore = int(m_report.failures.size());
+            m_reportIndex = -1;
+            m_reportTable.clear();
+            if (current) {
+                ignoringFailures([&] { m_reportTable = current->Name(); });
+                m_reportIndex = int(m_report.tables.size());
+                m_report.tables.append({m_reportTable, RelinkReport::Outcome::Skipped});
+            }
+            const RelinkReport::Outcome outcome = linkTable(current.get());
 
             step(39, [&] { ++m_progress; });
             step(40, [&] { m_window.setProgressValue(m_progress); });
@@ -181,23 +191,24 @@ private:
                 else
                     current = defs.Item(m_position);
             });
+            if (m_reportIndex >= 0)
+                m_report.tables[m_reportIndex].outcome = int(m_report.failures.size()) != failuresBefore
+                                                              ? RelinkReport::Outcome::Failed
+                                                              : outcome;
             if (!moved)
                 walkOver = true;
         }
+        m_reportIndex = -1;
         m_reportTable.clear();
     }
 
     // Steps 26 to 38 for one table definition T of the data file. The
     // definition worked on belongs to this table alone.
-    void linkTable(TableDef* data)
+    RelinkReport::Outcome linkTable(TableDef* data)
     {
         std::shared_ptr<TableDef> def;
         std::optional<QString> name;
         const int failuresBefore = int(m_report.failures.size());
-
-        m_reportTable.clear();
-        if (data)
-            ignoringFailures([&] { m_reportTable = data->Name(); });
 
         bool skip = false;
         if (!step(26, [&] { skip = (need(data).Attributes() & dao::dbSkipMask) != 0; }))
@@ -231,9 +242,7 @@ private:
             if (savepoint)
                 endTableSavepoint(int(m_report.failures.size()) == failuresBefore);
         }
-        if (int(m_report.failures.size()) != failuresBefore)
-            outcome = RelinkReport::Outcome::Failed;
-        m_report.tables.append({m_reportTable, outcome});
+        return int(m_report.failures.size()) != failuresBefore ? RelinkReport::Outcome::Failed : outcome;
     }
 
     bool beginTableSavepoint()
@@ -289,6 +298,9 @@ private:
         m_programDb.reset();
         m_dataDb.reset();
         ignoringFailures([] { SaveDataPath(); });
+        // The log is there before any box can hold the run.
+        m_report.failed = gLinkFailed;
+        ignoringFailures([&] { WriteRelinkLog(gIniPath, m_report, gProgramPath, gDataPath); });
         ignoringFailures([&] { m_desktop.setPointer(DesktopServices::Pointer::Default); });
         ignoringFailures([&] { m_desktop.doEvents(); });
         ignoringFailures([&] { m_desktop.beep(); });
@@ -330,6 +342,7 @@ private:
     QString m_connect;
     QString m_tableName;   // not cleared between tables
     QString m_reportTable; // the table the report entries belong to
+    int m_reportIndex = -1; // its entry in the report's tables
     int m_tableCount = 0;  // the progress maximum
     int m_progress = 0;
     int m_position = 0;

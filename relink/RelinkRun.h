@@ -20,7 +20,11 @@ struct RelinkReport {
         int step = 0;
         QString table; // the table being worked on, empty outside the walk
         QString description;
+        int tableIndex = -1; // its entry in tables; -1 outside the walk
     };
+    // Every table definition of the data file once, in walk order, with its
+    // final outcome: a failure of any of its steps (progress and moving on
+    // included) makes it Failed.
     QList<Table> tables;
     QList<Failure> failures;
     bool failed = false;       // gLinkFailed at the end of the run

@@ -6,6 +6,7 @@
 
 #include "DBEngine.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -95,7 +96,8 @@ TEST(CallerReads, settingsOfAnOrdinaryUserArriveWhereThePlatformWritesThem)
         EXPECT_EQ(after.st_uid, 0u);
         EXPECT_EQ(after.st_gid, row.group);
         EXPECT_EQ(after.st_mode & 07777, row.fileMode);
-        EXPECT_EQ(filesIn(folder.path(QStringLiteral("INI"))), QStringList{QStringLiteral("ZUL.ini")});
+        EXPECT_EQ(filesIn(folder.path(QStringLiteral("INI"))).filter(QStringLiteral("ZUL.ini")),
+                  QStringList{QStringLiteral("ZUL.ini")});
     }
 }
 
@@ -143,4 +145,66 @@ TEST(CallerReads, runKilledBeforeItsOutcomeLeavesError)
 
     EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")),
               QStringLiteral("ERROR"));
+}
+
+// The relink log of a run that re-points, creates, skips and fails: one line
+// per table of the data file in the engine's order, the failure's description
+// as shown, the run's line first.
+TEST(CallerReads, relinkLogRecordsEveryTableOfTheRun)
+{
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString program = folder.path(QStringLiteral("ZUL.accdr"));
+    const QString data = folder.path(QStringLiteral("data.accdb"));
+    const QString other = folder.path(QStringLiteral("jiny.accdb"));
+    createDataFile(other, 1); // T0000
+    {
+        std::unique_ptr<Database> db = DbEngine().CreateDatabase(data, dao::dbLangCzech, dao::dbVersion120);
+        for (const char* table : {"Obce", "Osoby", "Mistni"})
+            db->Execute(QStringLiteral("create table %1 (ID long)").arg(QLatin1String(table)));
+        std::shared_ptr<TableDef> link = db->CreateTableDef();
+        link->setConnect(dao::dbConnectPrefix + other);
+        link->setSourceTableName(QStringLiteral("T0000"));
+        link->setName(QStringLiteral("Cizi"));
+        db->TableDefs().Append(link);
+        db->Close();
+    }
+    // The program file links Osoby; Mistni is a local table of its own.
+    createProgramFile(program, data);
+    {
+        std::unique_ptr<Database> db = DbEngine().OpenDatabase(program);
+        db->Execute(QStringLiteral("drop table Obce"));
+        db->Execute(QStringLiteral("drop table Mistni"));
+        db->Execute(QStringLiteral("create table Mistni (ID long)"));
+        db->Close();
+    }
+    const RunResult result = runBinary(
+        folder, {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data}, noDisplayEnvironment());
+    ASSERT_TRUE(result.finished);
+
+    QStringList reports;
+    for (const QString& line : result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (line.startsWith(QStringLiteral("DIVadedadi: ")))
+            reports.append(line.mid(12));
+    ASSERT_FALSE(reports.isEmpty()) << result.standardError.toStdString();
+    const QMap<QString, QString> outcomes{{QStringLiteral("Obce"), QStringLiteral("vytvořena")},
+                                          {QStringLiteral("Osoby"), QStringLiteral("přepojena")},
+                                          {QStringLiteral("Mistni"), QStringLiteral("chyba\t") + reports.join('\t')}};
+    QStringList expected;
+    std::unique_ptr<Database> db = DbEngine().OpenDatabase(data);
+    for (int i = 0; i < db->TableDefs().Count(); ++i) {
+        const QString name = db->TableDefs().Item(i)->Name();
+        expected.append(name + QLatin1Char('\t') + outcomes.value(name, QStringLiteral("přeskočena")));
+    }
+    db->Close();
+
+    QFile log(folder.path(QStringLiteral("INI/DIVadedadi.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.takeLast(), QString());
+    ASSERT_FALSE(lines.isEmpty());
+    const QStringList first = lines.takeFirst().split(QLatin1Char('\t'));
+    EXPECT_EQ(first.mid(1), QStringList({program, data, QStringLiteral("ERROR")}));
+    EXPECT_TRUE(QDateTime::fromString(first.value(0), Qt::ISODate).isValid()) << first.value(0).toStdString();
+    EXPECT_EQ(lines, expected);
 }
