@@ -634,3 +634,35 @@ TEST_F(RelinkRunTest, lastDbIsTheBoxTextReadAfterTheRefill)
     for (const auto& failure : report.failures)
         EXPECT_EQ(failure.tableIndex, -1);
 }
+
+// Failures of the progress steps belong to the table they happened on: it is
+// recorded once, as failed, and the record still holds every table in order.
+TEST_F(RelinkRunTest, progressFailureMarksItsOwnTableFailed)
+{
+    makeUsualFiles();
+    const QList<DataTable> tables = enumerate(m_data);
+    qsizetype linked = 0;
+    while (linked < tables.size() && tables.at(linked).skipped)
+        ++linked;
+    ASSERT_LT(linked, tables.size());
+    const QString failing = QStringLiteral("value %1").arg(linked + 1);
+    m_window.onCall = [&](const QString& event) {
+        if (event == failing)
+            throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Ukazatel průběhu selhal."));
+    };
+
+    const RelinkReport report = run();
+
+    ASSERT_EQ(report.failures.size(), 1);
+    EXPECT_EQ(report.failures.at(0).step, 40);
+    EXPECT_EQ(report.failures.at(0).tableIndex, linked);
+    QStringList names;
+    for (const auto& t : report.tables)
+        names.append(t.name);
+    QStringList expected;
+    for (const DataTable& t : tables)
+        expected.append(t.name);
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(outcomeOf(report, tables.at(linked).name), QStringLiteral("failed"));
+    EXPECT_EQ(report.failures.at(0).table, tables.at(linked).name);
+}
