@@ -2,16 +2,42 @@
 # build folder. The executables come from the install() rules of app/ and
 # tools/; nothing else of the build (tests, benchmark) is installed.
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/divadedadi)
+set(divadedadi_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/divadedadi)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${divadedadi_docdir})
+
+# Manual pages and the changelog are installed compressed, without a name or a
+# time stamp in the gzip header, so that two builds give the same package.
+set(divadedadi_compressed)
+foreach(source IN ITEMS man/divadedadi.1 man/zuldb.1 man/zulhelp.1 changelog)
+    set(plain ${CMAKE_CURRENT_BINARY_DIR}/packaging/${source})
+    set(output ${plain}.gz)
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/${source} ${plain}
+        COMMAND gzip -9nf ${plain}
+        DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source}
+        VERBATIM)
+    list(APPEND divadedadi_compressed ${output})
+endforeach()
+add_custom_target(divadedadi_docs ALL DEPENDS ${divadedadi_compressed})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/divadedadi.1.gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/zuldb.1.gz
+              ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/zulhelp.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${divadedadi_docdir})
 
 set(CPACK_PACKAGE_NAME "divadedadi")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Links the tables of a data file into the program file ZUL.accdr")
+# The control file's long description, wrapped as Debian's tools show it.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "DIVadedadi gives the program file of the ZUL database application links to the tables of a chosen data "
-    "file, keeps a list of the data files used and reports the outcome in its settings file. The package also "
-    "holds zuldb, a command-line tool over the same database engine, and zulhelp, the help file reader.")
-set(CPACK_PACKAGE_CONTACT "DIVadedadi maintainers <divadedadi@localhost>")
+    "DIVadedadi gives the program file of the ZUL database application links\n"
+    "to the tables of a chosen data file, keeps a list of the data files used\n"
+    "and reports the outcome in its settings file. Link the real binary,\n"
+    "/usr/lib/divadedadi/divadedadi, into the application's folder.\n"
+    "\n"
+    "The package also holds zuldb, a command-line tool over the same database\n"
+    "engine, zulhelp, the help file reader, and an SQLite extension with the\n"
+    "Czech text order of the database files for the sqlite3 shell.")
+set(CPACK_PACKAGE_CONTACT "DIVadedadi maintainers <maintainers@divadedadi.cz>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_GENERATOR "DEB")
 set(CPACK_STRIP_FILES ON)

@@ -1,5 +1,5 @@
 // The engine's collations as an SQLite loadable extension, for example
-//   sqlite3 -cmd ".load /usr/lib/divadedadi/zulcollation" ZUL_db.accdb
+//   sqlite3 -cmd ".load /usr/lib/divadedadi/sqlite/zulcollation" ZUL_db.accdb
 // SQLite derives the entry point's name from the file name zulcollation.so.
 
 #include <sqlite3ext.h>

@@ -1,0 +1,97 @@
+// The collation extension in the stock sqlite3 shell, over a list file the
+// engine made: the shell checks, sorts and refuses duplicates as the engine does.
+
+#include "DBEngine.h"
+#include "DesktopServices.h"
+#include "Globals.h"
+#include "ListFile.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ShellResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ShellResult sqliteShell(const QString& file, const QString& sql, bool withExtension = true)
+{
+    QStringList args = {QStringLiteral("-bail")};
+    if (withExtension)
+        args << QStringLiteral("-cmd") << QStringLiteral(".load " ZULCOLLATION_PATH);
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), args << file << sql);
+    shell.waitForFinished(30000);
+    return {shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1,
+            QString::fromUtf8(shell.readAllStandardOutput()), QString::fromUtf8(shell.readAllStandardError())};
+}
+
+bool engineRefusesAsDuplicate(const QString& file, const QString& path)
+{
+    try {
+        DbEngine().OpenDatabase(file)->Execute(QStringLiteral("insert into Databaze (Cesta) values (?)"), {path});
+        return false;
+    } catch (const RunTimeError& error) {
+        EXPECT_EQ(error.number(), 3022) << error.description().toStdString();
+        return true;
+    }
+}
+
+} // namespace
+
+TEST(CollationExtension, stockShellChecksSortsAndRefusesDuplicatesWhereTheEngineDoes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString list = dir.filePath(QStringLiteral("ZUL_db.accdb"));
+    gListDbPath = list;
+    RecordingDesktop desktop;
+    CreateListFile(desktop);
+    for (const char* path : {"/data/hrad.accdb", "/data/Chléb.accdb", "/data/cukr.accdb", "/data/čáp.accdb",
+                             "/data/Ivan.accdb", "/data/cz.accdb"})
+        AddListPath(desktop, QString::fromUtf8(path));
+    ASSERT_TRUE(desktop.events.isEmpty()) << desktop.events.join(QLatin1Char('\n')).toStdString();
+
+    EXPECT_EQ(sqliteShell(list, QStringLiteral("PRAGMA integrity_check"), false).err.trimmed(),
+              QStringLiteral("Error: in prepare, no such collation sequence: ZUL_CZ"));
+    EXPECT_EQ(sqliteShell(list, QStringLiteral("PRAGMA integrity_check")).out, QStringLiteral("ok\n"));
+    // Czech order: "č" after "c", "ch" after "h"; letter case ignored.
+    EXPECT_EQ(sqliteShell(list, QStringLiteral("SELECT Cesta FROM Databaze ORDER BY Cesta")).out,
+              QStringLiteral("/data/cukr.accdb\n/data/cz.accdb\n/data/čáp.accdb\n/data/hrad.accdb\n"
+                             "/data/Chléb.accdb\n/data/Ivan.accdb\n"));
+
+    const struct {
+        const char* name;
+        const char* path;
+        bool duplicate;
+    } cases[] = {
+        {"other letter case", "/DATA/HRAD.accdb", true},
+        {"Czech letters in other case", "/data/ČÁP.accdb", true},
+        {"ch in other case", "/data/CHLÉB.accdb", true},
+        {"accent differs", "/data/cap.accdb", false},
+        {"accent differs on ch", "/data/Chleb.accdb", false},
+        {"trailing blank", "/data/hrad.accdb ", false},
+        {"new path", "/data/nový.accdb", false},
+    };
+    for (const auto& c : cases) {
+        const QString path = QString::fromUtf8(c.path);
+        const QString engineCopy = dir.filePath(QStringLiteral("engine-%1.accdb").arg(c.name));
+        const QString shellCopy = dir.filePath(QStringLiteral("shell-%1.accdb").arg(c.name));
+        ASSERT_TRUE(QFile::copy(list, engineCopy) && QFile::copy(list, shellCopy));
+        EXPECT_EQ(engineRefusesAsDuplicate(engineCopy, path), c.duplicate) << c.name;
+        const ShellResult shell =
+            sqliteShell(shellCopy, QStringLiteral("INSERT INTO Databaze (Cesta) VALUES ('%1')").arg(path));
+        EXPECT_EQ(shell.exitCode != 0, c.duplicate) << c.name << ": " << shell.err.toStdString();
+        if (c.duplicate) {
+            EXPECT_TRUE(shell.err.contains(QStringLiteral("UNIQUE constraint failed: Databaze.Cesta"))) << c.name;
+        }
+        EXPECT_EQ(sqliteShell(shellCopy, QStringLiteral("PRAGMA integrity_check")).out, QStringLiteral("ok\n"))
+            << c.name;
+    }
+}
