@@ -749,21 +749,18 @@ void FrmMainTest::messageBoxIsCentred()
 void FrmMainTest::statusLineCutsLongPathsInTheMiddle()
 {
     auto* label = m_window->findChild<ElidedLabel*>(QStringLiteral("lblDB"));
-    QVERIFY(label);
-    m_window->setDbCaption(QStringLiteral("/data/ZUL/ -> /data/ZUL/"));
-    QCOMPARE(label->shownText(), QStringLiteral("/data/ZUL/ -> /data/ZUL/"));
-    QCOMPARE(label->toolTip(), QString());
-
     const QString caption = QStringLiteral("/home/účetní/Dokumenty/ZUL/build/app/program -> "
                                            "/srv/sdílená složka/účetnictví/2024/data/leden/");
     m_window->setDbCaption(caption);
-    QCOMPARE(label->text(), caption);
     const QString shown = label->shownText();
-    QVERIFY2(shown.startsWith(QStringLiteral("/home/")) && shown.endsWith(QStringLiteral("/leden/")),
+    QVERIFY2(shown.startsWith(QStringLiteral("/home/")) && shown.endsWith(QStringLiteral("/leden/")) &&
+                 shown.contains(QChar(0x2026)),
              qPrintable(shown));
-    QVERIFY(shown.contains(QChar(0x2026)));
     QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width());
     QCOMPARE(label->toolTip(), caption);
+    m_window->setDbCaption(QStringLiteral("/data/ -> /data/"));
+    QCOMPARE(label->shownText(), QStringLiteral("/data/ -> /data/"));
+    QCOMPARE(label->toolTip(), QString());
 }
 
 void FrmMainTest::focusRectangleShowsOnButtonsAndPanel()
