@@ -4,15 +4,16 @@
 # its seed corpus in fuzz/corpus/<target>/. New inputs go to a scratch corpus
 # under build-fuzz; crashes are written to build-fuzz/crashes/<target>/.
 # The import target is seeded with the Access-format files of ../shared/corpus/access
-# (never copied into the repository) and takes inputs up to 256 KB.
-# Usage: ./fuzz.sh [ini|cmdline|database|relink|import]...
+# (never copied into the repository) and takes inputs up to 256 KB; the help
+# target with the help files of ../shared/corpus/hlp.
+# Usage: ./fuzz.sh [ini|cmdline|database|relink|import|help]...
 set -euo pipefail
 cd "$(dirname "$0")"
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink import)
+[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink import help)
 
 ./scripts/install-deps.sh
 need=()
@@ -48,6 +49,10 @@ for target in "${targets[@]}"; do
     if [ "$target" = import ]; then
         [ -d ../shared/corpus/access ] && seeds+=(../shared/corpus/access)
         max_len=262144
+    fi
+    if [ "$target" = help ]; then
+        [ -d ../shared/corpus/hlp ] && seeds+=(../shared/corpus/hlp)
+        max_len=131072
     fi
     echo "== fuzz_$target for ${FUZZ_SECONDS} s"
     if ! "$BUILD_DIR/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \

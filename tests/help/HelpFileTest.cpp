@@ -404,3 +404,59 @@ TEST(HelpFile, damagedFilesFailCleanly)
         EXPECT_GT(read, 0); // most single flips land in text and still read
     }
 }
+
+// Pictures of every depth and packing, on their own and shown by a topic.
+TEST(HelpPicture, bitmapsOfEveryDepthAndPacking)
+{
+    for (const int bits : {1, 4, 8, 24}) {
+        QList<quint32> palette;
+        for (int i = 0; bits <= 8 && i < (1 << bits); ++i)
+            palette.append(quint32(i * 0x0F0501) & 0xFFFFFF);
+        QList<QList<quint32>> rows;
+        for (int y = 0; y < 5; ++y) {
+            QList<quint32> row;
+            for (int x = 0; x < 13; ++x) // an odd width: rows are padded
+                row.append(bits == 24 ? quint32(x * 0x130000 + y * 0x2100 + 7) : quint32((x * 3 + y) % (1 << bits)));
+            rows.append(row);
+        }
+        for (const int packing : {0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, packing " << packing);
+            const QByteArray file = bitmapFile(13, 5, bits, palette, rows, packing);
+            HelpContent content = zulContent();
+            content.topics[2].paragraphs = {Paragraph{{Span{QStringLiteral("Obrázek:"), 0, 0, 0, pictureCommand(0)}}}};
+            content.files = {{"|bm0", file}};
+            const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
+            const HelpTopic topic = help.topicByContext(806, HelpDecoding::Strict);
+            ASSERT_EQ(topic.paragraphs.size(), 1);
+            ASSERT_EQ(topic.paragraphs[0].runs.size(), 2);
+            EXPECT_EQ(topic.paragraphs[0].runs[0].picture, QStringLiteral("bm0")); // the command comes before its text
+            const HelpImage image = help.picture(QStringLiteral("bm0"), topic);
+            ASSERT_EQ(image.width, 13);
+            ASSERT_EQ(image.height, 5);
+            for (int y = 0; y < 5; ++y) {
+                for (int x = 0; x < 13; ++x) {
+                    const quint32 expected = bits == 24 ? rows[y][x] : palette[rows[y][x]];
+                    ASSERT_EQ(image.pixels[y * 13 + x], 0xFF000000u | expected) << x << "," << y;
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(decodeHelpPicture(QByteArray("lP\x01\x00\x08\x00\x00\x00\x06", 9)).isNull());
+}
+
+// An unknown command: the strict mode refuses the topic, the lenient one
+// still shows all of the record's text.
+TEST(HelpFile, strictModeRefusesWhatTheLenientModeShowsWhole)
+{
+    HelpContent content = zulContent();
+    content.topics[2].paragraphs = {Paragraph{{text(QStringLiteral("Před")),
+                                               Span{QStringLiteral(" neznámým"), 0, 0, 0, QByteArray("\x99", 1)},
+                                               text(QStringLiteral(" a po něm."), 1)}}};
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
+    EXPECT_EQ(expectError([&] { help.topicByContext(806, HelpDecoding::Strict); }, HelpError::InvalidFormat),
+              QStringLiteral("Téma 3 souboru nápovědy '/x/ZUL.hlp' nelze přečíst celé."));
+    EXPECT_EQ(help.topicByContext(806).plainText(), QStringLiteral("Před neznámým a po něm."));
+    EXPECT_EQ(help.topicByOrder(1, HelpDecoding::Strict).plainText(), QStringLiteral("Seznam témat."));
+    EXPECT_EQ(expectError([&] { help.topicByOrder(4); }, HelpError::TopicNotFound),
+              QStringLiteral("Soubor nápovědy nemá téma s pořadím 4 (témat je 3)."));
+}

@@ -1,7 +1,9 @@
 #include "HelpFile.h"
 #include "HelpFileWriter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -95,4 +97,39 @@ TEST_F(Zulhelp, errorsGoToStandardErrorWithTheirNumber)
     const Outcome usage = zulhelp({m_path});
     EXPECT_EQ(usage.exitCode, 1);
     EXPECT_TRUE(usage.err.startsWith(QStringLiteral("Použití:\n")));
+}
+
+// The commands over a real file of the shared corpus.
+TEST(ZulhelpCorpus, contentsTopicKeywordsAndHtml)
+{
+    const QString file = QStringLiteral(DIVADEDADI_CORPUS "/fr_xgui40.hlp");
+    if (!QFile::exists(file))
+        GTEST_SKIP() << "skipped: corpus not present";
+    const Outcome contents = zulhelp({QStringLiteral("--contents"), file});
+    EXPECT_EQ(contents.exitCode, 0);
+    EXPECT_EQ(contents.out.count(QLatin1Char('\n')), 19);
+    EXPECT_TRUE(contents.out.startsWith(QStringLiteral("1\tx-GUI DLL v0.2 Beta\n2\tHow to use the DLL\n")));
+    const Outcome topic = zulhelp({QStringLiteral("--strict"), QStringLiteral("--topic"), file, QStringLiteral("18")});
+    EXPECT_EQ(topic.exitCode, 0);
+    EXPECT_TRUE(topic.out.startsWith(QStringLiteral("Version\n\n")));
+    EXPECT_TRUE(topic.out.contains(QStringLiteral("//echo -a $dll(x-GUI.dll,Version,.)")));
+    const Outcome keywords = zulhelp({QStringLiteral("--keywords"), file});
+    EXPECT_TRUE(keywords.out.contains(QStringLiteral("\nCreate\t13\n")));
+    const Outcome outside = zulhelp({QStringLiteral("--topic"), file, QStringLiteral("20")});
+    EXPECT_EQ(outside.exitCode, 1);
+    EXPECT_EQ(outside.err, QStringLiteral("5  Soubor nápovědy nemá téma s pořadím 20 (témat je 19).\n"));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const Outcome html = zulhelp({QStringLiteral("--html-dir"), file, dir.path()});
+    EXPECT_EQ(html.exitCode, 0);
+    QStringList written = QDir(dir.path()).entryList(QDir::Files);
+    EXPECT_EQ(written.filter(QStringLiteral(".html")).size(), 19);
+    EXPECT_TRUE(written.contains(QStringLiteral("bm0.png")));
+    QFile first(dir.filePath(QStringLiteral("1.html")));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(first.readAll());
+    EXPECT_TRUE(page.contains(QStringLiteral("<a href=\"3.html\">")));
+    EXPECT_TRUE(page.contains(QStringLiteral("<img src=\"bm0.png\" width=\"88\" height=\"31\"")));
+    EXPECT_EQ(QImage(dir.filePath(QStringLiteral("bm0.png"))).size(), QSize(88, 31));
 }
