@@ -220,8 +220,10 @@ TEST_F(RelinkFaultTest, fullDiskFailsTheOneCommitAndLeavesTheProgramFileAsBefore
     EXPECT_EQ(m_desktop.boxes().size(), 2);
     EXPECT_EQ(m_desktop.boxes().last(), kFailedBox);
     EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
-    EXPECT_EQ(QDir(mountPoint + QStringLiteral("/INI")).entryList(QDir::Files | QDir::Hidden),
-              QStringList{QStringLiteral("ZUL.ini")});
+    // No temporary file is left beside the settings (the relink log may have found room).
+    QStringList iniFiles = QDir(mountPoint + QStringLiteral("/INI")).entryList(QDir::Files | QDir::Hidden);
+    iniFiles.removeOne(QStringLiteral("DIVadedadi.log"));
+    EXPECT_EQ(iniFiles, QStringList{QStringLiteral("ZUL.ini")});
     EXPECT_EQ(fileBytes(m_program), before);
     EXPECT_EQ(filesIn(mountPoint), (QStringList{QStringLiteral("ZUL.accdr"), QStringLiteral("filler")}));
     EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
