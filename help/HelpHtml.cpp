@@ -1,5 +1,7 @@
 #include "HelpHtml.h"
 
+#include <algorithm>
+
 namespace {
 
 QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run, const HelpHtmlLinks& links)
@@ -56,8 +58,10 @@ QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHt
     // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
     // One element a line for a page, to read in a diff; none in a fragment, where Qt's pre-wrap would keep them.
     const QString nl = page ? QStringLiteral("\n") : QString();
+    const auto firstText = std::find_if(topic.paragraphs.begin(), topic.paragraphs.end(),
+                                        [](const HelpParagraph& p) { return !p.plainText().trimmed().isEmpty(); });
     const bool titleInText =
-        !topic.paragraphs.isEmpty() && topic.paragraphs.first().plainText().trimmed() == topic.title.trimmed();
+        firstText != topic.paragraphs.end() && firstText->plainText().trimmed() == topic.title.trimmed();
     QString html = titleInText || topic.title.isEmpty()
                        ? QString()
                        : QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped()) + nl;
