@@ -95,9 +95,14 @@ public:
         m_out << quint32(table.indexes.size());
         for (const Index& index : table.indexes)
             m_out << index.name << index.primary << index.columns;
+        flush();
     }
     void row(const QVariantList& values) override { m_out << quint8(Tag::Row) << values; }
-    void tableEnd(const QStringList& lossy) override { m_out << quint8(Tag::TableEnd) << lossy; }
+    void tableEnd(const QStringList& lossy) override
+    {
+        m_out << quint8(Tag::TableEnd) << lossy;
+        flush();
+    }
     void link(const Link& link) override
     {
         m_out << quint8(Tag::Link) << link.name << link.odbc << link.hidden << link.database << link.foreignName
@@ -110,10 +115,12 @@ public:
     }
 
 private:
+    // Whole tables reach the parent before a crash in the next one.
+    void flush() { static_cast<QFileDevice*>(m_out.device())->flush(); }
     QDataStream& m_out;
 };
 
-[[noreturn]] void runChild(const QString& path, int fd, bool withRows, rlim_t cpuSeconds)
+[[noreturn]] void runChild(const std::function<void(Sink&)>& reader, int fd, rlim_t cpuSeconds)
 {
     // The library reports damage, and dumps pages, on the standard outputs; the
     // parent reports in Czech, and its own output stays clean.
@@ -132,7 +139,7 @@ private:
     out.setVersion(QDataStream::Qt_6_0);
     try {
         StreamSink sink(out);
-        readWithLibmdb(path, sink, withRows);
+        reader(sink);
         out << quint8(Tag::Done);
     } catch (const RunTimeError& error) {
         out << quint8(Tag::Error) << qint32(error.number()) << error.description();
@@ -198,6 +205,11 @@ bool looksLikeAccessFile(const QString& path)
 void read(const QString& path, Sink& sink, bool withRows)
 {
     checkHeader(path);
+    readInChild(path, sink, [&](Sink& out) { readWithLibmdb(path, out, withRows); });
+}
+
+void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&)>& reader)
+{
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
@@ -211,7 +223,7 @@ void read(const QString& path, Sink& sink, bool withRows)
     }
     if (pid == 0) {
         ::close(fds[0]);
-        runChild(path, fds[1], withRows, cpuSeconds);
+        runChild(reader, fds[1], cpuSeconds);
     }
     ::close(fds[1]);
     Child child(pid, fds[0]);

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 namespace accessdb {
@@ -80,6 +81,11 @@ public:
 // an Access-format file, of a newer format, damaged, truncated or encrypted,
 // or when the reading process crashed on it. The file is opened read-only.
 void read(const QString& path, Sink& sink, bool withRows);
+
+// Runs reader in a child process and hands what it sends on to sink. A reader
+// that raises gives its error; one that crashes or is stopped gives error 3049
+// naming path.
+void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&)>& reader);
 
 // True when the file at path starts like an Access-format file.
 bool looksLikeAccessFile(const QString& path);

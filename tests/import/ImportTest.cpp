@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -316,6 +318,42 @@ TEST(ImportBadInput, refusedWithACzechErrorNamingTheFileAndNothingLeftBehind)
         }
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), filesBefore);
         EXPECT_EQ(digest(source), before);
+    }
+}
+
+// What the library does on a damaged file, done by readers of our own: the
+// caller gets what came before and then a numbered error naming the file.
+TEST(ImportBadInput, aReaderThatCrashesOrFailsInTheChildBecomesAnError)
+{
+    struct Collect : accessdb::Sink {
+        QStringList tables;
+        void info(const accessdb::FileInfo&) override {}
+        void table(const accessdb::Table& table) override { tables << table.name; }
+        void row(const QVariantList&) override {}
+        void tableEnd(const QStringList&) override {}
+        void link(const accessdb::Link&) override {}
+        void objects(const accessdb::Objects&) override {}
+    };
+    const std::vector<std::pair<std::function<void(accessdb::Sink&)>, QString>> cases = {
+        {[](accessdb::Sink&) { std::raise(SIGSEGV); },
+         "3049 Čtení souboru 'x.mdb' selhalo (čtecí proces skončil signálem 11); soubor je zřejmě poškozený."},
+        {[](accessdb::Sink&) { std::_Exit(4); },
+         "3049 Čtení souboru 'x.mdb' selhalo (čtecí proces skončil kódem 4); soubor je zřejmě poškozený."},
+        {[](accessdb::Sink&) { throw RunTimeError(3343, QStringLiteral("Nerozpoznaný formát.")); },
+         "3343 Nerozpoznaný formát."},
+    };
+    for (const auto& [reader, expected] : cases) {
+        Collect sink;
+        try {
+            accessdb::readInChild(QStringLiteral("x.mdb"), sink, [&](accessdb::Sink& out) {
+                out.table(accessdb::Table{QStringLiteral("Před"), false, {}, {}});
+                reader(out);
+            });
+            ADD_FAILURE() << expected.toStdString();
+        } catch (const RunTimeError& error) {
+            EXPECT_EQ(QString::number(error.number()) + ' ' + error.description(), expected);
+        }
+        EXPECT_EQ(sink.tables, QStringList({QStringLiteral("Před")}));
     }
 }
 
