@@ -26,7 +26,8 @@ CommitProbe::CommitProbe(const QString& path, const char* journalMode)
         fail(QStringLiteral("cannot open %1").arg(path));
     const QByteArray setup =
         (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
-        "PRAGMA synchronous=FULL; CREATE TABLE probe (id INTEGER PRIMARY KEY, v TEXT)";
+        (journalMode ? QByteArrayLiteral("PRAGMA synchronous=FULL;") : QByteArrayLiteral("PRAGMA synchronous=EXTRA;")) +
+        "CREATE TABLE probe (id INTEGER PRIMARY KEY, v TEXT)";
     if (sqlite3_exec(m_db.get(), setup.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(QStringLiteral("cannot prepare %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(m_db.get()))));
 

@@ -8,9 +8,9 @@
 #include <memory>
 
 // Durable one-row commits on a file of its own: each insert is its own
-// transaction with synchronous=FULL, the engine's promise that a change is on
-// the disk when the call returns. Without a journal mode the file is made by
-// the engine and keeps the journal mode the engine gives its files.
+// transaction, the engine's promise that a change is on the disk when the call
+// returns. Without a journal mode the file is made by the engine and keeps its
+// journal and flush settings (synchronous=EXTRA); with one, synchronous=FULL.
 class CommitProbe {
 public:
     explicit CommitProbe(const QString& path, const char* journalMode = nullptr);

@@ -13,7 +13,11 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <QHash>
+
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace EngineError {
 RunTimeError fileNotFound(const QString& path)
@@ -124,6 +128,11 @@ void Connection::open(const char* uriMode, int flags)
             throw RunTimeError(ErrorNumber::DiskFull, QStringLiteral("Nedostatek paměti."));
         raise(rc);
     }
+    struct stat status {};
+    if (::stat(QFile::encodeName(m_absolutePath).constData(), &status) == 0) {
+        m_device = quint64(status.st_dev);
+        m_inode = quint64(status.st_ino);
+    }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, lockWaitMilliseconds);
     // Files come from anywhere: their schema may not call functions with side effects
@@ -135,6 +144,9 @@ void Connection::open(const char* uriMode, int flags)
     // Every commit is on the disk when the call returns: in the rollback journal the commit is the
     // journal's removal, which lasts only once the folder is flushed as well.
     exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
+    // A transaction's changed pages stay in memory until its commit, however many: written early they
+    // would cost flushes of the journal in the middle of the transaction.
+    exec(QStringLiteral("PRAGMA cache_spill=OFF"));
 }
 
 int Connection::readSchema()
@@ -522,6 +534,10 @@ void Transaction::commit()
     m_open = false;
 }
 
+namespace {
+int fieldTypeOfDeclTypeText(const QString& declType, int* size);
+}
+
 bool isYesNoDeclType(const QString& declType)
 {
     const QString type = declType.trimmed().toUpper();
@@ -530,6 +546,27 @@ bool isYesNoDeclType(const QString& declType)
 }
 
 int fieldTypeOfDeclType(const QString& declType, int* size)
+{
+    // Files use few distinct declared types; each is worked out once.
+    thread_local QHash<QString, std::pair<int, int>> known;
+    const auto found = known.constFind(declType);
+    if (found != known.constEnd()) {
+        if (size)
+            *size = found->second;
+        return found->first;
+    }
+    int length = 0;
+    const int type = fieldTypeOfDeclTypeText(declType, &length);
+    if (known.size() < 256)
+        known.insert(declType, {type, length});
+    if (size)
+        *size = length;
+    return type;
+}
+
+namespace {
+
+int fieldTypeOfDeclTypeText(const QString& declType, int* size)
 {
     const QString type = declType.trimmed().toUpper();
     const int open = type.indexOf(QLatin1Char('('));
@@ -560,3 +597,5 @@ int fieldTypeOfDeclType(const QString& declType, int* size)
         return dao::dbDate;
     return dao::dbMemo;
 }
+
+} // namespace

@@ -59,6 +59,9 @@ public:
     sqlite3* handle() const { return m_db.get(); }
     const QString& path() const { return m_path; }
     const QString& absolutePath() const { return m_absolutePath; }
+    // The file the connection has open, as the system names it.
+    quint64 device() const { return m_device; }
+    quint64 inode() const { return m_inode; }
 
     // Runs statements without parameters.
     void exec(const QString& sql);
@@ -93,6 +96,8 @@ private:
     bool m_wal = false;       // the header asks for the write-ahead log
     bool m_immutable = false; // read as it stands, without locks (a log-mode file in a read-only place)
     int m_transactionLevel = 0;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
     SqliteHandle m_db;
     // A quick hash of some of the text's characters: the kept texts are few and differ early
     // or in length, and a full hash of every text at every use showed in profiles.

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 RunTimeError tableExists(const QString& name)
@@ -48,6 +50,13 @@ void writeLinkFields(Connection& c, const QString& key, const std::vector<std::s
         insert.bindAll({key, ++position, field->Name, field->Type, field->Size});
         insert.run();
     }
+}
+
+bool sameFields(const std::vector<std::shared_ptr<FieldDef>>& left, const std::vector<std::shared_ptr<FieldDef>>& right)
+{
+    return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](const auto& a, const auto& b) {
+        return a->Name == b->Name && a->Type == b->Type && a->Size == b->Size;
+    });
 }
 
 } // namespace
@@ -233,7 +242,9 @@ void TableDef::RefreshLink()
     if (sqlite3_changes(c.handle()) != 1)
         throw RunTimeError(ErrorNumber::ItemNotInCollection,
                            QStringLiteral("Propojená tabulka '%1' již v databázi není.").arg(d->name));
-    writeLinkFields(c, key, fields);
+    // A link re-pointed to a file whose table has the same fields keeps its recorded ones.
+    if (!sameFields(db.linkFields(d->name), fields))
+        writeLinkFields(c, key, fields);
     transaction.commit();
     db.dropLinkView(d->name);
     db.invalidateEntries();
@@ -815,7 +826,12 @@ void TableDefCollection::Refresh()
 
 // ---------------------------------------------------------------- DBEngine
 
-DBEngine::DBEngine() = default;
+DBEngine::DBEngine()
+{
+    // SQLite's memory statistics take a global lock around every allocation; the engine reads none.
+    // Refused without harm when SQLite was already started.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
 DBEngine::~DBEngine() = default;
 
 std::unique_ptr<Database> DBEngine::OpenDatabase(const QString& path)

@@ -77,6 +77,18 @@ qint64 pragmaValue(Connection& connection, const QString& pragma)
 
 } // namespace
 
+namespace {
+
+// The open files of the process: a linked file that is open already is read through that connection
+// rather than have its whole schema read a second time.
+std::vector<DbCore*>& openCores()
+{
+    static std::vector<DbCore*> cores;
+    return cores;
+}
+
+} // namespace
+
 QString nameKey(const QString& name)
 {
     return name.toCaseFolded();
@@ -101,9 +113,13 @@ DbCore::DbCore(const QString& name, std::unique_ptr<Connection> connection)
     : m_name(name), m_connection(std::move(connection))
 {
     loadCatalogState();
+    openCores().push_back(this);
 }
 
-DbCore::~DbCore() = default;
+DbCore::~DbCore()
+{
+    std::erase(openCores(), this);
+}
 
 Connection& DbCore::connection()
 {
@@ -237,8 +253,7 @@ void DbCore::beginTrans()
     if (level == 0) {
         // Refused at once rather than at the first change: the caller's work would be in vain.
         if (c.isReadOnly())
-            throw RunTimeError(ErrorNumber::ReadOnly,
-                               QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(c.path()));
+            throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(c.path()));
         if (::access(QFile::encodeName(QFileInfo(c.absolutePath()).absolutePath()).constData(), W_OK) != 0)
             throw c.readOnlyFolder();
         c.beginWrite();
@@ -414,11 +429,13 @@ namespace {
 std::vector<std::shared_ptr<FieldDef>> tableFields(Connection& c, const QString& table, const QString& createSql)
 {
     std::vector<std::shared_ptr<FieldDef>> fields;
-    Statement info(c, QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)));
+    // One prepared statement for every table, rather than a pragma text per table.
+    Statement info(c, QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"), Statement::Reuse::Kept);
+    info.bind(1, table);
     while (info.step()) {
         auto field = std::make_shared<FieldDef>();
-        field->Name = info.text(1);
-        field->Type = fieldTypeOfDeclType(info.text(2), &field->Size);
+        field->Name = info.text(0);
+        field->Type = fieldTypeOfDeclType(info.text(1), &field->Size);
         const bool text = field->Type == dao::dbText || field->Type == dao::dbMemo;
         field->AllowZeroLength = text && !createSql.contains(quoteName(QStringLiteral("nonempty:") + field->Name));
         fields.push_back(field);
@@ -495,24 +512,31 @@ std::vector<std::shared_ptr<IndexDef>> DbCore::localIndexes(const QString& table
 DbCore::Source& DbCore::source(const QString& path)
 {
     connection();
-    // The header is read on every call: the file may have been replaced since.
-    checkDatabaseFile(path);
-    const QString absolute = absolutePathOf(path);
+    if (path != m_lastSourcePath) {
+        m_lastSourceAbsolute = absolutePathOf(path);
+        m_lastSourcePath = path;
+    }
+    const QString& absolute = m_lastSourceAbsolute;
     struct stat status {};
-    if (::stat(absolute.toLocal8Bit().constData(), &status) != 0)
+    if (::stat(QFile::encodeName(absolute).constData(), &status) != 0)
         throw EngineError::fileNotFound(path);
-    auto it = m_sources.find(absolute);
+    const auto it = m_sources.find(absolute);
+    // The same file as before; one put in its place is looked at afresh.
     if (it != m_sources.end() && it->second.device == quint64(status.st_dev) &&
         it->second.inode == quint64(status.st_ino))
         return it->second;
     if (it != m_sources.end())
         m_sources.erase(it);
-    // Read-write although only read: the last connection to close a file folds its write-ahead log back
-    // and removes it, which a read-only one cannot do.
+    checkDatabaseFile(path);
     Source source;
-    source.connection = std::make_unique<Connection>(path, Connection::Mode::ReadWrite);
     source.device = quint64(status.st_dev);
     source.inode = quint64(status.st_ino);
+    for (DbCore* other : openCores())
+        if (other->m_connection && other->m_connection->absolutePath() == absolute &&
+            other->m_connection->device() == source.device && other->m_connection->inode() == source.inode)
+            source.connection = other->m_connection;
+    if (!source.connection)
+        source.connection = std::make_shared<Connection>(path, Connection::Mode::ReadWrite);
     return m_sources.emplace(absolute, std::move(source)).first->second;
 }
 

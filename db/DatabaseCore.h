@@ -84,7 +84,7 @@ private:
         std::optional<std::vector<std::shared_ptr<FieldDef>>> fields; // read at first use
     };
     struct Source {
-        std::unique_ptr<Connection> connection;
+        std::shared_ptr<Connection> connection; // its own, or that of another open database of the file
         quint64 device = 0;
         quint64 inode = 0;
         // The file's tables and views by name key, each list in the file's order. Read in one
@@ -117,12 +117,14 @@ private:
     void afterRollback();
 
     QString m_name;
-    std::unique_ptr<Connection> m_connection;
+    std::shared_ptr<Connection> m_connection;
     bool m_hasCatalog = false;
     bool m_czech = false;
     bool m_entriesValid = false;
     std::vector<TableEntry> m_entries;
     std::map<QString, Source> m_sources;
+    QString m_lastSourcePath; // and its absolute path: the same data path comes once per table
+    QString m_lastSourceAbsolute;
     std::vector<Attachment> m_attachments;
     int m_nextAlias = 0;
     QHash<QString, LinkView> m_views; // by name key

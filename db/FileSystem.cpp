@@ -47,11 +47,11 @@ QString networkFileSystemOf(const QString& path)
         const char* name;
     };
     static constexpr Kind kinds[] = {
-        {0x6969, "NFS"},          {0x517B, "SMB"},          {0xFF534D42, "SMB/CIFS"}, {0xFE534D42, "SMB2"},
-        {0x65735546, "FUSE"},     {0x01021997, "9p"},       {0x00C36400, "Ceph"},     {0x5346414F, "AFS"},
-        {0x6B414653, "AFS"},      {0x73757245, "Coda"},     {0x564C, "NCP"},          {0x01161970, "GFS2"},
-        {0x7461636F, "OCFS2"},    {0x0BD00BD0, "Lustre"},   {0x20030528, "OrangeFS"}, {0x47504653, "GPFS"},
-        {0x013111A8, "IBRIX"},    {0x19830326, "FhGFS"},
+        {0x6969, "NFS"},       {0x517B, "SMB"},        {0xFF534D42, "SMB/CIFS"}, {0xFE534D42, "SMB2"},
+        {0x65735546, "FUSE"},  {0x01021997, "9p"},     {0x00C36400, "Ceph"},     {0x5346414F, "AFS"},
+        {0x6B414653, "AFS"},   {0x73757245, "Coda"},   {0x564C, "NCP"},          {0x01161970, "GFS2"},
+        {0x7461636F, "OCFS2"}, {0x0BD00BD0, "Lustre"}, {0x20030528, "OrangeFS"}, {0x47504653, "GPFS"},
+        {0x013111A8, "IBRIX"}, {0x19830326, "FhGFS"},
     };
     const auto magic = static_cast<unsigned long>(static_cast<unsigned int>(info.f_type));
     for (const Kind& kind : kinds)
