@@ -15,30 +15,36 @@ constexpr qsizetype MaxPhraseData = 16 * 1024 * 1024;
 
 std::optional<QByteArray> helpLz77Decompress(const char* data, qsizetype size, qsizetype maxOut)
 {
-    QByteArray out;
-    out.reserve(std::min<qsizetype>(maxOut, size * 9));
+    // A flag byte and eight references of two bytes give at most 8 * 18 bytes: the output fits in size * 9.
+    QByteArray out(std::max<qsizetype>(0, std::min<qsizetype>(maxOut, size * 9)), Qt::Uninitialized);
+    char* const begin = out.data();
+    char* const end = begin + out.size();
+    char* put = begin;
     const auto* in = reinterpret_cast<const uchar*>(data);
     qsizetype pos = 0;
-    while (pos < size && out.size() < maxOut) {
+    while (pos < size && put < end) {
         const uchar flags = in[pos++];
-        for (int bit = 0; bit < 8 && pos < size && out.size() < maxOut; ++bit) {
+        for (int bit = 0; bit < 8 && pos < size && put < end; ++bit) {
             if ((flags & (1 << bit)) == 0) {
-                out.append(char(in[pos++]));
+                *put++ = char(in[pos++]);
                 continue;
             }
-            if (pos + 1 >= size)
+            if (pos + 1 >= size) {
+                out.truncate(put - begin);
                 return out; // a half reference at the very end carries nothing
+            }
             const int word = in[pos] | (in[pos + 1] << 8);
             pos += 2;
-            const qsizetype length = (word >> 12) + 3;
+            const qsizetype length = std::min<qsizetype>((word >> 12) + 3, end - put);
             const qsizetype distance = (word & 0x0FFF) + 1;
-            if (distance > out.size())
+            if (distance > put - begin)
                 return std::nullopt;
             // Byte by byte: a reference may overlap the bytes it produces.
-            for (qsizetype i = 0; i < length && out.size() < maxOut; ++i)
-                out.append(out.at(out.size() - distance));
+            for (qsizetype i = 0; i < length; ++i, ++put)
+                *put = *(put - distance);
         }
     }
+    out.truncate(put - begin);
     return out;
 }
 

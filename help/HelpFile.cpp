@@ -217,6 +217,8 @@ void HelpFile::readSystem()
     }
     if (!openConverter(m_codePage))
         m_codePage = WesternCodePage;
+    // One converter for all of the file's texts: opening one costs more than most conversions.
+    m_converter = std::shared_ptr<UConverter>(openConverter(m_codePage).release(), ConverterCloser());
     m_title = decode(title);
     m_contentsFile = decode(contentsFile);
 }
@@ -277,12 +279,13 @@ QString HelpFile::decode(const QByteArray& bytes) const
 {
     if (bytes.isEmpty())
         return {};
-    const ConverterPtr converter = openConverter(m_codePage);
+    UConverter* converter = m_converter.get();
     if (!converter)
         return QString::fromLatin1(bytes);
+    ucnv_reset(converter);
     std::vector<UChar> out(size_t(bytes.size()) * 2 + 2);
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(converter.get(), out.data(), int32_t(out.size()), bytes.constData(),
+    const int32_t length = ucnv_toUChars(converter, out.data(), int32_t(out.size()), bytes.constData(),
                                          int32_t(bytes.size()), &status);
     if (U_FAILURE(status))
         return QString::fromLatin1(bytes);

@@ -11,8 +11,11 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
+
+struct UConverter;
 
 // Reads a compiled help file of the classic desktop help format (version 3.1
 // and 4.0, magic number 0x00035F3F): every topic in file order with its title,
@@ -144,6 +147,7 @@ private:
     HelpContainer m_container;
     QString m_title;
     QString m_codePage;
+    std::shared_ptr<UConverter> m_converter; // of m_codePage; shared by copies of the reader
     QString m_contentsFile;
     int m_minor = 0;
     bool m_compressed = false;
