@@ -213,6 +213,46 @@ private slots:
         QCOMPARE(viewer.currentTopic(), 2);
     }
 
+    // The .cnt file beside the help file makes the contents; a pop-up jump
+    // shows its topic in the small window and leaves the topic shown.
+    void contentsFileBesideAndPopups()
+    {
+        HelpContent content;
+        content.charset = 238;
+        content.topics = {Topic{QStringLiteral("Propojení"), {Paragraph{{span(QStringLiteral("Viz ")),
+                                                                         jump(QStringLiteral("pojem"), "POJEM", 0, true)}}}},
+                          Topic{QStringLiteral("Pojem"), {Paragraph{{span(QStringLiteral("Vysvětlení pojmu."))}}}},
+                          Topic{QStringLiteral("Soubory"), {Paragraph{{span(QStringLiteral("Seznam."))}}}}};
+        content.contextMap = {{805, 0}};
+        content.contextIds = {{"PROPOJENI", 0}, {"POJEM", 1}, {"SOUBORY", 2}};
+        const QString path = writeHelp(build(content), QStringLiteral("obsah.hlp"));
+        writeHelp(encode(QStringLiteral(":Base obsah.hlp\r\n:Title Nápověda\r\n1 Začínáme\r\n2 Propojení=PROPOJENI\r\n"
+                                        "2 Cizí=CIZI@jiny.hlp\r\n1 Soubory=SOUBORY\r\n")),
+                  QStringLiteral("OBSAH.CNT"));
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpTopic(path, 805);
+        auto* tree = viewer.window()->findChild<QTreeWidget*>(QStringLiteral("helpContents"));
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("Začínáme"));
+        QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
+        QCOMPARE(tree->topLevelItem(1)->text(0), QStringLiteral("Soubory"));
+        emit tree->itemActivated(tree->topLevelItem(1), 0);
+        QCOMPARE(viewer.currentTopic(), 3);
+        emit tree->itemActivated(tree->topLevelItem(0)->child(0), 0);
+        QCOMPARE(viewer.currentTopic(), 1);
+
+        const QTextCharFormat link = formatOf(viewer.browser(), QStringLiteral("pojem"));
+        QVERIFY(link.isAnchor());
+        emit viewer.browser()->anchorClicked(QUrl(link.anchorHref()));
+        QVERIFY(viewer.popup());
+        QVERIFY(viewer.popup()->isVisible());
+        QCOMPARE(viewer.popup()->toPlainText(), QStringLiteral("Pojem\nVysvětlení pojmu."));
+        QCOMPARE(viewer.currentTopic(), 1);
+        QVERIFY(desktop.events.isEmpty());
+    }
+
     void failuresShowTheViewersMessageBoxAndNoWindow_data()
     {
         QTest::addColumn<QString>("file");
