@@ -52,8 +52,9 @@ QString relinkLogText(const RelinkReport& report, const QDateTime& time, const Q
     }
     for (const RelinkReport::Failure& failure : report.failures) {
         if (failure.tableIndex < 0)
-            lines.append(QStringList{QString(), outcomeWord(RelinkReport::Outcome::Failed), field(failure.description)}
-                             .join(kTab));
+            lines.append(
+                QStringList{QString(), outcomeWord(RelinkReport::Outcome::Failed), field(failure.description)}.join(
+                    kTab));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

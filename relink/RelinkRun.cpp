@@ -192,9 +192,8 @@ private:
                     current = defs.Item(m_position);
             });
             if (m_reportIndex >= 0)
-                m_report.tables[m_reportIndex].outcome = int(m_report.failures.size()) != failuresBefore
-                                                              ? RelinkReport::Outcome::Failed
-                                                              : outcome;
+                m_report.tables[m_reportIndex].outcome =
+                    int(m_report.failures.size()) != failuresBefore ? RelinkReport::Outcome::Failed : outcome;
             if (!moved)
                 walkOver = true;
         }
@@ -340,10 +339,10 @@ private:
     std::unique_ptr<Database> m_programDb;
     std::unique_ptr<Database> m_dataDb;
     QString m_connect;
-    QString m_tableName;   // not cleared between tables
-    QString m_reportTable; // the table the report entries belong to
+    QString m_tableName;    // not cleared between tables
+    QString m_reportTable;  // the table the report entries belong to
     int m_reportIndex = -1; // its entry in the report's tables
-    int m_tableCount = 0;  // the progress maximum
+    int m_tableCount = 0;   // the progress maximum
     int m_progress = 0;
     int m_position = 0;
 };

@@ -397,7 +397,7 @@ TEST_P(BadInput, givesTheProgramsBehaviourOrAClearError)
                   QStringLiteral("hodnota"));
     }
     EXPECT_EQ(filesIn(folder.path(QStringLiteral("INI"))).filter(QStringLiteral("ZUL.ini")),
-                  QStringList{QStringLiteral("ZUL.ini")});
+              QStringList{QStringLiteral("ZUL.ini")});
     if (c.extra)
         c.extra(folder, setup, result);
 }

@@ -353,7 +353,8 @@ TEST_F(IniFileTest, writableFileIsWrittenWhereItsFolderOrOwnerForbidsAReplacemen
             // The owner's own file in a folder nobody may change.
             ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
             ::stat(filePath.constData(), &before);
-            written = IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
+            written =
+                IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
             ::chmod(folder.constData(), 0700);
         } else {
             // Root's file and folder, written by nobody (a member of the group).
