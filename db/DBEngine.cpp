@@ -730,6 +730,13 @@ void Database::Execute(const QString& sql, const QVariantList& params)
         db.invalidateEntries();
         return;
     }
+    // A linked table's definition is its link alone: the original engine refuses to change it.
+    if (const QString redefined = redefinedTable(sql); !redefined.isEmpty() && db.hasCatalog()) {
+        const auto entry = db.findEntry(redefined);
+        if (entry && entry->isLink())
+            throw RunTimeError(ErrorNumber::ReadOnlyObject,
+                               QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(entry->name));
+    }
     const RewrittenSql rewritten = rewriteSql(sql, db.collation());
     db.prepareLinks(rewritten.names);
     Statement statement(db.connection(), rewritten.sql);

@@ -431,3 +431,29 @@ QString droppedTable(const QString& sql)
     const SqlToken& name = significant[p];
     return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
 }
+
+QString redefinedTable(const QString& sql)
+{
+    std::vector<SqlToken> significant;
+    for (const SqlToken& token : tokenizeSql(sql))
+        if (token.kind != SqlToken::Space)
+            significant.push_back(token);
+    const auto word = [&](size_t i) { return i < significant.size() ? upper(significant[i]) : QString(); };
+    size_t p = 0;
+    if (word(0) == QLatin1String("ALTER") && word(1) == QLatin1String("TABLE")) {
+        p = 2;
+    } else if (word(0) == QLatin1String("CREATE")) {
+        p = word(1) == QLatin1String("UNIQUE") ? 2 : 1;
+        if (word(p) != QLatin1String("INDEX"))
+            return QString();
+        while (p < significant.size() && word(p) != QLatin1String("ON"))
+            ++p;
+        ++p;
+    } else {
+        return QString();
+    }
+    if (p >= significant.size() || (p + 1 < significant.size() && significant[p + 1].text == QLatin1String(".")))
+        return QString();
+    const SqlToken& name = significant[p];
+    return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
+}

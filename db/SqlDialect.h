@@ -34,6 +34,9 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation);
 
 // The table a "DROP TABLE" statement names; empty for any other statement.
 QString droppedTable(const QString& sql);
+// The table whose definition the statement changes ("alter table T ...",
+// "create [unique] index I on T ..."); empty for any other statement.
+QString redefinedTable(const QString& sql);
 
 // A column definition for the engine's field type codes; raises 3259 for an
 // unknown type.

@@ -669,7 +669,8 @@ TEST_F(Engine, linkedTablesRefuseChangesAndTextSizesCount16BitUnits)
     link(*prog, QStringLiteral("Osoby"), path(QStringLiteral("data.accdb")));
     const QString refused = QStringLiteral("3027|Propojenou tabulku 'Osoby' nelze v tomto souboru měnit.");
     for (const char* sql : {"insert into Osoby (ID) values (2)", "update Osoby set Jmeno='Eva'", "delete from Osoby",
-                            "delete * from Osoby where ID=1"})
+                            "delete * from Osoby where ID=1", "alter table osoby add column X long",
+                            "create unique index I on [Osoby] (ID)"})
         EXPECT_EQ(errorOf([&] { prog->Execute(QString::fromLatin1(sql)); }), refused) << sql;
     EXPECT_EQ(column(*prog, QStringLiteral("select Jmeno from Osoby"), QStringLiteral("Jmeno")), QStringList{"Hana"});
     prog->Close();
