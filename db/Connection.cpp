@@ -81,6 +81,7 @@ Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolut
 {
     if (mode == Mode::Create) {
         open("rwc", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        setDurability();
         return;
     }
     checkDatabaseFile(path);
@@ -113,6 +114,7 @@ Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolut
     }
     if (rc != SQLITE_OK)
         raise(rc);
+    setDurability();
 }
 
 void Connection::open(const char* uriMode, int flags)
@@ -141,12 +143,15 @@ void Connection::open(const char* uriMode, int flags)
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     registerCollations();
     textlength::registerUtf16Length(db);
+}
+
+void Connection::setDurability()
+{
     // Every commit is on the disk when the call returns: in the rollback journal the commit is the
-    // journal's removal, which lasts only once the folder is flushed as well.
-    exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
-    // A transaction's changed pages stay in memory until its commit, however many: written early they
-    // would cost flushes of the journal in the middle of the transaction.
-    exec(QStringLiteral("PRAGMA cache_spill=OFF"));
+    // journal's removal, which lasts only once the folder is flushed as well. A transaction's changed
+    // pages stay in memory until its commit, however many: written early they would cost flushes of
+    // the journal in the middle of the transaction. (Both pragmas read the schema.)
+    exec(QStringLiteral("PRAGMA synchronous=EXTRA; PRAGMA cache_spill=OFF"));
 }
 
 int Connection::readSchema()

@@ -85,6 +85,7 @@ private:
     void open(const char* uriMode, int flags);
     // SQLite's result of the first read of the schema.
     int readSchema();
+    void setDurability();
     void registerCollations();
     // The kept statement for sql, taken out of the cache; null when there is none.
     StatementHandle takeKept(const QString& sql);

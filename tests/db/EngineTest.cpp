@@ -686,3 +686,34 @@ TEST_F(Engine, linkedTablesRefuseChangesAndTextSizesCount16BitUnits)
               QStringList{"2"});
     data->Close();
 }
+
+TEST_F(Engine, transactionChangesStayUnseenUntilTheOutermostCommitAndInnerOnesRollBackAlone)
+{
+    makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("T (A long)"), QStringLiteral("U (A long)")});
+    auto prog = create(QStringLiteral("prog.accdr"));
+    const QString notBegun = QStringLiteral("3034|Transakci nelze potvrdit ani vrátit, protože nebyla zahájena.");
+    EXPECT_EQ(errorOf([&] { prog->CommitTrans(); }), notBegun);
+    EXPECT_EQ(errorOf([&] { prog->Rollback(); }), notBegun);
+    const auto seenByOthers = [&] {
+        return rawQuery(path(QStringLiteral("prog.accdr")), QStringLiteral("select Name from MSysObjects order by 1"));
+    };
+
+    prog->BeginTrans();
+    link(*prog, QStringLiteral("T"), path(QStringLiteral("data.accdb")));
+    prog->BeginTrans();
+    link(*prog, QStringLiteral("U"), path(QStringLiteral("data.accdb")));
+    EXPECT_EQ(prog->transactionLevel(), 2);
+    prog->Rollback();
+    EXPECT_EQ(tableNames(*prog), (QStringList{"MSysFields", "MSysInfo", "MSysObjects", "T"}));
+    EXPECT_EQ(seenByOthers(), QStringList());
+    prog->CommitTrans();
+    EXPECT_EQ(prog->transactionLevel(), 0);
+    EXPECT_EQ(seenByOthers(), QStringList{"T"});
+
+    // Closing with a transaction open keeps nothing of it.
+    prog->BeginTrans();
+    link(*prog, QStringLiteral("U"), path(QStringLiteral("data.accdb")));
+    prog->Close();
+    EXPECT_EQ(seenByOthers(), QStringList{"T"});
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{"data.accdb", "prog.accdr"}));
+}

@@ -147,6 +147,25 @@ void changeInAnotherProcess(const QString& path, const QStringList& statements)
     process.waitForFinished(10000);
 }
 
+// Puts a file into the write-ahead log with the stock sqlite3 shell, as an
+// earlier version of the engine left its files; false without the shell.
+// The journal mode the stock sqlite3 shell reports after the pragma; empty without the shell.
+QString journalMode(const QString& path, const QString& pragma)
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty())
+        return QString();
+    QProcess process;
+    process.start(shell, {path, pragma});
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+bool toWriteAheadLog(const QString& path)
+{
+    return journalMode(path, QStringLiteral("pragma journal_mode=wal")) == QStringLiteral("wal");
+}
+
 // A small file system of the test's own (needs the right to mount).
 class SmallFileSystem {
 public:
@@ -199,8 +218,7 @@ TEST_F(RelinkFaultTest, fullDiskFailsTheOneCommitAndLeavesTheProgramFileAsBefore
     {
         QFile filler(mountPoint + QStringLiteral("/filler"));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(filler.resize(QStorageInfo(mountPoint).bytesAvailable() - QFileInfo(m_program).size() -
-                                  20 * 1024));
+        ASSERT_TRUE(filler.resize(QStorageInfo(mountPoint).bytesAvailable() - QFileInfo(m_program).size() - 20 * 1024));
         filler.write(QByteArray(int(filler.size()), 'x'));
     }
     const QByteArray before = fileBytes(m_program);
@@ -243,6 +261,12 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     createProgramFile(m_program, m_data);
     DbEngine().OpenDatabase(m_data)->Execute(QStringLiteral("create table Nova (ID long)"));
     const QMap<QString, QString> before = linkState(m_program);
+    // A data file on the same medium, left in the write-ahead log by an earlier version.
+    const QString archived = m_dir.filePath(QStringLiteral("prog/archiv.accdb"));
+    createDataFile(archived, 4);
+    const bool walMade = toWriteAheadLog(archived);
+    const QByteArray programBytes = fileBytes(m_program);
+    const QByteArray archivedBytes = fileBytes(archived);
     // A read-only view of the program folder refuses writes even to root.
     const QString view = m_dir.filePath(QStringLiteral("view"));
     ASSERT_TRUE(QDir().mkpath(view));
@@ -267,9 +291,76 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
             << text.toStdString();
     EXPECT_EQ(m_desktop.boxes().last(), kFailedBox);
     EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/ZUL.accdr")), programBytes);
     EXPECT_EQ(linkState(folder + QStringLiteral("/ZUL.accdr")), before);
     EXPECT_EQ(integrityCheck(folder + QStringLiteral("/ZUL.accdr")), QStringLiteral("ok"));
     std::printf("[ figures  ] read-only medium: %s\n", qPrintable(texts.join(QStringLiteral(" / "))));
+
+    // A data file there is read and linked, and stays as it was.
+    setProgram(m_dir.filePath(QStringLiteral("data/ZUL.accdr")));
+    DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
+    m_data = view + QStringLiteral("/archiv.accdb");
+    const RelinkReport linked = run();
+    EXPECT_FALSE(linked.failed) << descriptions(linked).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(linkState(m_program).values().count(this->linked()), 4);
+    EXPECT_EQ(fileBytes(archived), archivedBytes);
+    EXPECT_TRUE(walMade) << "the sqlite3 shell is missing: the data file was in the rollback journal";
+}
+
+// Files an earlier version left in the write-ahead log: the data file is read
+// as it is, the program file goes over to the rollback journal at its first write.
+TEST_F(RelinkFaultTest, filesInTheWriteAheadLogAreLinkedAndTheProgramFileSwitchedToTheJournal)
+{
+    createDataFile(m_data, 3);
+    createProgramFile(m_program, m_data);
+    createDataFile(m_dir.filePath(QStringLiteral("data/novy.accdb")), 5);
+    m_data = m_dir.filePath(QStringLiteral("data/novy.accdb"));
+    if (!toWriteAheadLog(m_program) || !toWriteAheadLog(m_data))
+        GTEST_SKIP() << "the sqlite3 shell is not installed";
+
+    const RelinkReport report = run();
+    EXPECT_FALSE(report.failed) << descriptions(report).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(linkState(m_program).values().count(linked()), 5);
+    EXPECT_EQ(journalMode(m_program, QStringLiteral("pragma journal_mode")), QStringLiteral("delete"));
+    EXPECT_EQ(journalMode(m_data, QStringLiteral("pragma journal_mode")), QStringLiteral("wal"));
+    EXPECT_EQ(filesIn(m_dir.filePath(QStringLiteral("prog"))), QStringList{QStringLiteral("ZUL.accdr")});
+    EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));
+}
+
+// The walk goes over the tables as they were when it began: tables another
+// program drops or creates meanwhile shift no position.
+TEST_F(RelinkFaultTest, tablesDroppedAndCreatedDuringTheWalkAreNeitherSkippedNorHandledTwice)
+{
+    createDataFile(m_data, 1500);
+    DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
+    int shown = 0;
+    m_desktop.onEvent = [&](const QString& event) {
+        if (event == QStringLiteral("doevents") && ++shown == 300)
+            changeInAnotherProcess(m_data, {QStringLiteral("drop table T0327"), QStringLiteral("drop table T0100"),
+                                            QStringLiteral("create table T0005a (ID integer)")});
+    };
+    const RelinkReport report = run();
+    m_desktop.onEvent = nullptr;
+
+    QMap<QString, int> handled;
+    for (const auto& table : report.tables)
+        ++handled[table.name];
+    for (int i = 0; i < 1500; ++i) {
+        const QString name = QStringLiteral("T%1").arg(i, 4, 10, QLatin1Char('0'));
+        EXPECT_EQ(handled.value(name), 1) << name.toStdString();
+    }
+    EXPECT_FALSE(handled.contains(QStringLiteral("T0005a")));
+    // The table dropped ahead of the walk fails at its own steps; the one behind it stays linked.
+    QStringList failed;
+    for (const auto& failure : report.failures)
+        failed.append(failure.table);
+    EXPECT_EQ(failed, QStringList{QStringLiteral("T0327")});
+    EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
+    const QString max = m_log.filter(QStringLiteral("max ")).value(0);
+    EXPECT_EQ(max, QStringLiteral("max %1").arg(report.tables.size()));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("value %1").arg(report.tables.size())));
+    EXPECT_FALSE(m_log.contains(QStringLiteral("value %1").arg(report.tables.size() + 1)));
+    EXPECT_EQ(linkState(m_program).size(), 1499);
 }
 
 // A program file without write permission is read-only for every user, the
@@ -288,8 +379,7 @@ TEST_F(RelinkFaultTest, writeProtectedProgramFileIsReportedAndLeftUnchangedForEv
     QFile(m_program).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     ASSERT_FALSE(report.failures.isEmpty());
     EXPECT_EQ(report.failures.first().step, 16);
-    EXPECT_EQ(report.failures.first().description,
-              QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program));
+    EXPECT_EQ(report.failures.first().description, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_program));
     EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
     EXPECT_EQ(linkState(m_program), before);
     EXPECT_EQ(integrityCheck(m_program), QStringLiteral("ok"));

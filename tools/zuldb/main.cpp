@@ -32,7 +32,8 @@ const char* const helpText =
     "  check SOUBOR                        ověří každou propojenou tabulku: název, soubor, zdrojová\n"
     "                                      tabulka, stav (ok, file missing, not a database,\n"
     "                                      source table missing, odbc); nic nemění; návratový kód 0,\n"
-    "                                      když jsou všechny v pořádku, jinak 1\n"
+    "                                      když jsou všechny v pořádku, jinak 1; soubory na síťovém\n"
+    "                                      systému souborů (NFS, SMB/CIFS, FUSE, ...) vyjmenuje\n"
     "  import ZDROJ CÍL [--quiet] [--stats]\n"
     "                                      vytvoří nový soubor CÍL z databáze Access ZDROJ (.mdb, .accdb):\n"
     "                                      tabulky s řádky, primárním klíčem a jedinečnými indexy,\n"
@@ -114,6 +115,7 @@ int check(Database& db)
 {
     static const QString prefix = dao::dbConnectPrefix;
     QMap<QString, std::shared_ptr<Database>> opened;
+    QStringList files{db.Name()};
     auto& defs = db.TableDefs();
     const int count = defs.Count();
     bool allOk = true;
@@ -136,6 +138,14 @@ int check(Database& db)
         allOk = allOk && status == QLatin1String("ok");
         print(QStringList{def->Name(), path, def->SourceTableName(), status}.join(QLatin1Char('\t')) +
               QLatin1Char('\n'));
+        if (!path.isEmpty() && !(attributes & dao::dbAttachedODBC) && !files.contains(path))
+            files.append(path);
+    }
+    // Files on a network file system: the engine relies on its locks there.
+    for (const QString& file : files) {
+        const QString kind = networkFileSystemOf(file);
+        if (!kind.isEmpty())
+            print(QStringLiteral("'%1' leží na síťovém systému souborů %2.\n").arg(file, kind));
     }
     return allOk ? 0 : 1;
 }
