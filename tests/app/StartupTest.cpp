@@ -2,7 +2,6 @@
 
 #include "Globals.h"
 #include "Paths.h"
-#include "Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -207,26 +206,5 @@ TEST(StartArguments, argumentsReachTheArgumentTextBeforeQtCanTakeThem)
         const ProcessArguments arguments = SplitProcessArguments(int(argv.size()), argv.data());
         EXPECT_EQ(arguments.program, row.program) << row.argv.join(' ').toStdString();
         EXPECT_EQ(arguments.forQt, row.forQt) << row.argv.join(' ').toStdString();
-    }
-}
-
-// "ERROR" is written at once only where the start will report an outcome.
-TEST_F(StartupTest, callerAskingForTheOutcomeFindsErrorBeforeAnythingElseHappens)
-{
-    const QList<QPair<QString, QString>> rows{
-        {QStringLiteral("ZULprog=\"/p\" zobrazZpravu=TRUE"), QStringLiteral("ERROR")},
-        {QStringLiteral("zobrazZpravu=TRUE"), QStringLiteral("ERROR")},
-        {QStringLiteral("ZULprog=\"/p\""), QStringLiteral("OK")},
-        {QStringLiteral("NoDataPath zobrazZpravu=TRUE"), QStringLiteral("OK")},
-        {QStringLiteral("zobrazZpravu=true"), QStringLiteral("OK")},
-        {QString(), QStringLiteral("OK")},
-    };
-    ASSERT_TRUE(QDir(m_programDir).mkpath(QStringLiteral("INI")));
-    for (const auto& [text, outcome] : rows) {
-        storeDataPath(QStringLiteral("/d\r\nDIVadedadiExe=OK"));
-        RecordStartForCaller(text);
-        EXPECT_EQ(gIniPath, inDir(QStringLiteral("INI/ZUL.ini")));
-        EXPECT_EQ(ReadSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), outcome) << text.toStdString();
-        EXPECT_FALSE(QFile::exists(inDir(QStringLiteral("ZUL_db.accdb"))));
     }
 }

@@ -165,19 +165,6 @@ const QList<Case>& cases()
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), s.data);
              EXPECT_EQ(r.standardError.count(QStringLiteral("Vindo-ZUL: 3343  Nerozpoznaný formát databáze")), 3);
          }},
-        {"list_file_without_table",
-         [](const ProgramFolder& f) {
-             CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
-             DbEngine()
-                 .CreateDatabase(f.path(QStringLiteral("ZUL_db.accdb")), dao::dbLangCzech, dao::dbVersion120)
-                 ->Close();
-             return s;
-         },
-         {0, QStringLiteral("OK"), {}, 2},
-         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
-             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data);
-             EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), s.data);
-         }},
         {"apostrophe",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("O'Brien")) + "/data.accdb"); },
          clean(),
