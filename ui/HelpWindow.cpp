@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCursor>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QImage>
@@ -20,6 +21,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cctype>
 
 namespace {
 
@@ -56,7 +59,7 @@ QString contentsFilePath(const QString& helpPath, const QString& named)
     if (!named.isEmpty())
         wanted.append(QFileInfo(QString(named).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName());
     wanted.append(info.completeBaseName() + QStringLiteral(".cnt"));
-    const QStringList present = folder.entryList({QStringLiteral("*.cnt"), QStringLiteral("*.CNT")}, QDir::Files);
+    const QStringList present = folder.entryList(QDir::Files);
     for (const QString& name : wanted) {
         for (const QString& file : present) {
             if (file.compare(name, Qt::CaseInsensitive) == 0)
