@@ -222,7 +222,8 @@ private:
             seconds -= 86400;
             ++day;
         }
-        return QDateTime(QDate(1899, 12, 30).addDays(day), QTime(0, 0).addSecs(int(seconds)));
+        // In UTC: a local time would move the wall-clock times that a change to summer time skips.
+        return QDateTime(QDate(1899, 12, 30).addDays(day), QTime(0, 0).addSecs(int(seconds)), Qt::UTC);
     }
 
     static int significantDigits(const char* number)
