@@ -62,7 +62,7 @@ QString codePageOfLcid(quint16 lcid)
     case 0x08: return QStringLiteral("windows-1253");
     case 0x1F: return QStringLiteral("windows-1254");
     case 0x0D: return QStringLiteral("windows-1255");
-    case 0x01: return QStringLiteral("windows-1256");
+    case 0x01: case 0x29: case 0x20: return QStringLiteral("windows-1256");
     case 0x25: case 0x26: case 0x27: return QStringLiteral("windows-1257");
     case 0x2A: return QStringLiteral("windows-1258");
     case 0x1E: return QStringLiteral("windows-874");

@@ -248,6 +248,18 @@ TEST(HelpFile, codePageFromCharsetOrLocale)
     EXPECT_EQ(byLocale.codePage(), QStringLiteral("windows-1251"));
     EXPECT_EQ(byLocale.topicByContext(805).title, QStringLiteral("Связь"));
 
+    // Real charset records hold one byte, often repeated (raw B2 B2 for Arabic script), and a Persian locale.
+    content.codePage = QStringLiteral("windows-1256");
+    content.title = QStringLiteral("راهنما");
+    content.lcid.reset();
+    content.charset = 0xB2B2;
+    EXPECT_EQ(HelpFile(build(content), QStringLiteral("fa.hlp")).codePage(), QStringLiteral("windows-1256"));
+    content.charset = 0;
+    content.lcid = 0x0429;
+    const HelpFile persian(build(content), QStringLiteral("fa.hlp"));
+    EXPECT_EQ(persian.codePage(), QStringLiteral("windows-1256"));
+    EXPECT_EQ(persian.title(), QStringLiteral("راهنما"));
+
     // "ANSI" says nothing about the author's code page: the caller's Czech default stays.
     HelpContent czech = zulContent();
     czech.charset = 0;
