@@ -39,8 +39,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         HelpContent content;
         content.title = QStringLiteral("Nápověda");
-        content.charset = 238;
-        content.lz77 = true;
+        content.lz77 = true; // no code page declared: ZUL.hlp is read as Czech
         content.phrases = Phrases::Old;
         content.phraseList = {QStringLiteral("databáz")};
         content.topics = {Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},

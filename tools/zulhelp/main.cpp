@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QImage>
 #include <QStringList>
@@ -26,7 +27,8 @@ const char* const Usage =
     "  zulhelp --help                       vypíše tento návod\n"
     "Volby před příkazem:\n"
     "  --strict                             téma, které nelze přečíst celé, je chyba\n"
-    "  --code-page KÓD                      kódová stránka souborů, které žádnou neuvádějí (výchozí windows-1252)\n";
+    "  --code-page KÓD                      kódová stránka souborů, které žádnou neuvádějí\n"
+    "                                       (výchozí windows-1252, pro ZUL.hlp windows-1250)\n";
 
 void print(FILE* stream, const QString& text)
 {
@@ -108,7 +110,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     HelpDecoding decoding = HelpDecoding::Lenient;
-    QString codePage = HelpFile::WesternCodePage;
+    QString codePage;
     while (!args.isEmpty()) {
         if (args[0] == QLatin1String("--strict")) {
             decoding = HelpDecoding::Strict;
@@ -121,6 +123,12 @@ int main(int argc, char* argv[])
         }
     }
     const QString command = args.value(0);
+    // The program's own help file is Czech, whatever else declares nothing is taken as Western.
+    const QString helpFile = command.startsWith(QLatin1String("--")) ? args.value(1) : command;
+    if (codePage.isEmpty())
+        codePage = QFileInfo(helpFile).fileName().compare(QLatin1String("ZUL.hlp"), Qt::CaseInsensitive) == 0
+                       ? HelpFile::CzechCodePage
+                       : HelpFile::WesternCodePage;
     try {
         if (args.size() == 1 && command == QLatin1String("--help")) {
             std::fputs(Usage, stdout);
