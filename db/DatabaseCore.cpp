@@ -535,6 +535,8 @@ DbCore::Source& DbCore::source(const QString& path)
         if (other->m_connection && other->m_connection->absolutePath() == absolute &&
             other->m_connection->device() == source.device && other->m_connection->inode() == source.inode)
             source.connection = other->m_connection;
+    // Read-write although only read: the last connection to close a file an earlier version left in the
+    // write-ahead log folds the log back, which a read-only one cannot do.
     if (!source.connection)
         source.connection = std::make_shared<Connection>(path, Connection::Mode::ReadWrite);
     return m_sources.emplace(absolute, std::move(source)).first->second;
