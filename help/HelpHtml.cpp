@@ -9,10 +9,14 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
     QString html;
     if (!run.picture.isEmpty()) {
         const HelpImage image = file.picture(run.picture, topic);
-        html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"\">")
+        const char* align = run.placement == HelpRun::Placement::Left    ? " align=\"left\""
+                            : run.placement == HelpRun::Placement::Right ? " align=\"right\""
+                                                                         : "";
+        html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\"%4 alt=\"\">")
                    .arg(links.picture(run.picture).toHtmlEscaped())
                    .arg(std::max(image.width, 1))
-                   .arg(std::max(image.height, 1));
+                   .arg(std::max(image.height, 1))
+                   .arg(QLatin1String(align));
     } else {
         html = run.text.toHtmlEscaped();
         html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));

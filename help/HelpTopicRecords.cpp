@@ -209,7 +209,8 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
     FontStyle& style = state.style;
     HelpJump jump;
     HelpParagraph paragraph;
-    auto put = [&](const QString& piece, const QString& picture = QString()) {
+    auto put = [&](const QString& piece, const QString& picture = QString(),
+                   HelpRun::Placement placement = HelpRun::Placement::InText) {
         if (piece.isEmpty() && picture.isEmpty())
             return;
         if (!paragraph.runs.isEmpty() && picture.isEmpty()) {
@@ -220,7 +221,8 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
                 return;
             }
         }
-        paragraph.runs.append(HelpRun{piece, style.bold, style.italic, jump, style.underline, style.points, picture});
+        paragraph.runs.append(
+            HelpRun{piece, style.bold, style.italic, jump, style.underline, style.points, picture, placement});
     };
     int column = 0;
     auto endParagraph = [&](HelpParagraph::Alignment alignment) {
@@ -313,14 +315,17 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
                 format.skip(size);
                 if (type != 0x03 && type != 0x22)
                     break; // a window of another program: nothing to draw
+                const auto placement = command == 0x87   ? HelpRun::Placement::Left
+                                       : command == 0x88 ? HelpRun::Placement::Right
+                                                         : HelpRun::Placement::InText;
                 const quint16 embedded = data.u16();
                 const quint16 number = data.u16();
                 if (embedded == 0) {
-                    put(QString(), QStringLiteral("bm%1").arg(number));
+                    put(QString(), QStringLiteral("bm%1").arg(number), placement);
                 } else {
                     const QString id = QStringLiteral("e%1").arg(++state.embedded);
                     topic.embeddedPictures[id] = data.bytes(data.remaining());
-                    put(QString(), id);
+                    put(QString(), id, placement);
                 }
                 break;
             }
