@@ -46,16 +46,19 @@ for target in "${targets[@]}"; do
     seeds=()
     [ -d "fuzz/corpus/$target" ] && seeds+=("fuzz/corpus/$target")
     max_len=65536
+    timeout=10
     if [ "$target" = import ]; then
         [ -d ../shared/corpus/access ] && seeds+=(../shared/corpus/access)
         max_len=262144
+        # Two reading processes per input, each stopped after 5 s of CPU time.
+        timeout=30
     fi
     if [ "$target" = help ]; then
         [ -d ../shared/corpus/hlp ] && seeds+=(../shared/corpus/hlp)
         max_len=131072
     fi
     echo "== fuzz_$target for ${FUZZ_SECONDS} s"
-    if ! "$BUILD_DIR/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
+    if ! "$BUILD_DIR/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -timeout="$timeout" -rss_limit_mb=2048 \
         -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "${seeds[@]}"; then
         echo "fuzz_$target found a fault; the input is in $crashes" >&2
         status=1
