@@ -31,7 +31,8 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
         html = QStringLiteral("<span style=\"font-size: %1pt\">%2</span>").arg(run.points).arg(html);
     if (const auto target = file.jumpTarget(run.jump)) {
         if (const auto order = file.orderAtOffset(*target))
-            html = QStringLiteral("<a href=\"%1\">%2</a>").arg(links.topic(*order, run.jump.popup).toHtmlEscaped(), html);
+            html =
+                QStringLiteral("<a href=\"%1\">%2</a>").arg(links.topic(*order, run.jump.popup).toHtmlEscaped(), html);
     }
     return html;
 }
@@ -48,9 +49,12 @@ QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpPa
 const char* alignmentName(HelpParagraph::Alignment alignment)
 {
     switch (alignment) {
-    case HelpParagraph::Alignment::Center: return "center";
-    case HelpParagraph::Alignment::Right: return "right";
-    case HelpParagraph::Alignment::Left: break;
+    case HelpParagraph::Alignment::Center:
+        return "center";
+    case HelpParagraph::Alignment::Right:
+        return "right";
+    case HelpParagraph::Alignment::Left:
+        break;
     }
     return "left";
 }

@@ -63,8 +63,8 @@ HelpImage bitmap(const QByteArray& container, qsizetype start, quint8 type, int 
     // Device-independent rows run bottom-up padded to four bytes, device-dependent ones top-down padded to two.
     const qsizetype align = type == 6 ? 32 : 16;
     const qsizetype stride = (width * bitCount + align - 1) / align * (align / 8);
-    const QByteArray bits = unpack(Reader(container, start + dataOffset, storedSize).bytes(storedSize), packing,
-                                   stride * height);
+    const QByteArray bits =
+        unpack(Reader(container, start + dataOffset, storedSize).bytes(storedSize), packing, stride * height);
     HelpImage image;
     image.width = int(width);
     image.height = int(height);

@@ -3,11 +3,11 @@
 #include "HelpFile.h"
 #include "HelpHtml.h"
 
+#include <QCursor>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCursor>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QImage>
@@ -197,7 +197,8 @@ void HelpWindowViewer::build()
             openTopic(item->data(OrderRole).toInt());
     };
     QObject::connect(m_index, &QListWidget::itemActivated, m_window, openKeyword);
-    QObject::connect(m_filter, &QLineEdit::returnPressed, m_window, [this, openKeyword] { openKeyword(m_index->currentItem()); });
+    QObject::connect(m_filter, &QLineEdit::returnPressed, m_window,
+                     [this, openKeyword] { openKeyword(m_index->currentItem()); });
     m_pages->addWidget(indexPage);
     layout->addWidget(m_pages);
 }
@@ -226,8 +227,8 @@ void HelpWindowViewer::fillContents()
                 if (context.contains('@'))
                     continue; // a topic of another file
                 context = context.left(context.indexOf('>') < 0 ? context.size() : context.indexOf('>'));
-                const auto target = m_file->jumpTarget(HelpJump{HelpJump::Kind::ContextHash,
-                                                                HelpFile::contextHash(context.trimmed()), false});
+                const auto target = m_file->jumpTarget(
+                    HelpJump{HelpJump::Kind::ContextHash, HelpFile::contextHash(context.trimmed()), false});
                 order = target ? m_file->orderAtOffset(*target).value_or(0) : 0;
                 if (order == 0)
                     continue;
@@ -342,7 +343,8 @@ void HelpWindowViewer::followLink(const QUrl& url)
             m_popup->setObjectName(QStringLiteral("helpPopupText"));
             m_popup->setOpenLinks(false);
             m_popup->setStyleSheet(QStringLiteral("background: #ffffe1"));
-            QObject::connect(m_popup, &QTextBrowser::anchorClicked, m_popupFrame, [this](const QUrl& link) { followLink(link); });
+            QObject::connect(m_popup, &QTextBrowser::anchorClicked, m_popupFrame,
+                             [this](const QUrl& link) { followLink(link); });
             layout->addWidget(m_popup);
         }
         showTopic(topic, m_popup);

@@ -423,8 +423,7 @@ QByteArray encode(const QString& text, const QString& codePage)
     return out;
 }
 
-QByteArray lz77Compress(const QByteArray& data, qsizetype start, qsizetype maxIn, qsizetype maxOut,
-                        qsizetype* consumed)
+QByteArray lz77Compress(const QByteArray& data, qsizetype start, qsizetype maxIn, qsizetype maxOut, qsizetype* consumed)
 {
     const qsizetype end = std::min(data.size(), start + maxIn);
     const auto* d = reinterpret_cast<const uchar*>(data.constData());

@@ -24,8 +24,8 @@
 namespace HelpWriter {
 
 struct Span {
-    QString text;         // "\n" becomes a line break, "\t" a tab
-    int font = 0;         // index into HelpContent::fonts
+    QString text;           // "\n" becomes a line break, "\t" a tab
+    int font = 0;           // index into HelpContent::fonts
     quint8 jumpCommand = 0; // 0 = no hotspot, else 0xE0..0xE7
     quint32 jumpValue = 0;
     QByteArray command = {}; // written as is after the font change, before the text
@@ -62,8 +62,8 @@ struct HelpContent {
     QStringList phraseList;
     QList<Font> fonts = {Font{}, Font{true, false}, Font{false, true}, Font{true, true}};
     QList<Topic> topics;
-    QList<QPair<qint32, int>> contextMap;      // context number -> topic index
-    QList<QPair<QByteArray, int>> contextIds;  // context string -> topic index
+    QList<QPair<qint32, int>> contextMap;     // context number -> topic index
+    QList<QPair<QByteArray, int>> contextIds; // context string -> topic index
     int directoryPageSize = 1024;
     QList<QPair<QByteArray, QByteArray>> files = {}; // further internal files, e.g. "|bm0" -> picture
 };

@@ -26,21 +26,21 @@ HelpContent zulContent()
     content.title = QStringLiteral("Nápověda DIVadedadi");
     content.charset = 238; // code page 1250
     Topic contents{QStringLiteral("Obsah"), {Paragraph{{text(QStringLiteral("Seznam témat."))}}}};
-    Topic relink{QStringLiteral("Propojení databází"),
-                 {Paragraph{{text(QStringLiteral("Program ")), text(QStringLiteral("DIVadedadi"), 1),
-                             text(QStringLiteral(" propojí tabulky ")), text(QStringLiteral("datového souboru"), 2),
-                             text(QStringLiteral(" s programem."))}},
-                  Paragraph{{text(QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"),
-                                  3)}},
-                  Paragraph{{text(QStringLiteral("Viz též ")),
-                             Span{QStringLiteral("Seznam souborů"), 0, 0xE3, HelpFile::contextHash("SEZNAM_SOUBORU")},
-                             text(QStringLiteral("."))}}}};
+    Topic relink{
+        QStringLiteral("Propojení databází"),
+        {Paragraph{{text(QStringLiteral("Program ")), text(QStringLiteral("DIVadedadi"), 1),
+                    text(QStringLiteral(" propojí tabulky ")), text(QStringLiteral("datového souboru"), 2),
+                    text(QStringLiteral(" s programem."))}},
+         Paragraph{{text(QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"), 3)}},
+         Paragraph{{text(QStringLiteral("Viz též ")),
+                    Span{QStringLiteral("Seznam souborů"), 0, 0xE3, HelpFile::contextHash("SEZNAM_SOUBORU")},
+                    text(QStringLiteral("."))}}}};
     Topic files{QStringLiteral("Seznam souborů"), {Paragraph{{text(QStringLiteral("Soubor ZUL_db.accdb."))}}}};
     content.topics = {contents, relink, files};
     content.contextMap = {{1, 0}, {805, 1}, {806, 2}};
     content.contextIds = {{"OBSAH", 0}, {"PROPOJENI", 1}, {"SEZNAM_SOUBORU", 2}};
     content.phraseList = {QStringLiteral("databází"), QStringLiteral("soubor"), QStringLiteral("Program"),
-                       QStringLiteral("tabulky"), QStringLiteral("ódy")};
+                          QStringLiteral("tabulky"), QStringLiteral("ódy")};
     return content;
 }
 
@@ -57,8 +57,12 @@ void expectZulTopic(const HelpTopic& topic)
     EXPECT_EQ(first[4], (HelpRun{QStringLiteral(" s programem."), false, false, {}, false, 10}));
     ASSERT_EQ(topic.paragraphs[1].runs.size(), 1);
     EXPECT_EQ(topic.paragraphs[1].runs[0],
-              (HelpRun{QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"), true,
-                       true, {}, false, 10}));
+              (HelpRun{QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"),
+                       true,
+                       true,
+                       {},
+                       false,
+                       10}));
     const QList<HelpRun> third = topic.paragraphs[2].runs;
     ASSERT_EQ(third.size(), 3);
     EXPECT_EQ(third[1].text, QStringLiteral("Seznam souborů"));
@@ -139,8 +143,8 @@ TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
     content.phrases = GetParam().phrases;
     content.phraseList = {QStringLiteral("tabulky"), QStringLiteral("datového"), QStringLiteral("souboru")};
     content.topics = {Topic{QStringLiteral("První"), {Paragraph{{text(QStringLiteral("Krátké."))}}}},
-                   Topic{QStringLiteral("Dlouhé téma"), longText(400)},
-                   Topic{QStringLiteral("Poslední"), {Paragraph{{text(QStringLiteral("Konec."), 2)}}}}};
+                      Topic{QStringLiteral("Dlouhé téma"), longText(400)},
+                      Topic{QStringLiteral("Poslední"), {Paragraph{{text(QStringLiteral("Konec."), 2)}}}}};
     content.contextMap = {{805, 1}, {900, 2}};
     const QByteArray data = build(content);
     ASSERT_GT(data.size(), 3 * 4096); // several topic blocks even when compressed
@@ -161,13 +165,12 @@ TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
     EXPECT_EQ(last.title, QStringLiteral("Poslední"));
     ASSERT_EQ(last.paragraphs.size(), 1);
     EXPECT_EQ(last.paragraphs[0].runs[0], (HelpRun{QStringLiteral("Konec."), false, true, {}, false, 10}));
-    EXPECT_EQ(help.topicTitles(), (QStringList{QStringLiteral("První"), QStringLiteral("Dlouhé téma"),
-                                               QStringLiteral("Poslední")}));
+    EXPECT_EQ(help.topicTitles(),
+              (QStringList{QStringLiteral("První"), QStringLiteral("Dlouhé téma"), QStringLiteral("Poslední")}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, HelpFileVariants,
-                         testing::Values(Variant{"stored", false, Phrases::None},
-                                         Variant{"lz77", true, Phrases::None},
+                         testing::Values(Variant{"stored", false, Phrases::None}, Variant{"lz77", true, Phrases::None},
                                          Variant{"phrases", false, Phrases::Old},
                                          Variant{"lz77AndPhrases", true, Phrases::Old},
                                          Variant{"hall", false, Phrases::Hall},
@@ -339,11 +342,17 @@ TEST(HelpFile, contextHashOfContextStrings)
 TEST(HelpLz77, referencesRepeatEarlierOutput)
 {
     // Flags 0b0000'1000: three literals, then a reference 3 back, 9 long.
-    const QByteArray packed("\x08" "abc" "\x02\x60", 6);
+    const QByteArray packed("\x08"
+                            "abc"
+                            "\x02\x60",
+                            6);
     EXPECT_EQ(helpLz77Decompress(packed.constData(), packed.size(), 100), QByteArray("abcabcabcabc"));
     EXPECT_EQ(helpLz77Decompress(packed.constData(), packed.size(), 5), QByteArray("abcab"));
     // A reference before the start of the output is damage.
-    const QByteArray before("\x02" "a" "\x05\x00", 4);
+    const QByteArray before("\x02"
+                            "a"
+                            "\x05\x00",
+                            4);
     EXPECT_FALSE(helpLz77Decompress(before.constData(), before.size(), 100).has_value());
 
     // Round trip through the writer's compressor, with the output budget of a topic block.
@@ -461,9 +470,9 @@ TEST(HelpPicture, bitmapsOfEveryDepthAndPacking)
 TEST(HelpFile, strictModeRefusesWhatTheLenientModeShowsWhole)
 {
     HelpContent content = zulContent();
-    content.topics[2].paragraphs = {Paragraph{{text(QStringLiteral("Před")),
-                                               Span{QStringLiteral(" neznámým"), 0, 0, 0, QByteArray("\x99", 1)},
-                                               text(QStringLiteral(" a po něm."), 1)}}};
+    content.topics[2].paragraphs = {
+        Paragraph{{text(QStringLiteral("Před")), Span{QStringLiteral(" neznámým"), 0, 0, 0, QByteArray("\x99", 1)},
+                   text(QStringLiteral(" a po něm."), 1)}}};
     const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
     EXPECT_EQ(expectError([&] { help.topicByContext(806, HelpDecoding::Strict); }, HelpError::InvalidFormat),
               QStringLiteral("Téma 3 souboru nápovědy '/x/ZUL.hlp' nelze přečíst celé."));

@@ -1,23 +1,23 @@
-#include "HelpFileWriter.h"
 #include "HelpWindow.h"
+#include "HelpFileWriter.h"
 
 #include "HelpFile.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QScrollBar>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTreeWidget>
 #include <QWidget>
 
 using namespace HelpWriter;
@@ -113,8 +113,9 @@ private slots:
     void titleRepeatedInTheTextIsShownOnce()
     {
         HelpContent content;
-        content.topics = {Topic{QStringLiteral("Nápověda"), {Paragraph{{span(QStringLiteral("Nápověda"), 1)}},
-                                                           Paragraph{{span(QStringLiteral("Text."))}}}}};
+        content.topics = {
+            Topic{QStringLiteral("Nápověda"),
+                  {Paragraph{{span(QStringLiteral("Nápověda"), 1)}}, Paragraph{{span(QStringLiteral("Text."))}}}}};
         content.contextMap = {{805, 0}};
         const QString path = writeHelp(build(content), QStringLiteral("titul.hlp"));
         QWidget owner;
@@ -227,10 +228,11 @@ private slots:
     {
         HelpContent content;
         content.charset = 238;
-        content.topics = {Topic{QStringLiteral("Propojení"), {Paragraph{{span(QStringLiteral("Viz ")),
-                                                                         jump(QStringLiteral("pojem"), "POJEM", 0, true)}}}},
-                          Topic{QStringLiteral("Pojem"), {Paragraph{{span(QStringLiteral("Vysvětlení pojmu."))}}}},
-                          Topic{QStringLiteral("Soubory"), {Paragraph{{span(QStringLiteral("Seznam."))}}}}};
+        content.topics = {
+            Topic{QStringLiteral("Propojení"),
+                  {Paragraph{{span(QStringLiteral("Viz ")), jump(QStringLiteral("pojem"), "POJEM", 0, true)}}}},
+            Topic{QStringLiteral("Pojem"), {Paragraph{{span(QStringLiteral("Vysvětlení pojmu."))}}}},
+            Topic{QStringLiteral("Soubory"), {Paragraph{{span(QStringLiteral("Seznam."))}}}}};
         content.contextMap = {{805, 0}};
         content.contextIds = {{"PROPOJENI", 0}, {"POJEM", 1}, {"SOUBORY", 2}};
         const QString path = writeHelp(build(content), QStringLiteral("obsah.hlp"));

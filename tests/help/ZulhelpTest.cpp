@@ -42,12 +42,12 @@ protected:
         content.lz77 = true; // no code page declared: ZUL.hlp is read as Czech
         content.phrases = Phrases::Old;
         content.phraseList = {QStringLiteral("databáz")};
-        content.topics = {Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},
-                       Topic{QStringLiteral("Propojení databází"),
-                             {Paragraph{{Span{QStringLiteral("Propojí "), 0, 0, 0},
-                                         Span{QStringLiteral("všechny"), 1, 0, 0},
-                                         Span{QStringLiteral(" tabulky."), 0, 0, 0}}},
-                              Paragraph{{Span{QStringLiteral("Řádek\nDalší"), 2, 0, 0}}}}}};
+        content.topics = {
+            Topic{QStringLiteral("Obsah"), {Paragraph{{Span{QStringLiteral("Témata."), 0, 0, 0}}}}},
+            Topic{QStringLiteral("Propojení databází"),
+                  {Paragraph{{Span{QStringLiteral("Propojí "), 0, 0, 0}, Span{QStringLiteral("všechny"), 1, 0, 0},
+                              Span{QStringLiteral(" tabulky."), 0, 0, 0}}},
+                   Paragraph{{Span{QStringLiteral("Řádek\nDalší"), 2, 0, 0}}}}}};
         content.contextMap = {{1, 0}, {805, 1}};
         m_path = m_dir.filePath(QStringLiteral("ZUL.hlp"));
         QFile file(m_path);

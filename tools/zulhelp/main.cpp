@@ -4,10 +4,10 @@
 #include "HelpFile.h"
 #include "HelpHtml.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoreApplication>
 #include <QImage>
 #include <QStringList>
 
@@ -66,9 +66,8 @@ QString pictureName(int order, const QString& picture)
 // Writes the topic's page and its pictures into the folder; pictures Qt cannot draw become framed placeholders.
 void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page)
 {
-    const HelpHtmlLinks links{
-        [](int order, bool) { return QStringLiteral("%1.html").arg(order); },
-        [&](const QString& picture) { return pictureName(topic.order, picture); }};
+    const HelpHtmlLinks links{[](int order, bool) { return QStringLiteral("%1.html").arg(order); },
+                              [&](const QString& picture) { return pictureName(topic.order, picture); }};
     for (const HelpParagraph& paragraph : topic.paragraphs) {
         for (const HelpRun& run : paragraph.runs) {
             if (run.picture.isEmpty())
