@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <unistd.h>
 
 namespace {
@@ -76,6 +78,17 @@ protected:
     QString m_program;
     QString m_data;
 };
+
+// "number|description" of the error the call raises, or "no error".
+QString errorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const RunTimeError& error) {
+        return QString::number(error.number()) + QLatin1Char('|') + error.description();
+    }
+    return QStringLiteral("no error");
+}
 
 // The distinct descriptions of a run's failures.
 QStringList descriptions(const RelinkReport& report)
@@ -267,6 +280,16 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     const bool walMade = toWriteAheadLog(archived);
     const QByteArray programBytes = fileBytes(m_program);
     const QByteArray archivedBytes = fileBytes(archived);
+    // One whose log was left unfinished: copied while another process has changes in the log.
+    const QString unfinished = m_dir.filePath(QStringLiteral("prog/zbyly.accdb"));
+    if (walMade) {
+        const QString source = m_dir.filePath(QStringLiteral("data/zdroj.accdb"));
+        ASSERT_TRUE(QFile::copy(archived, source));
+        OtherProcess writer(source, {QStringLiteral("pragma wal_autocheckpoint=0"),
+                                     QStringLiteral("insert into T0001 (ID) values (7)")});
+        for (const char* suffix : {"", "-wal"})
+            ASSERT_TRUE(QFile::copy(source + QLatin1String(suffix), unfinished + QLatin1String(suffix)));
+    }
     // A read-only view of the program folder refuses writes even to root.
     const QString view = m_dir.filePath(QStringLiteral("view"));
     ASSERT_TRUE(QDir().mkpath(view));
@@ -305,6 +328,11 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     EXPECT_EQ(linkState(m_program).values().count(this->linked()), 4);
     EXPECT_EQ(fileBytes(archived), archivedBytes);
     EXPECT_TRUE(walMade) << "the sqlite3 shell is missing: the data file was in the rollback journal";
+    if (walMade)
+        EXPECT_EQ(errorOf([&] { DbEngine().OpenDatabase(view + QStringLiteral("/zbyly.accdb")); }),
+                  QStringLiteral("3051|Soubor '%1/zbyly.accdb' je v režimu zápisu s protokolem (WAL) a protokol vedle "
+                                 "něj nelze v tomto umístění číst; otevřete jej nejprve tam, kde lze zapisovat.")
+                      .arg(view));
 }
 
 // Files an earlier version left in the write-ahead log: the data file is read
