@@ -318,13 +318,18 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
                 const auto placement = command == 0x87   ? HelpRun::Placement::Left
                                        : command == 0x88 ? HelpRun::Placement::Right
                                                          : HelpRun::Placement::InText;
-                const quint16 embedded = data.u16();
-                const quint16 number = data.u16();
-                if (embedded == 0) {
-                    put(QString(), QStringLiteral("bm%1").arg(number), placement);
+                if (data.u16() == 0) {
+                    put(QString(), QStringLiteral("bm%1").arg(data.u16()), placement);
                 } else {
+                    // An embedded picture container follows, in some files after a picture number.
+                    QByteArray picture = data.bytes(data.remaining());
+                    auto container = [](const QByteArray& bytes) {
+                        return bytes.startsWith("lP") || bytes.startsWith("lp");
+                    };
+                    if (!container(picture) && container(picture.mid(2)))
+                        picture.remove(0, 2);
                     const QString id = QStringLiteral("e%1").arg(++state.embedded);
-                    topic.embeddedPictures[id] = data.bytes(data.remaining());
+                    topic.embeddedPictures[id] = picture;
                     put(QString(), id, placement);
                 }
                 break;

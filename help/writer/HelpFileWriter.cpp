@@ -503,6 +503,16 @@ QByteArray pictureCommand(quint16 number, quint8 placement)
     return out;
 }
 
+QByteArray embeddedPictureCommand(const QByteArray& pictureFile, quint8 placement)
+{
+    QByteArray out;
+    put8(out, placement);
+    put8(out, 3);
+    putCompressedLong(out, qint32(2 + pictureFile.size()));
+    put16(out, 1);
+    return out + pictureFile;
+}
+
 QByteArray macroCommand(const QByteArray& macro, quint8 command)
 {
     // The length counts the macro's terminating NUL.

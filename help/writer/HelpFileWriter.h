@@ -81,6 +81,8 @@ Span jump(const QString& text, const QByteArray& contextId, int font = 0, bool p
 // The command that shows picture |bm<number> in the text: 0x86 as a
 // character, 0x87 at the left margin, 0x88 at the right.
 QByteArray pictureCommand(quint16 number, quint8 placement = 0x86);
+// The same with the picture file's bytes embedded in the topic.
+QByteArray embeddedPictureCommand(const QByteArray& pictureFile, quint8 placement = 0x86);
 
 // A macro hot spot (0xC8; 0xCC without its underline).
 QByteArray macroCommand(const QByteArray& macro, quint8 command = 0xC8);

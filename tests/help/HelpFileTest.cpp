@@ -463,6 +463,17 @@ TEST(HelpPicture, bitmapsOfEveryDepthAndPacking)
         }
     }
     EXPECT_TRUE(decodeHelpPicture(QByteArray("lP\x01\x00\x08\x00\x00\x00\x06", 9)).isNull());
+
+    // A picture embedded in the topic, at the right margin.
+    const QByteArray file = bitmapFile(2, 1, 24, {}, {{0x102030, 0x405060}}, 3);
+    HelpContent content = zulContent();
+    content.topics[2].paragraphs = {
+        Paragraph{{Span{QStringLiteral("x"), 0, 0, 0, embeddedPictureCommand(file, 0x88)}}}};
+    const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
+    const HelpTopic topic = help.topicByContext(806, HelpDecoding::Strict);
+    const HelpRun& run = topic.paragraphs[0].runs[0];
+    EXPECT_EQ(run.placement, HelpRun::Placement::Right);
+    EXPECT_EQ(help.picture(run.picture, topic).pixels, (QList<quint32>{0xFF102030u, 0xFF405060u}));
 }
 
 // An unknown command: the strict mode refuses the topic, the lenient one
