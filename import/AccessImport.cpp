@@ -1,6 +1,7 @@
 #include "AccessImport.h"
 
 #include "DBEngine.h"
+#include "SqlDialect.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,11 +16,6 @@
 
 namespace accessdb {
 namespace {
-
-QString quoted(const QString& name)
-{
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-}
 
 // The connect string of a link to another file: the stored path as it stands,
 // without the stored options (a password among them).
@@ -103,7 +99,7 @@ public:
             auto field = def->CreateField(column.name, column.type, column.size);
             field->AllowZeroLength = true;
             def->appendField(field);
-            names << quoted(column.name);
+            names << quoteName(column.name);
             marks << QStringLiteral("?");
         }
         if (names.isEmpty()) {
@@ -115,7 +111,7 @@ public:
             // An index over a column that was left out cannot be made.
             bool whole = true;
             for (const QString& column : index.columns)
-                whole = whole && names.contains(quoted(column));
+                whole = whole && names.contains(quoteName(column));
             if (!whole) {
                 note(QStringLiteral("index %1 nelze vytvořit: obsahuje vynechaný sloupec").arg(index.name));
                 continue;
@@ -136,7 +132,7 @@ public:
             return;
         }
         m_insert = QStringLiteral("insert into %1 (%2) values (%3)")
-                       .arg(quoted(table.name), names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+                       .arg(quoteName(table.name), names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
     }
 
     void row(const QVariantList& values) override
