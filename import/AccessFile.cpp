@@ -42,6 +42,14 @@ constexpr rlim_t childAddressSpace = rlim_t(1) << 30;
 
 enum class Tag : quint8 { Info = 1, Table, Row, TableEnd, Link, Objects, Error, Done };
 
+// The page type and the engine's name that open every Access-format file.
+bool hasAccessSignature(const QByteArray& head)
+{
+    return head.size() >= 20 && head.startsWith(QByteArray("\x00\x01\x00\x00", 4)) &&
+           (head.mid(4, 16) == QByteArray("Standard Jet DB\0", 16) ||
+            head.mid(4, 16) == QByteArray("Standard ACE DB\0", 16));
+}
+
 RunTimeError notAccess(const QString& path)
 {
     return RunTimeError(ErrorNumber::UnrecognizedFormat,
@@ -61,9 +69,7 @@ void checkHeader(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
     const QByteArray head = file.read(versionOffset + 1);
-    if (head.size() < versionOffset + 1 || head.mid(0, 4) != QByteArray("\x00\x01\x00\x00", 4) ||
-        (head.mid(4, 16) != QByteArray("Standard Jet DB\0", 16) &&
-         head.mid(4, 16) != QByteArray("Standard ACE DB\0", 16)))
+    if (head.size() < versionOffset + 1 || !hasAccessSignature(head))
         throw notAccess(path);
     const auto version = quint8(head.at(versionOffset));
     if (version > newestVersion)
@@ -212,11 +218,7 @@ RunTimeError crashed(const QString& path, int status)
 bool looksLikeAccessFile(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(20);
-    return head.size() == 20 && head.startsWith(QByteArray("\x00\x01\x00\x00", 4)) &&
-           (head.mid(4) == QByteArray("Standard Jet DB\0", 16) || head.mid(4) == QByteArray("Standard ACE DB\0", 16));
+    return file.open(QIODevice::ReadOnly) && hasAccessSignature(file.read(20));
 }
 
 void read(const QString& path, Sink& sink, bool withRows)
