@@ -8,6 +8,22 @@
 
 namespace {
 
+// Where a window of its present size stands in the middle of its owner, or of
+// the screen when there is no owner or it is not shown.
+QPoint centredPosition(const QWidget* window, const QWidget* owner)
+{
+    QRect area;
+    if (owner && owner->isVisible()) {
+        area = owner->window()->frameGeometry();
+    } else {
+        const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return window->pos();
+        area = screen->availableGeometry();
+    }
+    return area.center() - QPoint(window->width() / 2, window->height() / 2);
+}
+
 // A message box in the middle of its owner, or of the screen while the owner
 // is not shown (a start that fails before the main window appears).
 class CentredMessageBox : public QMessageBox {
@@ -23,20 +39,6 @@ protected:
 };
 
 } // namespace
-
-QPoint centredPosition(const QWidget* window, const QWidget* owner)
-{
-    QRect area;
-    if (owner && owner->isVisible()) {
-        area = owner->window()->frameGeometry();
-    } else {
-        const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
-        if (!screen)
-            return window->pos();
-        area = screen->availableGeometry();
-    }
-    return area.center() - QPoint(window->width() / 2, window->height() / 2);
-}
 
 void QtDesktopServices::messageBox(Icon icon, const QString& title, const QString& text)
 {

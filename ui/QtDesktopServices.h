@@ -5,10 +5,6 @@
 #include <QPointer>
 #include <QWidget>
 
-// Where a window of its present size stands in the middle of its owner, or of
-// the screen when there is no owner or it is not shown.
-QPoint centredPosition(const QWidget* window, const QWidget* owner);
-
 // The desktop services on Qt: message boxes modal over the main window, the
 // system beep, the application-wide override cursor and processEvents().
 class QtDesktopServices : public DesktopServices {
