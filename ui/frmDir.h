@@ -19,7 +19,7 @@ struct DriveVolume {
     bool ready = true;
 };
 
-// Where the drive list gets its drives from. The default asks QStorageInfo;
+// Where the drive list gets its drives from. The default reads the mount table (Drives.h);
 // tests install a fake so that a drive that cannot be read can be chosen.
 class VolumeSource {
 public:
