@@ -5,6 +5,7 @@
 #include "DesktopServices.h"
 #include "Globals.h"
 #include "ListFile.h"
+#include "RunTimeError.h"
 
 #include <QFile>
 #include <QProcess>
@@ -38,7 +39,7 @@ bool engineRefusesAsDuplicate(const QString& file, const QString& path)
         DbEngine().OpenDatabase(file)->Execute(QStringLiteral("insert into Databaze (Cesta) values (?)"), {path});
         return false;
     } catch (const RunTimeError& error) {
-        EXPECT_EQ(error.number(), 3022) << error.description().toStdString();
+        EXPECT_EQ(error.number(), ErrorNumber::DuplicateValue) << error.description().toStdString();
         return true;
     }
 }
