@@ -311,33 +311,27 @@ ImportResult importFile(const QString& source, const QString& target, const std:
     return result;
 }
 
-QStringList listTables(const QString& source)
+std::vector<ListedTable> listTables(const QString& source)
 {
     class Lister : public Sink {
     public:
-        QStringList lines;
+        std::vector<ListedTable> tables;
         void info(const FileInfo&) override {}
         void table(const Table& table) override
         {
-            add(table.name, table.hidden ? dao::dbHiddenObject : 0, QString(), QString());
+            tables.push_back({table.name, table.hidden ? dao::dbHiddenObject : 0, QString(), QString()});
         }
         void row(const QVariantList&) override {}
         void tableEnd(const QStringList&) override {}
         void link(const Link& link) override
         {
-            add(link.name, linkAttributes(link), link.odbc ? link.connect : fileConnect(link), link.foreignName);
+            tables.push_back(
+                {link.name, linkAttributes(link), link.odbc ? link.connect : fileConnect(link), link.foreignName});
         }
         void objects(const Objects&) override {}
-
-    private:
-        void add(const QString& name, qint32 attributes, const QString& connect, const QString& sourceTable)
-        {
-            const QString hex = QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
-            lines << QStringList{name, QStringLiteral("0x") + hex, connect, sourceTable}.join(QLatin1Char('\t'));
-        }
     } lister;
     read(source, lister, false);
-    return lister.lines;
+    return lister.tables;
 }
 
 } // namespace accessdb

@@ -31,10 +31,16 @@ struct ImportResult {
 // the file when nothing could be imported.
 ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print);
 
-// The line a table definition list shows for each table and link of an
-// Access-format file: name, attributes as the engine gives them, connect
-// string as the import makes it, source table.
-QStringList listTables(const QString& source);
+// Each table and link of an Access-format file as the table definition list
+// shows it: attributes as the engine gives them, connect string as the import
+// makes it.
+struct ListedTable {
+    QString name;
+    qint32 attributes = 0;
+    QString connect;
+    QString sourceTable;
+};
+std::vector<ListedTable> listTables(const QString& source);
 
 // "1 234 řádků": a count with the Czech plural of its noun.
 QString counted(qint64 count, const char* one, const char* few, const char* many);

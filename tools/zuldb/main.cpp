@@ -59,17 +59,21 @@ QString cellText(const QVariant& value)
     return value.toString();
 }
 
+// One line of `tables`: name, attributes, connect string, source table.
+void printTable(const QString& name, qint32 attributes, const QString& connect, const QString& sourceTable)
+{
+    const QString hex = QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    print(QStringList{name, QStringLiteral("0x") + hex, connect, sourceTable}.join(QLatin1Char('\t')) +
+          QLatin1Char('\n'));
+}
+
 int listTables(Database& db)
 {
     auto& defs = db.TableDefs();
     const int count = defs.Count();
     for (int i = 0; i < count; ++i) {
         const auto def = defs.Item(i);
-        const QString attributes =
-            QString::number(quint32(def->Attributes()), 16).toUpper().rightJustified(8, QLatin1Char('0'));
-        print(QStringList{def->Name(), QStringLiteral("0x") + attributes, def->Connect(), def->SourceTableName()}.join(
-                  QLatin1Char('\t')) +
-              QLatin1Char('\n'));
+        printTable(def->Name(), def->Attributes(), def->Connect(), def->SourceTableName());
     }
     return 0;
 }
@@ -220,8 +224,8 @@ int run(const QStringList& args)
         return 0;
     }
     if (command == QLatin1String("tables") && accessdb::looksLikeAccessFile(file)) {
-        for (const QString& line : accessdb::listTables(file))
-            print(line + QLatin1Char('\n'));
+        for (const accessdb::ListedTable& table : accessdb::listTables(file))
+            printTable(table.name, table.attributes, table.connect, table.sourceTable);
         return 0;
     }
     auto db = DbEngine().OpenDatabase(file);
