@@ -43,7 +43,7 @@ void readTopic(const HelpFile& help, int order)
         if (strictRead)
             FUZZ_CHECK(topic.plainText() == strictText, topic.title);
         const HelpHtmlLinks links{[](int target, bool) { return QString::number(target); },
-                                  [](const QString& picture) { return picture; }};
+                                  [](const QString& picture, const HelpImage&) { return picture; }};
         helpTopicHtml(help, topic, links, true);
         for (const HelpParagraph& paragraph : topic.paragraphs) {
             for (const HelpRun& run : paragraph.runs) {

@@ -13,7 +13,7 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
                             : run.placement == HelpRun::Placement::Right ? " align=\"right\""
                                                                          : "";
         html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\"%4 alt=\"\">")
-                   .arg(links.picture(run.picture).toHtmlEscaped())
+                   .arg(links.picture(run.picture, image).toHtmlEscaped())
                    .arg(std::max(image.width, 1))
                    .arg(std::max(image.height, 1))
                    .arg(QLatin1String(align));

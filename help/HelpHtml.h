@@ -10,8 +10,9 @@
 struct HelpHtmlLinks {
     // The address of a jump to the topic with this order (1-based).
     std::function<QString(int order, bool popup)> topic;
-    // The address of a run's picture; the image's size is given for the tag.
-    std::function<QString(const QString& picture)> picture;
+    // The address of a run's picture, given the picture as decoded for the tag's size (null when
+    // missing or unreadable): each picture is decoded once, here.
+    std::function<QString(const QString& picture, const HelpImage& image)> picture;
 };
 
 // The topic's body; a whole page (with head and title) when page is set.

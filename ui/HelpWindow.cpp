@@ -361,9 +361,8 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser)
     QTextDocument* document = browser->document();
     const HelpHtmlLinks links{
         [](int order, bool popup) { return QStringLiteral("%1:%2").arg(popup ? PopupScheme : TopicScheme).arg(order); },
-        [&](const QString& picture) {
+        [&](const QString& picture, const HelpImage& image) {
             const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
-            const HelpImage image = m_file->picture(picture, topic);
             if (!image.isNull())
                 document->addResource(QTextDocument::ImageResource, QUrl(name), toImage(image));
             return name;

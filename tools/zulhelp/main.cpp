@@ -66,32 +66,28 @@ QString pictureName(int order, const QString& picture)
 // Writes the topic's page and its pictures into the folder; pictures Qt cannot draw become framed placeholders.
 void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page)
 {
-    const HelpHtmlLinks links{[](int order, bool) { return QStringLiteral("%1.html").arg(order); },
-                              [&](const QString& picture) { return pictureName(topic.order, picture); }};
-    for (const HelpParagraph& paragraph : topic.paragraphs) {
-        for (const HelpRun& run : paragraph.runs) {
-            if (run.picture.isEmpty())
-                continue;
-            const HelpImage image = help.picture(run.picture, topic);
-            if (image.isNull())
-                continue;
-            QImage out(image.width, image.height, QImage::Format_ARGB32);
-            if (image.placeholder) {
-                out.fill(Qt::white);
-                for (int x = 0; x < image.width; ++x)
-                    out.setPixel(x, 0, 0xFF808080u), out.setPixel(x, image.height - 1, 0xFF808080u);
-                for (int y = 0; y < image.height; ++y)
-                    out.setPixel(0, y, 0xFF808080u), out.setPixel(image.width - 1, y, 0xFF808080u);
-            } else {
-                for (int y = 0; y < image.height; ++y)
-                    std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
-                                reinterpret_cast<quint32*>(out.scanLine(y)));
-            }
-            const QString path = folder.filePath(pictureName(topic.order, run.picture));
-            if (!out.save(path, "PNG"))
-                throw RunTimeError(HelpError::FileAccess, QStringLiteral("Obrázek '%1' nelze zapsat.").arg(path));
+    auto picture = [&](const QString& id, const HelpImage& image) {
+        const QString name = pictureName(topic.order, id);
+        if (image.isNull())
+            return name;
+        QImage out(image.width, image.height, QImage::Format_ARGB32);
+        if (image.placeholder) {
+            out.fill(Qt::white);
+            for (int x = 0; x < image.width; ++x)
+                out.setPixel(x, 0, 0xFF808080u), out.setPixel(x, image.height - 1, 0xFF808080u);
+            for (int y = 0; y < image.height; ++y)
+                out.setPixel(0, y, 0xFF808080u), out.setPixel(image.width - 1, y, 0xFF808080u);
+        } else {
+            for (int y = 0; y < image.height; ++y)
+                std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
+                            reinterpret_cast<quint32*>(out.scanLine(y)));
         }
-    }
+        const QString path = folder.filePath(name);
+        if (!out.save(path, "PNG"))
+            throw RunTimeError(HelpError::FileAccess, QStringLiteral("Obrázek '%1' nelze zapsat.").arg(path));
+        return name;
+    };
+    const HelpHtmlLinks links{[](int order, bool) { return QStringLiteral("%1.html").arg(order); }, picture};
     const QString html = helpTopicHtml(help, topic, links, true);
     if (page) {
         print(page, html);
