@@ -154,7 +154,13 @@ int check(Database& db)
     return allOk ? 0 : 1;
 }
 
-int usage(const QString& problem);
+int usage(const QString& problem)
+{
+    const QString text = QStringLiteral("%1  %2\n").arg(ErrorNumber::InvalidArgument).arg(problem);
+    std::fputs(text.toUtf8().constData(), stderr);
+    std::fputs("Nápověda: zuldb --help\n", stderr);
+    return 1;
+}
 
 // import SOURCE TARGET [--quiet] [--stats]
 int importAccess(const QStringList& args)
@@ -188,14 +194,6 @@ int importAccess(const QStringList& args)
                   .arg(reader.ru_maxrss / 1024));
     }
     return result.exitCode();
-}
-
-int usage(const QString& problem)
-{
-    const QString text = QStringLiteral("%1  %2\n").arg(ErrorNumber::InvalidArgument).arg(problem);
-    std::fputs(text.toUtf8().constData(), stderr);
-    std::fputs("Nápověda: zuldb --help\n", stderr);
-    return 1;
 }
 
 int run(const QStringList& args)
