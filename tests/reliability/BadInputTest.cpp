@@ -123,11 +123,8 @@ const QString kListTooSmall =
 // The paths the list file holds.
 QStringList listPaths(const ProgramFolder& folder)
 {
-    QStringList paths;
     std::unique_ptr<Database> db = DbEngine().OpenDatabase(folder.path(QStringLiteral("ZUL_db.accdb")));
-    std::unique_ptr<Recordset> rows = db->OpenRecordset(QStringLiteral("select Cesta from Databaze"));
-    for (; !rows->EOF(); rows->MoveNext())
-        paths.append(rows->value(QStringLiteral("Cesta")).toString());
+    const QStringList paths = column(*db, QStringLiteral("select Cesta from Databaze"), QStringLiteral("Cesta"));
     db->Close();
     return paths;
 }

@@ -22,8 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <unistd.h>
 
 namespace {
@@ -78,17 +76,6 @@ protected:
     QString m_program;
     QString m_data;
 };
-
-// "number|description" of the error the call raises, or "no error".
-QString errorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const RunTimeError& error) {
-        return QString::number(error.number()) + QLatin1Char('|') + error.description();
-    }
-    return QStringLiteral("no error");
-}
 
 // The distinct descriptions of a run's failures.
 QStringList descriptions(const RelinkReport& report)
@@ -160,8 +147,6 @@ void changeInAnotherProcess(const QString& path, const QStringList& statements)
     process.waitForFinished(10000);
 }
 
-// Puts a file into the write-ahead log with the stock sqlite3 shell, as an
-// earlier version of the engine left its files; false without the shell.
 // The journal mode the stock sqlite3 shell reports after the pragma; empty without the shell.
 QString journalMode(const QString& path, const QString& pragma)
 {
@@ -174,6 +159,8 @@ QString journalMode(const QString& path, const QString& pragma)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// Puts a file into the write-ahead log, as an earlier version of the engine
+// left its files; false without the shell.
 bool toWriteAheadLog(const QString& path)
 {
     return journalMode(path, QStringLiteral("pragma journal_mode=wal")) == QStringLiteral("wal");
@@ -328,11 +315,12 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     EXPECT_EQ(linkState(m_program).values().count(this->linked()), 4);
     EXPECT_EQ(fileBytes(archived), archivedBytes);
     EXPECT_TRUE(walMade) << "the sqlite3 shell is missing: the data file was in the rollback journal";
-    if (walMade)
+    if (walMade) {
         EXPECT_EQ(errorOf([&] { DbEngine().OpenDatabase(view + QStringLiteral("/zbyly.accdb")); }),
                   QStringLiteral("3051|Soubor '%1/zbyly.accdb' je v režimu zápisu s protokolem (WAL) a protokol vedle "
                                  "něj nelze v tomto umístění číst; otevřete jej nejprve tam, kde lze zapisovat.")
                       .arg(view));
+    }
 }
 
 // Files an earlier version left in the write-ahead log: the data file is read

@@ -4,6 +4,8 @@
 // binary, data and program files made through the engine, starting the binary
 // and reading back what it left.
 
+#include "../db/EngineTestSupport.h"
+
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QString>
@@ -61,20 +63,9 @@ QString integrityCheck(const QString& path);
 QString iniValue(const QString& iniPath, const QString& section, const QString& key);
 // Files of a folder, hidden ones included.
 QStringList filesIn(const QString& folder);
-// The whole content of a file; "<unreadable>" when it cannot be read.
-QByteArray fileBytes(const QString& path);
 
-// Readable values in test failure messages.
-#include <ostream>
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
+// Readable values in test failure messages (QString and QStringList: EngineTestSupport.h).
 inline void PrintTo(const QByteArray& bytes, std::ostream* out)
 {
     *out << '"' << bytes.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& list, std::ostream* out)
-{
-    *out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }
