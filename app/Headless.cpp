@@ -1,6 +1,5 @@
 #include "Headless.h"
 
-#include "CommandLine.h"
 #include "Globals.h"
 #include "ListFile.h"
 #include "Paths.h"
@@ -176,7 +175,7 @@ int runHeadless(int argc, char* argv[], const QString& argumentText)
     HeadlessDesktop desktop;
 
     // Interactive starts need the window before anything else happens.
-    if (argumentText.isEmpty() || HasKey(argumentText, CommandKey::NoDataPath)) {
+    if (!isCommandLineStart(argumentText)) {
         printLine(kNeedsDisplayText);
         return 1;
     }

@@ -16,6 +16,11 @@ bool isPlatformOption(const char* argument)
 
 } // namespace
 
+bool isCommandLineStart(const QString& argumentText)
+{
+    return !argumentText.isEmpty() && !HasKey(argumentText, CommandKey::NoDataPath);
+}
+
 ProcessArguments SplitProcessArguments(int argc, char* argv[])
 {
     ProcessArguments arguments;
@@ -34,8 +39,7 @@ ProcessArguments SplitProcessArguments(int argc, char* argv[])
 void RecordStartForCaller(const QString& argumentText)
 {
     gIniPath = ProgramDir() + kIniName;
-    if (!argumentText.isEmpty() && !HasKey(argumentText, CommandKey::NoDataPath) &&
-        HasKey(argumentText, CommandKey::ShowMessage))
+    if (isCommandLineStart(argumentText) && HasKey(argumentText, CommandKey::ShowMessage))
         WriteSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
 }
 
@@ -46,7 +50,7 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
 
     StartPlan plan;
     plan.noDataPath = HasKey(argumentText, CommandKey::NoDataPath);
-    plan.commandLineStart = !argumentText.isEmpty() && !plan.noDataPath;
+    plan.commandLineStart = isCommandLineStart(argumentText);
 
     gListDbPath = programDir + QStringLiteral("ZUL_db.accdb");
     // The list file's own operation reports a failure; start-up goes on.

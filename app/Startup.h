@@ -17,9 +17,11 @@ enum class StartCourse {
     PlainWindow,      // command line, program file missing
 };
 
+// Non-empty argument text without "NoDataPath": the command-line keys count.
+bool isCommandLineStart(const QString& argumentText);
+
 struct StartPlan {
-    // Non-empty argument text without "NoDataPath": the command-line keys count.
-    bool commandLineStart = false;
+    bool commandLineStart = false; // isCommandLineStart of the argument text
     // "NoDataPath" anywhere in the argument text.
     bool noDataPath = false;
 };
