@@ -1,13 +1,11 @@
 #include "HelpWindow.h"
 
+#include "HelpContentsFile.h"
 #include "HelpFile.h"
 #include "HelpHtml.h"
 
 #include <QCursor>
 #include <QDialog>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QImage>
@@ -21,8 +19,6 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <cctype>
 
 namespace {
 
@@ -48,25 +44,6 @@ QImage toImage(const HelpImage& image)
         std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
                     reinterpret_cast<quint32*>(out.scanLine(y)));
     return out;
-}
-
-// The .cnt file beside the help file: the name the file gives, else the help file's own name.
-QString contentsFilePath(const QString& helpPath, const QString& named)
-{
-    const QFileInfo info(helpPath);
-    const QDir folder = info.absoluteDir();
-    QStringList wanted;
-    if (!named.isEmpty())
-        wanted.append(QFileInfo(QString(named).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName());
-    wanted.append(info.completeBaseName() + QStringLiteral(".cnt"));
-    const QStringList present = folder.entryList(QDir::Files);
-    for (const QString& name : wanted) {
-        for (const QString& file : present) {
-            if (file.compare(name, Qt::CaseInsensitive) == 0)
-                return folder.filePath(file);
-        }
-    }
-    return {};
 }
 
 } // namespace
@@ -206,44 +183,19 @@ void HelpWindowViewer::build()
 void HelpWindowViewer::fillContents()
 {
     m_contents->clear();
-    // A contents file lists headings and topics by level; its topics name context strings.
-    const QString cnt = contentsFilePath(m_path, m_file->contentsFileName());
-    QFile file(cnt);
-    if (!cnt.isEmpty() && file.open(QIODevice::ReadOnly)) {
-        QList<QTreeWidgetItem*> parents;
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        for (QByteArray line : lines) {
-            line = line.trimmed();
-            if (line.isEmpty() || line.startsWith(':') || !std::isdigit(uchar(line[0])))
-                continue;
-            const qsizetype blank = line.indexOf(' ');
-            const int level = std::max(1, line.left(blank).toInt());
-            const QByteArray rest = blank < 0 ? QByteArray() : line.mid(blank + 1);
-            const qsizetype equals = rest.indexOf('=');
-            QString title = m_file->decodeText(equals < 0 ? rest : rest.left(equals));
-            int order = 0;
-            if (equals >= 0) {
-                QByteArray context = rest.mid(equals + 1);
-                if (context.contains('@'))
-                    continue; // a topic of another file
-                context = context.left(context.indexOf('>') < 0 ? context.size() : context.indexOf('>'));
-                const auto target = m_file->jumpTarget(
-                    HelpJump{HelpJump::Kind::ContextHash, HelpFile::contextHash(context.trimmed()), false});
-                order = target ? m_file->orderAtOffset(*target).value_or(0) : 0;
-                if (order == 0)
-                    continue;
-            }
-            while (parents.size() >= level)
-                parents.removeLast();
-            auto* item = parents.isEmpty() ? new QTreeWidgetItem(m_contents) : new QTreeWidgetItem(parents.last());
-            item->setText(0, title);
-            item->setData(0, OrderRole, order);
-            if (equals < 0)
-                parents.append(item);
-        }
-        if (m_contents->topLevelItemCount() > 0)
-            return;
+    // The contents file's headings and topics by level, else every topic in file order.
+    QList<QTreeWidgetItem*> parents;
+    for (const HelpContentsItem& entry : readHelpContentsFile(*m_file)) {
+        while (parents.size() >= entry.level)
+            parents.removeLast();
+        auto* item = parents.isEmpty() ? new QTreeWidgetItem(m_contents) : new QTreeWidgetItem(parents.last());
+        item->setText(0, entry.title);
+        item->setData(0, OrderRole, entry.order);
+        if (entry.order == 0)
+            parents.append(item);
     }
+    if (m_contents->topLevelItemCount() > 0)
+        return;
     for (const HelpContentsEntry& entry : m_file->contents()) {
         auto* item = new QTreeWidgetItem(m_contents);
         item->setText(0, entry.title.isEmpty() ? QStringLiteral("(téma %1)").arg(entry.order) : entry.title);
