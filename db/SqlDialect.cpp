@@ -411,33 +411,45 @@ QString fieldColumnSql(const QString& name, int type, int size, bool allowZeroLe
     return columnSql(name, column, allowZeroLength, collation, QString());
 }
 
-QString droppedTable(const QString& sql)
+namespace {
+
+// The statement's tokens without the blanks between them.
+std::vector<SqlToken> significantTokens(const QString& sql)
 {
     std::vector<SqlToken> significant;
     for (const SqlToken& token : tokenizeSql(sql))
         if (token.kind != SqlToken::Space)
             significant.push_back(token);
+    return significant;
+}
+
+// The table named at position p; empty when there is none or when it is
+// schema-qualified (no table of this file's catalog).
+QString tableNameAt(const std::vector<SqlToken>& significant, size_t p)
+{
+    if (p >= significant.size() || (p + 1 < significant.size() && significant[p + 1].text == QLatin1String(".")))
+        return QString();
+    const SqlToken& name = significant[p];
+    return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
+}
+
+} // namespace
+
+QString droppedTable(const QString& sql)
+{
+    const std::vector<SqlToken> significant = significantTokens(sql);
     if (significant.size() < 3 || upper(significant[0]) != QLatin1String("DROP") ||
         upper(significant[1]) != QLatin1String("TABLE"))
         return QString();
     size_t p = 2;
     if (upper(significant[p]) == QLatin1String("IF"))
         p += 2;
-    if (p >= significant.size())
-        return QString();
-    // A schema-qualified name drops no table of this file's catalog.
-    if (p + 1 < significant.size() && significant[p + 1].text == QLatin1String("."))
-        return QString();
-    const SqlToken& name = significant[p];
-    return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
+    return tableNameAt(significant, p);
 }
 
 QString redefinedTable(const QString& sql)
 {
-    std::vector<SqlToken> significant;
-    for (const SqlToken& token : tokenizeSql(sql))
-        if (token.kind != SqlToken::Space)
-            significant.push_back(token);
+    const std::vector<SqlToken> significant = significantTokens(sql);
     const auto word = [&](size_t i) { return i < significant.size() ? upper(significant[i]) : QString(); };
     size_t p = 0;
     if (word(0) == QLatin1String("ALTER") && word(1) == QLatin1String("TABLE")) {
@@ -452,8 +464,5 @@ QString redefinedTable(const QString& sql)
     } else {
         return QString();
     }
-    if (p >= significant.size() || (p + 1 < significant.size() && significant[p + 1].text == QLatin1String(".")))
-        return QString();
-    const SqlToken& name = significant[p];
-    return name.kind == SqlToken::Word || name.kind == SqlToken::QuotedName ? tokenName(name) : QString();
+    return tableNameAt(significant, p);
 }
