@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace EngineError {
 RunTimeError fileNotFound(const QString& path)
@@ -164,10 +165,23 @@ int Connection::readSchema()
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+RunTimeError Connection::readOnlyFile() const
+{
+    return RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
+}
+
 RunTimeError Connection::readOnlyFolder() const
 {
     return RunTimeError(ErrorNumber::ReadOnly,
                         QStringLiteral("Do souboru '%1' nelze zapisovat: do jeho složky nelze zapisovat.").arg(m_path));
+}
+
+void Connection::checkWritable() const
+{
+    if (isReadOnly())
+        throw readOnlyFile();
+    if (::access(QFile::encodeName(QFileInfo(m_absolutePath).absolutePath()).constData(), W_OK) != 0)
+        throw readOnlyFolder();
 }
 
 bool Connection::isReadOnly() const
@@ -240,7 +254,7 @@ void Connection::raise(int rc, const QString& sql) const
     case SQLITE_READONLY:
         if (extended == SQLITE_READONLY_DIRECTORY)
             throw readOnlyFolder();
-        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
+        throw readOnlyFile();
     case SQLITE_FULL:
         throw RunTimeError(ErrorNumber::DiskFull,
                            QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_path));

@@ -67,8 +67,8 @@ public:
     void exec(const QString& sql);
     // Opened for reading only: the file, its folder or its medium cannot be written, or it is write-protected.
     bool isReadOnly() const;
-    // The error of a write to a file whose folder cannot be written (its journal cannot be made).
-    RunTimeError readOnlyFolder() const;
+    // Raises when the file or its folder (where its journal is made) cannot be written.
+    void checkWritable() const;
     // Before a write: raises when SQLite cancelled the caller's transaction and, outside a transaction,
     // switches a file still in the write-ahead-log mode to the rollback journal.
     void beginWrite();
@@ -85,6 +85,9 @@ private:
     void open(const char* uriMode, int flags);
     // SQLite's result of the first read of the schema.
     int readSchema();
+    // The errors of a write to a file that cannot be written, or whose folder cannot be.
+    RunTimeError readOnlyFile() const;
+    RunTimeError readOnlyFolder() const;
     void setDurability();
     void registerCollations();
     // The kept statement for sql, taken out of the cache; null when there is none.

@@ -3,12 +3,10 @@
 #include "SqlDialect.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -252,10 +250,7 @@ void DbCore::beginTrans()
     const int level = c.transactionLevel();
     if (level == 0) {
         // Refused at once rather than at the first change: the caller's work would be in vain.
-        if (c.isReadOnly())
-            throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(c.path()));
-        if (::access(QFile::encodeName(QFileInfo(c.absolutePath()).absolutePath()).constData(), W_OK) != 0)
-            throw c.readOnlyFolder();
+        c.checkWritable();
         c.beginWrite();
         Statement begin(c, QStringLiteral("BEGIN IMMEDIATE"), Statement::Reuse::Kept);
         begin.run();
