@@ -10,10 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QUrl>
-
-#include <QHash>
 
 #include <cstring>
 
@@ -553,34 +552,11 @@ void Transaction::commit()
     m_open = false;
 }
 
-namespace {
-int fieldTypeOfDeclTypeText(const QString& declType, int* size);
-}
-
 bool isYesNoDeclType(const QString& declType)
 {
     const QString type = declType.trimmed().toUpper();
     return type == QLatin1String("YESNO") || type == QLatin1String("BOOLEAN") || type == QLatin1String("BOOL") ||
            type == QLatin1String("BIT") || type == QLatin1String("LOGICAL");
-}
-
-int fieldTypeOfDeclType(const QString& declType, int* size)
-{
-    // Files use few distinct declared types; each is worked out once.
-    thread_local QHash<QString, std::pair<int, int>> known;
-    const auto found = known.constFind(declType);
-    if (found != known.constEnd()) {
-        if (size)
-            *size = found->second;
-        return found->first;
-    }
-    int length = 0;
-    const int type = fieldTypeOfDeclTypeText(declType, &length);
-    if (known.size() < 256)
-        known.insert(declType, {type, length});
-    if (size)
-        *size = length;
-    return type;
 }
 
 namespace {
@@ -618,3 +594,22 @@ int fieldTypeOfDeclTypeText(const QString& declType, int* size)
 }
 
 } // namespace
+
+int fieldTypeOfDeclType(const QString& declType, int* size)
+{
+    // Files use few distinct declared types; each is worked out once.
+    thread_local QHash<QString, std::pair<int, int>> known;
+    const auto found = known.constFind(declType);
+    if (found != known.constEnd()) {
+        if (size)
+            *size = found->second;
+        return found->first;
+    }
+    int length = 0;
+    const int type = fieldTypeOfDeclTypeText(declType, &length);
+    if (known.size() < 256)
+        known.insert(declType, {type, length});
+    if (size)
+        *size = length;
+    return type;
+}

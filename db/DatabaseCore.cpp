@@ -73,10 +73,6 @@ qint64 pragmaValue(Connection& connection, const QString& pragma)
     return statement.int64(0);
 }
 
-} // namespace
-
-namespace {
-
 // The open files of the process: a linked file that is open already is read through that connection
 // rather than have its whole schema read a second time.
 std::vector<DbCore*>& openCores()
