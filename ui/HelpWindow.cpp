@@ -91,12 +91,7 @@ void HelpWindowViewer::showHelpTopic(const QString& helpFile, int context)
             fillContents();
             fillIndex();
         }
-        if (m_current != 0 && m_current != topic.order)
-            m_history.append(m_current);
-        m_current = topic.order;
-        showTopic(topic, m_browser);
-        m_pages->setCurrentIndex(0);
-        m_back->setEnabled(!m_history.isEmpty());
+        present(topic, m_current != topic.order);
         m_window->setWindowTitle(!m_file->title().isEmpty() ? m_file->title() : topic.title);
         m_window->show();
         m_window->raise();
@@ -255,16 +250,20 @@ void HelpWindowViewer::openTopic(int order, bool remember)
     if (!m_file || !m_window)
         return;
     try {
-        const HelpTopic topic = m_file->topicByOrder(order);
-        if (remember && m_current != 0)
-            m_history.append(m_current);
-        m_current = order;
-        showTopic(topic, m_browser);
-        m_pages->setCurrentIndex(0);
-        m_back->setEnabled(!m_history.isEmpty());
+        present(m_file->topicByOrder(order), remember);
     } catch (const RunTimeError& error) {
         report(error.description());
     }
+}
+
+void HelpWindowViewer::present(const HelpTopic& topic, bool remember)
+{
+    if (remember && m_current != 0)
+        m_history.append(m_current);
+    m_current = topic.order;
+    showTopic(topic, m_browser);
+    m_pages->setCurrentIndex(0);
+    m_back->setEnabled(!m_history.isEmpty());
 }
 
 void HelpWindowViewer::followLink(const QUrl& url)

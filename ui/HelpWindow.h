@@ -50,6 +50,8 @@ public:
 
 private:
     void build();
+    // Shows the topic in the window, the one shown before it kept for "Zpět" when remember is set.
+    void present(const HelpTopic& topic, bool remember);
     void showTopic(const HelpTopic& topic, QTextBrowser* browser);
     void followLink(const QUrl& url);
     void fillContents();
