@@ -635,12 +635,12 @@ QByteArray build(const HelpContent& content)
     std::vector<qsizetype> blockStart;
     std::vector<QByteArray> blockData;
     QByteArray stream;
-    auto topicPos = [&](qsizetype x) {
-        const auto b = qsizetype(std::upper_bound(blockStart.begin(), blockStart.end(), x) - blockStart.begin()) - 1;
-        return quint32(12 + b * PositionUnit + (x - blockStart[b]));
-    };
     auto blockOf = [&](qsizetype x) {
         return qsizetype(std::upper_bound(blockStart.begin(), blockStart.end(), x) - blockStart.begin()) - 1;
+    };
+    auto topicPos = [&](qsizetype x) {
+        const qsizetype b = blockOf(x);
+        return quint32(12 + b * PositionUnit + (x - blockStart[b]));
     };
     // Block boundaries depend on how well the data compresses, and the data
     // holds positions that depend on the boundaries: repeat until they agree.
