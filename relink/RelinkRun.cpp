@@ -202,7 +202,8 @@ private:
     }
 
     // Steps 26 to 38 for one table definition T of the data file. The
-    // definition worked on belongs to this table alone.
+    // definition worked on belongs to this table alone. Returns what the
+    // steps set out to do; the walk marks the table failed when a step failed.
     RelinkReport::Outcome linkTable(TableDef* data)
     {
         std::shared_ptr<TableDef> def;
@@ -241,7 +242,7 @@ private:
             if (savepoint)
                 endTableSavepoint(int(m_report.failures.size()) == failuresBefore);
         }
-        return int(m_report.failures.size()) != failuresBefore ? RelinkReport::Outcome::Failed : outcome;
+        return outcome;
     }
 
     bool beginTableSavepoint()
