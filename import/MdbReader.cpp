@@ -76,6 +76,17 @@ public:
         return result;
     }
 
+    // Hands take the values of each row that can be read, from the first.
+    template <typename Take> void forEachRow(std::vector<SourceColumn>& columns, Take take)
+    {
+        QVariantList values;
+        mdb_rewind_table(m_table);
+        while (mdb_fetch_row(m_table))
+            if (decodeRow(columns, values))
+                take(values);
+    }
+
+private:
     // The values of the row that mdb_fetch_row has just read: the row is
     // taken apart again for the null flags, which the library does not keep.
     bool decodeRow(std::vector<SourceColumn>& columns, QVariantList& values)
@@ -89,9 +100,7 @@ public:
         const int count = mdb_crack_row(m_table, start & offsetMask, length, fields.data());
         if (count < 0)
             return false;
-        values.clear();
-        for (size_t i = 0; i < columns.size(); ++i)
-            values.append(QVariant());
+        values = QVariantList(qsizetype(columns.size()));
         for (int k = 0; k < count && k < int(m_table->num_cols); ++k) {
             const MdbField& field = fields[size_t(k)];
             if (field.colnum < 0 || field.colnum >= int(columns.size()))
@@ -101,7 +110,6 @@ public:
         return true;
     }
 
-private:
     void mapType(SourceColumn& source) const
     {
         Column& c = source.target;
@@ -367,11 +375,7 @@ std::vector<ObjectRow> readObjects(MdbHandle* mdb, const QString& path)
         return column < 0 ? QString() : values.at(column).toString();
     };
     std::vector<ObjectRow> rows;
-    QVariantList values;
-    mdb_rewind_table(table.get());
-    while (mdb_fetch_row(table.get())) {
-        if (!reader.decodeRow(columns, values))
-            continue;
+    reader.forEachRow(columns, [&](const QVariantList& values) {
         ObjectRow row;
         row.name = values.at(name).toString();
         row.type = values.at(type).toInt();
@@ -380,7 +384,7 @@ std::vector<ObjectRow> readObjects(MdbHandle* mdb, const QString& path)
         row.foreignName = textAt(values, foreign);
         row.connect = textAt(values, connect);
         rows.push_back(row);
-    }
+    });
     return rows;
 }
 
@@ -416,13 +420,8 @@ void readTable(MdbHandle* mdb, MdbCatalogEntry* entry, const ObjectRow& object, 
         }
     }
     sink.table(description);
-    if (withRows) {
-        QVariantList values;
-        mdb_rewind_table(table.get());
-        while (mdb_fetch_row(table.get()))
-            if (reader.decodeRow(columns, values))
-                sink.row(values);
-    }
+    if (withRows)
+        reader.forEachRow(columns, [&](const QVariantList& values) { sink.row(values); });
     QStringList lossy;
     for (const SourceColumn& column : columns)
         if (column.lossy)
