@@ -487,17 +487,9 @@ bool writeInPlace(const QByteArray& target, const QByteArray& bytes)
         return false;
     // Writers of this program take turns on the file.
     ::flock(fd.get(), LOCK_EX);
-    const char* data = bytes.constData();
-    off_t offset = 0;
-    while (offset < bytes.size()) {
-        const ssize_t count = ::pwrite(fd.get(), data + offset, size_t(bytes.size() - offset), offset);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        offset += count;
-    }
-    return ::ftruncate(fd.get(), offset) == 0 && ::fsync(fd.get()) == 0 && fd.close();
+    // Freshly opened, the file is written from its start.
+    return writeAll(fd.get(), bytes) && ::ftruncate(fd.get(), off_t(bytes.size())) == 0 && ::fsync(fd.get()) == 0 &&
+           fd.close();
 }
 
 bool folderWritable(const QByteArray& folder)
