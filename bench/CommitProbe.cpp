@@ -25,8 +25,8 @@ CommitProbe::CommitProbe(const QString& path, const char* journalMode)
     if (rc != SQLITE_OK)
         fail(QStringLiteral("cannot open %1").arg(path));
     const QByteArray setup =
-        (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + ";" : QByteArray()) +
-        (journalMode ? QByteArrayLiteral("PRAGMA synchronous=FULL;") : QByteArrayLiteral("PRAGMA synchronous=EXTRA;")) +
+        (journalMode ? QByteArrayLiteral("PRAGMA journal_mode=") + journalMode + "; PRAGMA synchronous=FULL;"
+                     : QByteArrayLiteral("PRAGMA synchronous=EXTRA;")) +
         "CREATE TABLE probe (id INTEGER PRIMARY KEY, v TEXT)";
     if (sqlite3_exec(m_db.get(), setup.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(QStringLiteral("cannot prepare %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(m_db.get()))));
@@ -44,7 +44,8 @@ CommitProbe::CommitProbe(const QString& path, const char* journalMode)
     // The journal's first creation is not typical.
     for (int i = 0; i < 5; ++i)
         commit();
-    resetTotals();
+    m_count = 0;
+    m_totalMs = 0;
 }
 
 CommitProbe::~CommitProbe() = default;
@@ -62,10 +63,4 @@ double CommitProbe::commit()
     ++m_count;
     m_totalMs += ms;
     return ms;
-}
-
-void CommitProbe::resetTotals()
-{
-    m_count = 0;
-    m_totalMs = 0;
 }

@@ -18,13 +18,11 @@ public:
     CommitProbe(const CommitProbe&) = delete;
     CommitProbe& operator=(const CommitProbe&) = delete;
 
-    // One commit; returns its milliseconds and adds them to the totals.
+    // One commit; returns its milliseconds and adds them to the mean.
     double commit();
     const QByteArray& journalMode() const { return m_journalMode; }
-    int count() const { return m_count; }
-    double totalMs() const { return m_totalMs; }
+    // The mean of the commits after the constructor's warm-up.
     double meanMs() const { return m_count ? m_totalMs / m_count : 0; }
-    void resetTotals();
 
 private:
     struct SqliteCloser {
