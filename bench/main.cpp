@@ -49,7 +49,7 @@ constexpr double kCpuPerTableTarget = 0.15;    // relink CPU ms per table
 constexpr double kFlatTarget = 1.5;            // CPU per table, any file size against any other
 constexpr int kFlushTarget = 5;                // durable flushes of the program file per relink run
 constexpr double kProcessTargetMs = 1000;      // unattended process on 1,000 tables, the build's disk
-constexpr double kMemoryRatioTarget = 1.3;     // the same process: the build's disk / /dev/shm
+constexpr double kDiskOverShmTarget = 1.3;     // the same process: the build's disk / /dev/shm
 constexpr double kLargeProcessTargetMs = 2500; // unattended process on 5,000 tables, the build's disk
 constexpr double kFillTargetMs = 300;          // FillDataFileList with 10,000 paths
 constexpr double kMemoryTargetMb = 80;         // peak memory of the process
@@ -539,11 +539,11 @@ int run(const Options& options)
                            .arg(kind, tableCountText(kProcessTables), ms(r.milliseconds))
                            .arg(kProcessTargetMs));
         if (memory)
-            verdicts.check(r.milliseconds <= kMemoryRatioTarget * m.milliseconds,
+            verdicts.check(r.milliseconds <= kDiskOverShmTarget * m.milliseconds,
                            QStringLiteral("process %1, %2 tables: build's disk %3 x /dev/shm (target <= %4 x)")
                                .arg(kind, tableCountText(kProcessTables))
                                .arg(r.milliseconds / m.milliseconds, 0, 'f', 2)
-                               .arg(kMemoryRatioTarget));
+                               .arg(kDiskOverShmTarget));
         else
             verdicts.check(false, QStringLiteral("process %1: /dev/shm not available for the comparison").arg(kind));
         verdicts.check(r.peakKilobytes / 1024.0 < kMemoryTargetMb,
