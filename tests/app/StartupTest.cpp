@@ -2,6 +2,7 @@
 
 #include "Globals.h"
 #include "Paths.h"
+#include "RuntimeFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -206,5 +210,37 @@ TEST(StartArguments, argumentsReachTheArgumentTextBeforeQtCanTakeThem)
         const ProcessArguments arguments = SplitProcessArguments(int(argv.size()), argv.data());
         EXPECT_EQ(arguments.program, row.program) << row.argv.join(' ').toStdString();
         EXPECT_EQ(arguments.forQt, row.forQt) << row.argv.join(' ').toStdString();
+    }
+}
+
+// The private runtime folder is made, or an own one too open is closed, where
+// nothing else stands; a link there is left alone and the variable stays unset.
+TEST(StartRuntimeFolder, providedOnlyWhereAFolderOfTheUsersOwnCanBe)
+{
+    const struct {
+        const char* name;
+        const char* before; // what stands at base/runtime-<uid>
+        bool provided;
+    } rows[] = {{"nothing", "", true}, {"own folder, too open", "folder", true}, {"a link to a folder", "link", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("runtime-%1").arg(getuid())));
+        if (qstrcmp(row.before, "folder") == 0) {
+            ASSERT_EQ(mkdir(folder.constData(), 0755), 0);
+        }
+        if (qstrcmp(row.before, "link") == 0) {
+            ASSERT_EQ(symlink(QFile::encodeName(dir.path()).constData(), folder.constData()), 0);
+        }
+        qunsetenv("XDG_RUNTIME_DIR");
+        providePrivateRuntimeFolder(dir.path());
+        const QByteArray result = qgetenv("XDG_RUNTIME_DIR");
+        saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+        EXPECT_EQ(result, row.provided ? folder : QByteArray()) << result.toStdString();
+        struct stat info {};
+        ASSERT_EQ(lstat(folder.constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, row.provided ? 0700u : 0777u);
     }
 }

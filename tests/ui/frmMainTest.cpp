@@ -8,7 +8,6 @@
 #include "Paths.h"
 #include "ProgressBarColor.h"
 #include "QtDesktopServices.h"
-#include "RuntimeFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -22,9 +21,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,8 +83,6 @@ private slots:
     void messageBoxIsCentred();
     void statusLineCutsLongPathsInTheMiddle();
     void focusRectangleShowsOnButtonsAndPanel();
-    void privateRuntimeFolder_data();
-    void privateRuntimeFolder();
 
 private:
     QTemporaryDir* m_dir = nullptr;
@@ -789,35 +783,6 @@ void FrmMainTest::focusRectangleShowsOnButtonsAndPanel()
         QTRY_VERIFY(widget->hasFocus());
         QVERIFY2(dots(widget, c.inset) > (widget->width() - 2 * c.inset) / 3, c.name);
     }
-}
-
-void FrmMainTest::privateRuntimeFolder_data()
-{
-    QTest::addColumn<QString>("before"); // what stands at base/runtime-<uid>
-    QTest::addColumn<bool>("provided");
-    QTest::newRow("nothing") << "" << true;
-    QTest::newRow("own folder, too open") << "folder" << true;
-    QTest::newRow("a link to a folder") << "link" << false;
-}
-
-void FrmMainTest::privateRuntimeFolder()
-{
-    QFETCH(QString, before);
-    QFETCH(bool, provided);
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    const QByteArray folder = QFile::encodeName(file(QStringLiteral("runtime-%1").arg(getuid())));
-    if (before == QLatin1String("folder"))
-        QCOMPARE(mkdir(folder.constData(), 0755), 0);
-    if (before == QLatin1String("link"))
-        QCOMPARE(symlink(QFile::encodeName(m_dir->path()).constData(), folder.constData()), 0);
-    qunsetenv("XDG_RUNTIME_DIR");
-    providePrivateRuntimeFolder(m_dir->path());
-    const QByteArray result = qgetenv("XDG_RUNTIME_DIR");
-    saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
-    QCOMPARE(result, provided ? folder : QByteArray());
-    struct stat info {};
-    QCOMPARE(lstat(folder.constData(), &info), 0);
-    QCOMPARE(info.st_mode & 07777, provided ? 0700u : 0777u);
 }
 
 QTEST_MAIN(FrmMainTest)
