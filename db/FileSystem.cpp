@@ -2,7 +2,6 @@
 
 #include "DBEngine.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
