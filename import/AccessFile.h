@@ -62,18 +62,19 @@ struct FileInfo {
 };
 
 // Receives what the reader finds, in the file's order: info, then each table
-// followed by its rows and its end, then the links, then the objects.
+// followed by its rows and its end, then the links, then the objects. A sink
+// overrides what it needs; the rest is dropped.
 class Sink {
 public:
     virtual ~Sink() = default;
-    virtual void info(const FileInfo& info) = 0;
-    virtual void table(const Table& table) = 0;
+    virtual void info(const FileInfo&) {}
+    virtual void table(const Table&) {}
     // One value per column, null for the columns the engine cannot hold.
-    virtual void row(const QVariantList& values) = 0;
+    virtual void row(const QVariantList&) {}
     // lossy: the columns some of whose values a double could not hold exactly.
-    virtual void tableEnd(const QStringList& lossy) = 0;
-    virtual void link(const Link& link) = 0;
-    virtual void objects(const Objects& objects) = 0;
+    virtual void tableEnd(const QStringList&) {}
+    virtual void link(const Link&) {}
+    virtual void objects(const Objects&) {}
 };
 
 // Reads the file at path into sink; rows only when withRows. Raises a

@@ -316,19 +316,15 @@ std::vector<ListedTable> listTables(const QString& source)
     class Lister : public Sink {
     public:
         std::vector<ListedTable> tables;
-        void info(const FileInfo&) override {}
         void table(const Table& table) override
         {
             tables.push_back({table.name, table.hidden ? dao::dbHiddenObject : 0, QString(), QString()});
         }
-        void row(const QVariantList&) override {}
-        void tableEnd(const QStringList&) override {}
         void link(const Link& link) override
         {
             tables.push_back(
                 {link.name, linkAttributes(link), link.odbc ? link.connect : fileConnect(link), link.foreignName});
         }
-        void objects(const Objects&) override {}
     } lister;
     read(source, lister, false);
     return lister.tables;
