@@ -231,26 +231,26 @@ TEST_F(FilledListTest, tooLongAPathIsRefusedAndNothingStored)
     EXPECT_EQ(rows(), QStringList({longest + QStringLiteral("|true|<null>")}));
 }
 
+// Neither an add nor the fill of an empty list with an empty text, or with
+// none, stores anything.
 TEST_F(FilledListTest, emptyTextIsNeverStored)
 {
     add({QString(), QStringLiteral("")});
     EXPECT_TRUE(rows().isEmpty());
 
-    RecordingCombo combo;
-    FillDataFileList(m_desktop, combo, QString());
-    EXPECT_EQ(combo.calls, QStringList({QStringLiteral("clear")}));
-    EXPECT_EQ(combo.text(), QString());
-    EXPECT_TRUE(rows().isEmpty());
-    EXPECT_TRUE(m_desktop.events.isEmpty());
+    for (const std::optional<QString>& current : {std::optional<QString>(QString()), std::optional<QString>()}) {
+        RecordingCombo combo;
+        FillDataFileList(m_desktop, combo, current);
+        EXPECT_EQ(combo.calls, QStringList({QStringLiteral("clear")})) << current.has_value();
+        EXPECT_EQ(combo.text(), QString());
+        EXPECT_TRUE(combo.items.isEmpty());
+        EXPECT_TRUE(rows().isEmpty());
+        EXPECT_TRUE(m_desktop.events.isEmpty());
+    }
 }
 
 TEST_F(FilledListTest, fillingAnEmptyListStoresTheGivenText)
 {
-    RecordingCombo combo;
-    FillDataFileList(m_desktop, combo, QString());
-    EXPECT_TRUE(rows().isEmpty());
-    EXPECT_TRUE(combo.items.isEmpty());
-
     const QString other = path(QStringLiteral("other.accdb"));
     RecordingCombo second;
     DeleteListPath(m_desktop, QString());
@@ -259,15 +259,6 @@ TEST_F(FilledListTest, fillingAnEmptyListStoresTheGivenText)
     EXPECT_EQ(second.calls,
               QStringList({QStringLiteral("clear"), QStringLiteral("add ") + other, QStringLiteral("text ") + other}));
     EXPECT_EQ(rows(), QStringList({other + QStringLiteral("|true|<null>")}));
-}
-
-TEST_F(FilledListTest, fillingAnEmptyListWithoutTextStoresNothing)
-{
-    RecordingCombo combo;
-    FillDataFileList(m_desktop, combo);
-    EXPECT_EQ(combo.calls, QStringList({QStringLiteral("clear")}));
-    EXPECT_TRUE(rows().isEmpty());
-    EXPECT_TRUE(m_desktop.events.isEmpty());
 }
 
 TEST_F(FilledListTest, rowsWithoutAPathAreNeverListed)
