@@ -656,13 +656,13 @@ TEST_F(RelinkRunTest, progressFailureMarksItsOwnTableFailed)
     ASSERT_EQ(report.failures.size(), 1);
     EXPECT_EQ(report.failures.at(0).step, 40);
     EXPECT_EQ(report.failures.at(0).tableIndex, linked);
-    QStringList names;
-    for (const auto& t : report.tables)
-        names.append(t.name);
-    QStringList expected;
-    for (const DataTable& t : tables)
-        expected.append(t.name);
-    EXPECT_EQ(names, expected);
+    const auto namesOf = [](const auto& list) {
+        QStringList names;
+        for (const auto& t : list)
+            names.append(t.name);
+        return names;
+    };
+    EXPECT_EQ(namesOf(report.tables), namesOf(tables));
     EXPECT_EQ(outcomeOf(report, tables.at(linked).name), QStringLiteral("failed"));
     EXPECT_EQ(report.failures.at(0).table, tables.at(linked).name);
 }
