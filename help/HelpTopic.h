@@ -28,8 +28,8 @@ struct HelpRun {
     bool italic = false;
     HelpJump jump;
     bool underline = false;
-    int points = 0;  // font size; 0 where the file names none
-    QString picture; // "bm<N>" for the file's picture N, "e<N>" for one embedded in the topic
+    int points = 0;       // font size; 0 where the file names none
+    QString picture = {}; // "bm<N>" for the file's picture N, "e<N>" for one embedded in the topic
     enum class Placement { InText, Left, Right };
     Placement placement = Placement::InText; // a picture in the text, or at the left or right margin
 
