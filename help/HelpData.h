@@ -5,8 +5,6 @@
 // points turn into a RunTimeError that names the file.
 #include <QByteArray>
 
-#include <functional>
-
 namespace HelpData {
 
 struct Damaged {};
