@@ -17,12 +17,13 @@ foreach(source IN ITEMS man/divadedadi.1 man/zuldb.1 man/zulhelp.1 changelog)
         DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source}
         VERBATIM)
     list(APPEND divadedadi_compressed ${output})
+    if(source MATCHES "^man/")
+        install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    else()
+        install(FILES ${output} DESTINATION ${divadedadi_docdir})
+    endif()
 endforeach()
 add_custom_target(divadedadi_docs ALL DEPENDS ${divadedadi_compressed})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/divadedadi.1.gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/zuldb.1.gz
-              ${CMAKE_CURRENT_BINARY_DIR}/packaging/man/zulhelp.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${divadedadi_docdir})
 
 set(CPACK_PACKAGE_NAME "divadedadi")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
