@@ -16,6 +16,11 @@ RunTimeError tableExists(const QString& name)
     return RunTimeError(ErrorNumber::TableAlreadyExists, QStringLiteral("Tabulka '%1' již existuje.").arg(name));
 }
 
+RunTimeError objectNotSet()
+{
+    return RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
+}
+
 RunTimeError invalidName(const QString& name)
 {
     return RunTimeError(ErrorNumber::InvalidName, QStringLiteral("'%1' není platný název tabulky.").arg(name));
@@ -815,14 +820,14 @@ std::shared_ptr<TableDef> TableDefCollection::Item(const QString& name) const
 void TableDefCollection::Append(const std::shared_ptr<TableDef>& def)
 {
     if (!def)
-        throw RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
+        throw objectNotSet();
     m_db->append(*def->d);
 }
 
 void TableDefCollection::AppendUnrefreshed(const std::shared_ptr<TableDef>& def)
 {
     if (!def)
-        throw RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
+        throw objectNotSet();
     m_db->append(*def->d, false);
 }
 
