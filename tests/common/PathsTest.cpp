@@ -44,44 +44,40 @@ TEST(ProgramDir, folderOfTheStartPathWithLinksNotFollowed)
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
     const QString t = root.path();
+    const auto at = [&t](const char* relative) { return t + QLatin1Char('/') + QString::fromUtf8(relative); };
     for (const char* folder : {"real", "app", "chain", "empty", "noexec", "other", "Účetní program"})
         ASSERT_TRUE(QDir(t).mkpath(QString::fromUtf8(folder)));
-    const QString real = t + QStringLiteral("/real/divadedadi");
-    for (const QString& file : {real, t + QStringLiteral("/noexec/divadedadi"), t + QStringLiteral("/other/divadedadi")})
+    const QString real = at("real/divadedadi");
+    for (const QString& file : {real, at("noexec/divadedadi"), at("other/divadedadi")})
         touch(file);
     const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther;
     QFile::setPermissions(real, exec);
-    QFile::setPermissions(t + QStringLiteral("/other/divadedadi"), exec);
-    ASSERT_TRUE(QFile::link(real, t + QStringLiteral("/app/divadedadi")));
-    ASSERT_TRUE(QFile::link(QStringLiteral("../app/divadedadi"), t + QStringLiteral("/chain/divadedadi")));
-    ASSERT_TRUE(QFile::link(real, t + QStringLiteral("/Účetní program/spouštěč zul")));
+    QFile::setPermissions(at("other/divadedadi"), exec);
+    ASSERT_TRUE(QFile::link(real, at("app/divadedadi")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../app/divadedadi"), at("chain/divadedadi")));
+    ASSERT_TRUE(QFile::link(real, at("Účetní program/spouštěč zul")));
 
+    const QString name = QStringLiteral("divadedadi");
     const struct {
         const char* name;
         QString start, current, searchPath, folder;
     } cases[] = {
-        {"real file", real, t, QString(), t + QStringLiteral("/real")},
-        {"link in another folder", t + QStringLiteral("/app/divadedadi"), t, QString(), t + QStringLiteral("/app")},
-        {"chain of two links", t + QStringLiteral("/chain/divadedadi"), t, QString(), t + QStringLiteral("/chain")},
-        {"relative start", QStringLiteral("./divadedadi"), t + QStringLiteral("/app"), QString(), t + QStringLiteral("/app")},
-        {"relative start upwards", QStringLiteral("../chain/./divadedadi"), t + QStringLiteral("/app"), QString(),
-         t + QStringLiteral("/chain")},
-        {"through PATH", QStringLiteral("divadedadi"), t, t + QStringLiteral("/empty:") + t + QStringLiteral("/chain"),
-         t + QStringLiteral("/chain")},
-        {"PATH skips a file that is not executable", QStringLiteral("divadedadi"), t,
-         t + QStringLiteral("/noexec:app"), t + QStringLiteral("/app")},
-        {"empty PATH entry is the current folder", QStringLiteral("divadedadi"), t + QStringLiteral("/app"),
-         QStringLiteral("/nonexistent::"), t + QStringLiteral("/app")},
-        {"blanks and Czech letters", t + QStringLiteral("/Účetní program/spouštěč zul"), t, QString(),
-         t + QStringLiteral("/Účetní program")},
-        {"blanks and Czech letters through PATH", QStringLiteral("spouštěč zul"), t,
-         t + QStringLiteral("/Účetní program"), t + QStringLiteral("/Účetní program")},
+        {"real file", real, t, QString(), at("real")},
+        {"link in another folder", at("app/divadedadi"), t, QString(), at("app")},
+        {"chain of two links", at("chain/divadedadi"), t, QString(), at("chain")},
+        {"relative start", QStringLiteral("./divadedadi"), at("app"), QString(), at("app")},
+        {"relative start upwards", QStringLiteral("../chain/./divadedadi"), at("app"), QString(), at("chain")},
+        {"through PATH", name, t, at("empty") + QLatin1Char(':') + at("chain"), at("chain")},
+        {"PATH skips a file that is not executable", name, t, at("noexec") + QStringLiteral(":app"), at("app")},
+        {"empty PATH entry is the current folder", name, at("app"), QStringLiteral("/nonexistent::"), at("app")},
+        {"blanks and Czech letters", at("Účetní program/spouštěč zul"), t, QString(), at("Účetní program")},
+        {"blanks and Czech letters through PATH", QStringLiteral("spouštěč zul"), t, at("Účetní program"),
+         at("Účetní program")},
         // Not the running program: the caller passed some other name.
-        {"another program's file", t + QStringLiteral("/other/divadedadi"), t, QString(), QString()},
-        {"first PATH match is another program", QStringLiteral("divadedadi"), t,
-         t + QStringLiteral("/other:") + t + QStringLiteral("/app"), QString()},
-        {"name not on PATH", QStringLiteral("divadedadi"), t, t + QStringLiteral("/empty"), QString()},
-        {"missing file", t + QStringLiteral("/empty/divadedadi"), t, QString(), QString()},
+        {"another program's file", at("other/divadedadi"), t, QString(), QString()},
+        {"first PATH match is another program", name, t, at("other") + QLatin1Char(':') + at("app"), QString()},
+        {"name not on PATH", name, t, at("empty"), QString()},
+        {"missing file", at("empty/divadedadi"), t, QString(), QString()},
         {"empty start path", QString(), t, QString(), QString()},
     };
     for (const auto& c : cases)
