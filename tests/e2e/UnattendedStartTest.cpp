@@ -157,10 +157,11 @@ void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds()
 {
     QFETCH(QStringList, more);
     QFETCH(bool, onlyMore);
+    const QByteArray data1250 = m_data.toUtf8().replace("složka", "slo\x9eka"); // the settings' code page
     if (onlyMore) {
         QFile ini(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini")));
         QVERIFY(ini.open(QIODevice::Append));
-        ini.write("ZULdata=" + m_data.toUtf8().replace("složka", "slo\x9eka") + "\r\n");
+        ini.write("ZULdata=" + data1250 + "\r\n");
     }
     QCOMPARE(onlyMore ? startWith(more) : startUnattended(m_program, m_data, more), 0);
 
@@ -183,7 +184,6 @@ void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds()
 
     // Settings in code page 1250: the data path twice, the outcome key as it was.
     const QByteArray ini = readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini")));
-    const QByteArray data1250 = m_data.toUtf8().replace("složka", "slo\x9eka");
     QVERIFY2(ini.contains("ZULdata=" + data1250), ini.constData());
     QVERIFY2(ini.contains("LastDB=" + data1250), ini.constData());
     QVERIFY2(ini.contains("DIVadedadiExe=ERROR"), ini.constData());
