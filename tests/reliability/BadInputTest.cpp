@@ -19,7 +19,6 @@
 
 namespace {
 
-const QString kShow = QStringLiteral("zobrazZpravu=TRUE");
 const QString kClean = QStringLiteral("Vindo-ZUL: Propojení databází proběhlo v pořádku.");
 const QString kFailed = QStringLiteral("Vindo-ZUL: V průběhu propojování databází se vyskytly chyby.");
 const QString kNeedsDisplay = QStringLiteral("DIVadedadi potřebuje grafické prostředí (DISPLAY).");
@@ -61,7 +60,7 @@ CaseFiles standard(const ProgramFolder& folder, const QString& data, bool makeDa
     DbEngine().CreateDatabase(setup.program, dao::dbLangCzech, dao::dbVersion120)->Close();
     if (makeData)
         createDataFile(data, 2);
-    setup.arguments = {QStringLiteral("ZULprog=") + setup.program, QStringLiteral("ZULdata=") + setup.data, kShow};
+    setup.arguments = relinkArguments(setup.program, setup.data);
     return setup;
 }
 
@@ -99,7 +98,7 @@ CaseFiles withIni(const ProgramFolder& folder, const QByteArray& bytes)
     QByteArray ini = bytes;
     ini.replace("@DATA@", setup.data.toUtf8());
     folder.writeIni(ini);
-    setup.arguments = {QStringLiteral("ZULprog=") + setup.program, kShow};
+    setup.arguments = {QStringLiteral("ZULprog=") + setup.program, kShowMessage};
     return setup;
 }
 
@@ -311,7 +310,8 @@ const QList<Case>& cases()
         {"unbalanced_quotes",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
-             s.arguments = {QStringLiteral("ZULprog=\"") + s.program, QStringLiteral("ZULdata=\"") + s.data, kShow};
+             s.arguments = {QStringLiteral("ZULprog=\"") + s.program, QStringLiteral("ZULdata=\"") + s.data,
+                            kShowMessage};
              return s;
          },
          needsWindow(),
@@ -320,7 +320,7 @@ const QList<Case>& cases()
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
              s.arguments +=
-                 {QStringLiteral("ZULprog=/nikde/ZUL.accdr"), QStringLiteral("ZULdata=/nikde/d.accdb"), kShow};
+                 {QStringLiteral("ZULprog=/nikde/ZUL.accdr"), QStringLiteral("ZULdata=/nikde/d.accdb"), kShowMessage};
              return s;
          },
          clean(),

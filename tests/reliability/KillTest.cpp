@@ -18,7 +18,6 @@
 
 namespace {
 
-const QString kShow = QStringLiteral("zobrazZpravu=TRUE");
 const QString kMain = QStringLiteral("MAIN");
 const QString kOutcome = QStringLiteral("DIVadedadiExe");
 
@@ -66,7 +65,7 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
 
     const QString oldState = (dao::dbConnectPrefix + oldData) + QStringLiteral("|ID,Jmeno");
     const QString newState = (dao::dbConnectPrefix + newData) + QStringLiteral("|ID,Jmeno,Novy");
-    const QStringList arguments{QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + newData, kShow};
+    const QStringList arguments = relinkArguments(program, newData);
 
     // One complete walk, to learn how long it takes from the early "ERROR" to
     // the end of the walk ([MAIN] ZULdata is written right after it).

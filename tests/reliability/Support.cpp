@@ -145,6 +145,11 @@ QString iniValue(const QString& iniPath, const QString& section, const QString& 
     return IniFile::read(iniPath, section, key);
 }
 
+QStringList relinkArguments(const QString& program, const QString& data)
+{
+    return {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data, kShowMessage};
+}
+
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);

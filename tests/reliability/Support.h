@@ -38,6 +38,13 @@ struct RunResult {
     QString standardError;
 };
 
+// The argument that has a run report its outcome, on standard error without a window.
+inline const QString kShowMessage = QStringLiteral("zobrazZpravu=TRUE");
+// That report of a clean run.
+inline const QString kCleanReport = QStringLiteral("Vindo-ZUL: Propojení databází proběhlo v pořádku.\n");
+// The command line of a run relinking program to data that reports its outcome.
+QStringList relinkArguments(const QString& program, const QString& data);
+
 // The environment of a windowed run on the offscreen platform, and of a
 // caller without any window system.
 QProcessEnvironment offscreenEnvironment();
