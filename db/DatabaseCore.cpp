@@ -233,6 +233,12 @@ RunTimeError notInTransaction()
                         QStringLiteral("Transakci nelze potvrdit ani vrátit, protože nebyla zahájena."));
 }
 
+// Drops the temporary view that shows a linked table.
+QString dropViewSql(const QString& name)
+{
+    return QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(name));
+}
+
 QString savepointName(int level)
 {
     return QStringLiteral("zul_trans%1").arg(level);
@@ -311,9 +317,8 @@ void DbCore::afterRollback()
     // Temporary views made inside the transaction are gone with it; the others are made again when needed.
     if (m_connection)
         for (const LinkView& view : std::as_const(m_views))
-            sqlite3_exec(m_connection->handle(),
-                         QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view.name)).toUtf8().constData(),
-                         nullptr, nullptr, nullptr);
+            sqlite3_exec(m_connection->handle(), dropViewSql(view.name).toUtf8().constData(), nullptr, nullptr,
+                         nullptr);
     m_views.clear();
     try {
         if (m_connection)
@@ -669,7 +674,7 @@ void DbCore::prepareLinks(const QStringList& names)
         const QString found = match->name;
         const QString alias = attach(path, keep);
         keep.insert(alias);
-        c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(link.name)));
+        c.exec(dropViewSql(link.name));
         c.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT * FROM %2.%3")
                    .arg(quoteName(link.name), alias, quoteName(found)));
         m_views.insert(nameKey(link.name), LinkView{link.name, alias, link.connect, link.source});
@@ -681,7 +686,7 @@ void DbCore::detach(const QString& alias)
     Connection& c = connection();
     for (auto view = m_views.begin(); view != m_views.end();) {
         if (view->alias == alias) {
-            c.exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(view->name)));
+            c.exec(dropViewSql(view->name));
             view = m_views.erase(view);
         } else {
             ++view;
@@ -697,5 +702,5 @@ void DbCore::dropLinkView(const QString& name)
         return;
     const QString viewName = view->name;
     m_views.erase(view);
-    connection().exec(QStringLiteral("DROP VIEW IF EXISTS temp.%1").arg(quoteName(viewName)));
+    connection().exec(dropViewSql(viewName));
 }
