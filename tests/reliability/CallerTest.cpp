@@ -19,8 +19,6 @@
 
 namespace {
 
-const QString kShow = QStringLiteral("zobrazZpravu=TRUE");
-
 struct stat statOf(const QString& path)
 {
     struct stat info {};
@@ -79,9 +77,9 @@ TEST(CallerReads, settingsOfAnOrdinaryUserArriveWhereThePlatformWritesThem)
         QProcess process;
         process.setProcessEnvironment(noDisplayEnvironment());
         process.setWorkingDirectory(folder.path());
-        process.start(runner, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                               QStringLiteral("--groups=65534"), folder.exe(), QStringLiteral("ZULprog=") + program,
-                               QStringLiteral("ZULdata=") + data, kShow});
+        process.start(runner, QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                          QStringLiteral("--groups=65534"), folder.exe()} +
+                                  relinkArguments(program, data));
         ASSERT_TRUE(process.waitForFinished(60000));
         const QString output = QString::fromUtf8(process.readAllStandardError());
         // The run failed, as the program file could not be written.
@@ -133,7 +131,7 @@ TEST(CallerReads, runKilledBeforeItsOutcomeLeavesError)
     QProcess process;
     process.setProcessEnvironment(offscreenEnvironment());
     process.setWorkingDirectory(folder.path());
-    process.start(folder.exe(), {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data, kShow});
+    process.start(folder.exe(), relinkArguments(program, data));
     ASSERT_TRUE(process.waitForStarted());
     EXPECT_FALSE(process.waitForFinished(2000));
     process.kill();
