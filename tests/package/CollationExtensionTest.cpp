@@ -95,4 +95,12 @@ TEST(CollationExtension, stockShellChecksSortsAndRefusesDuplicatesWhereTheEngine
         EXPECT_EQ(sqliteShell(shellCopy, QStringLiteral("PRAGMA integrity_check")).out, QStringLiteral("ok\n"))
             << c.name;
     }
+    // Sizes count 16-bit units in the shell too: 128 emoji are 256 units, one more than Cesta holds.
+    QString emoji;
+    for (int i = 0; i < 128; ++i)
+        emoji += QString::fromUtf8("\xF0\x9F\x98\x80");
+    const ShellResult tooLong =
+        sqliteShell(list, QStringLiteral("INSERT INTO Databaze (Cesta) VALUES ('%1')").arg(emoji));
+    EXPECT_NE(tooLong.exitCode, 0) << tooLong.out.toStdString();
+    EXPECT_TRUE(tooLong.err.contains(QStringLiteral("constraint failed"))) << tooLong.err.toStdString();
 }
