@@ -126,7 +126,7 @@ private:
         if (gShowMessage)
             WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR"));
 
-        step(16, [&] {
+        const bool programOpened = step(16, [&] {
             m_programDb = DbEngine().OpenDatabase(gProgramPath);
             // The run changes the program file in one transaction, its write lock taken here once:
             // other programs see the old links until the commit, and a killed run leaves them all.
@@ -138,6 +138,10 @@ private:
                 throw;
             }
         });
+        // Every later step that needs the program file would fail for this one
+        // cause; it has been shown once and is recorded against each table.
+        if (!programOpened)
+            m_programCause = m_report.failures.last().description;
         step(17, [&] { m_dataDb = DbEngine().OpenDatabase(gDataPath); });
         step(18, [&] {
             m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath));
@@ -224,6 +228,10 @@ private:
             });
             step(28, [&] { m_window.setTableCaption(m_tableName); });
             step(29, [&] { m_desktop.doEvents(); });
+            if (m_programCause) {
+                recordProgramCause();
+                return RelinkReport::Outcome::Failed;
+            }
             bool exists = false;
             step(30, [&] { exists = name && TableExists(m_programDb.get(), *name); });
             if (exists) {
@@ -243,6 +251,14 @@ private:
                 endTableSavepoint(int(m_report.failures.size()) == failuresBefore);
         }
         return outcome;
+    }
+
+    // The table fails for the reason the program file could not be opened;
+    // that reason has had its box, the table gets none of its own.
+    void recordProgramCause()
+    {
+        gLinkFailed = true;
+        m_report.failures.append({16, m_reportTable, *m_programCause, m_reportIndex});
     }
 
     bool beginTableSavepoint()
@@ -340,6 +356,7 @@ private:
     std::unique_ptr<Database> m_programDb;
     std::unique_ptr<Database> m_dataDb;
     QString m_connect;
+    std::optional<QString> m_programCause; // why the program file could not be opened
     QString m_tableName;    // not cleared between tables
     QString m_reportTable;  // the table the report entries belong to
     int m_reportIndex = -1; // its entry in the report's tables

@@ -16,6 +16,9 @@ struct RelinkReport {
         Outcome outcome = Outcome::Skipped;
     };
     // One entry per reported failure: the step number and the description shown.
+    // When the program file cannot be opened (step 16) its cause is shown once
+    // and each table the walk would link gets an entry of step 16 with that
+    // description and no box of its own.
     struct Failure {
         int step = 0;
         QString table; // the table being worked on, empty outside the walk

@@ -420,7 +420,9 @@ TEST_F(RelinkFaultTest, programFileLockedByAnotherProcessFailsWithinTheLockWait)
     EXPECT_EQ(report.failures.first().step, 16);
     EXPECT_EQ(report.failures.first().description,
               QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do 4 sekund neuvolnil.").arg(m_program));
-    EXPECT_EQ(descriptions(report).size(), 2) << descriptions(report).join(QLatin1Char('\n')).toStdString();
+    // That one cause stands for every table; nothing else fails.
+    EXPECT_EQ(descriptions(report).size(), 1) << descriptions(report).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_desktop.boxes().size(), 2);
     EXPECT_LT(elapsed, 4000 + 6000);
     EXPECT_EQ(outcome(), QStringLiteral("ERROR"));
     EXPECT_EQ(linkState(m_program), before);

@@ -415,24 +415,82 @@ TEST_F(RelinkRunTest, systemAndLinkedDataTablesAreSkippedButCountedAndHiddenOnes
                                   QStringLiteral("Skryta"), QStringLiteral("Zakazky")}));
 }
 
-TEST_F(RelinkRunTest, missingProgramFileGivesFiveReportsPerTable)
+// A program file the run cannot open or write is one cause: one box for it and
+// the closing box, every table the walk would link failed with it in the log.
+TEST_F(RelinkRunTest, programFileThatCannotBeUsedIsReportedOnceAndFailsEveryTable)
 {
-    makeUsualFiles();
-    ASSERT_TRUE(QFile::remove(m_program));
+    struct Row {
+        const char* name;
+        std::function<void(const QString& program)> spoil;
+        QString cause; // %1: the program path
+    };
+    const QList<Row> rows{
+        {"missing", [](const QString& program) { ASSERT_TRUE(QFile::remove(program)); },
+         QStringLiteral("Soubor '%1' nebyl nalezen.")},
+        {"write-protected",
+         [](const QString& program) {
+             ASSERT_TRUE(QFile(program).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+         },
+         QStringLiteral("Do souboru '%1' nelze zapisovat.")},
+        {"not a database",
+         [](const QString& program) {
+             QFile file(program);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             file.write(QByteArray(4096, 'x'));
+         },
+         QStringLiteral("Nerozpoznaný formát databáze '%1'.")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        resetGlobals();
+        gIniPath = m_dir.filePath(QStringLiteral("INI/ZUL.ini"));
+        gListDbPath = m_dir.filePath(QStringLiteral("ZUL_db.accdb"));
+        for (const QString& file : {m_program, m_data, m_old}) {
+            QFile(file).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+            QFile::remove(file);
+        }
+        makeUsualFiles();
+        {
+            // Many tables: each would otherwise have had its own boxes.
+            auto data = DbEngine().OpenDatabase(m_data);
+            for (int i = 0; i < 30; ++i)
+                addTable(*data, QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0')), {QStringLiteral("X")});
+            data->Close();
+        }
+        row.spoil(m_program);
+        const QString cause = row.cause.arg(m_program);
+        const QList<DataTable> tables = enumerate(m_data);
+        m_desktop.clear();
+        m_log.clear();
 
-    const RelinkReport report = run();
+        const RelinkReport report = run();
 
-    EXPECT_TRUE(report.failed);
-    EXPECT_EQ(stepsOf(report), QStringLiteral("16 , 34 Klienti, 35 Klienti, 36 Klienti, 37 Klienti, 38 Klienti, "
-                                              "34 Zakazky, 35 Zakazky, 36 Zakazky, 37 Zakazky, 38 Zakazky"));
-    for (qsizetype i = 1; i < report.failures.size(); ++i)
-        EXPECT_EQ(report.failures.at(i).description, kNotSet);
-    EXPECT_EQ(m_desktop.boxes().size(), 12);
-    EXPECT_EQ(m_desktop.boxes().last(), kFailedBox);
-    EXPECT_FALSE(QFile::exists(m_program));
-    EXPECT_EQ(ini(QStringLiteral("MAIN"), QStringLiteral("ZULdata")), m_data);
-    EXPECT_EQ(ini(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), QStringLiteral("ERROR"));
-    EXPECT_EQ(outcomeOf(report, QStringLiteral("Klienti")), QStringLiteral("failed"));
+        EXPECT_TRUE(report.failed);
+        EXPECT_EQ(m_desktop.boxes(), QStringList({QStringLiteral("box !|DIVadedadi|") + cause, kFailedBox}));
+        EXPECT_EQ(ini(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), QStringLiteral("ERROR"));
+        EXPECT_EQ(ini(QStringLiteral("MAIN"), QStringLiteral("ZULdata")), m_data);
+        // The walk still shows each table and moves the bar to its end.
+        EXPECT_TRUE(m_log.contains(QStringLiteral("lblTabulka T29")));
+        EXPECT_TRUE(m_log.contains(QStringLiteral("value %1").arg(tables.size())));
+
+        // The log: each table the walk would link failed with the cause, the
+        // skipped ones skipped, the cause once more as the run's own line.
+        QFile logFile(m_dir.filePath(QStringLiteral("INI/DIVadedadi.log")));
+        ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(logFile.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), tables.size() + 2);
+        EXPECT_TRUE(lines.takeFirst().endsWith(QStringLiteral("\tERROR")));
+        EXPECT_EQ(lines.takeLast(), QStringLiteral("\tchyba\t") + cause);
+        int failed = 0;
+        for (qsizetype i = 0; i < tables.size(); ++i) {
+            const QString expected = tables.at(i).skipped ? tables.at(i).name + QStringLiteral("\tpřeskočena")
+                                                          : tables.at(i).name + QStringLiteral("\tchyba\t") + cause;
+            EXPECT_EQ(lines.at(i), expected);
+            failed += !tables.at(i).skipped;
+        }
+        EXPECT_EQ(failed, 32);
+        QFile(m_program).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
 }
 
 TEST_F(RelinkRunTest, missingDataFileIsReportedAtEveryStepThatNeedsIt)
