@@ -182,10 +182,13 @@ int runHeadless(int argc, char* argv[], const QString& argumentText)
 
     try {
         const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
+        if (plan.listFolderNotWritable)
+            ShowError(desktop, ListFolderNotWritable(ProgramDir()));
         HeadlessWindow window;
         window.setProgramPathText(gProgramPath);
         window.setText(gDataPath);
-        FillDataFileList(desktop, window, gDataPath);
+        if (plan.listFileReady)
+            FillDataFileList(desktop, window, gDataPath);
 
         if (ChooseStartCourse(plan) != StartCourse::UnattendedRelink)
             return endWithoutWindow();

@@ -5,6 +5,10 @@
 #include "Paths.h"
 #include "Settings.h"
 
+#include <QFile>
+
+#include <unistd.h>
+
 namespace {
 
 const QString kIniName = QStringLiteral("INI/ZUL.ini");
@@ -14,7 +18,23 @@ bool isPlatformOption(const char* argument)
     return qstrcmp(argument, "-platform") == 0 || qstrcmp(argument, "--platform") == 0;
 }
 
+// Whether this user may create files in folder (a read-only mount counts as not).
+bool folderWritable(const QString& folder)
+{
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
 } // namespace
+
+RunTimeError ListFolderNotWritable(const QString& folder)
+{
+    constexpr int PathFileAccessError = 75;
+    return RunTimeError(PathFileAccessError,
+                        QStringLiteral("Do složky '%1' nelze zapisovat, a proto v ní nelze založit seznam použitých "
+                                       "databází ZUL_db.accdb. Spusťte program ze složky, do které můžete zapisovat, "
+                                       "nebo požádejte správce o právo zápisu.")
+                            .arg(folder));
+}
 
 bool isCommandLineStart(const QString& argumentText)
 {
@@ -53,9 +73,16 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
     plan.commandLineStart = isCommandLineStart(argumentText);
 
     gListDbPath = programDir + QStringLiteral("ZUL_db.accdb");
-    // The list file's own operation reports a failure; start-up goes on.
-    if (!FileExists(gListDbPath) && createListFile)
-        createListFile();
+    // The list file's own operation reports a failure; start-up goes on. In a
+    // folder the user cannot write the creation could only fail, and the fill
+    // after it once more: the start says why, once, instead.
+    if (!FileExists(gListDbPath)) {
+        if (!folderWritable(programDir))
+            plan.listFolderNotWritable = true;
+        else if (createListFile)
+            createListFile();
+    }
+    plan.listFileReady = FileExists(gListDbPath);
 
     gProgramPath = programDir + QStringLiteral("ZUL.accdr");
     gDataPath = ReadSetting(QStringLiteral("MAIN"), QStringLiteral("ZULdata"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RunTimeError.h"
+
 #include <QByteArrayList>
 #include <QString>
 #include <QStringList>
@@ -24,10 +26,21 @@ struct StartPlan {
     bool commandLineStart = false; // isCommandLineStart of the argument text
     // "NoDataPath" anywhere in the argument text.
     bool noDataPath = false;
+    // The list file was missing and the program folder cannot be written: it
+    // was not attempted, and the start reports ListFolderNotWritable once.
+    bool listFolderNotWritable = false;
+    // The list file is there after the start's creation (or was before): only
+    // then does the start fill the data-file list from it, so a list that
+    // could not be made is reported once, by whoever failed to make it.
+    bool listFileReady = false;
 };
 
+// The one report of a start in a program folder the user cannot write, where
+// the list file is missing.
+RunTimeError ListFolderNotWritable(const QString& folder);
+
 // Sets gIniPath and gListDbPath under ProgramDir(), calls createListFile when
-// the list file is missing, then sets gProgramPath, gDataPath (stored value,
+// the list file is missing and the program folder can be written, then sets gProgramPath, gDataPath (stored value,
 // default, empty with "NoDataPath", or the command-line values) and
 // gShowMessage for a command-line start.
 StartPlan PrepareStart(const QString& argumentText, const std::function<void()>& createListFile);

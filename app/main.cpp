@@ -7,6 +7,7 @@
 #include "Headless.h"
 #include "HelpFile.h"
 #include "HelpWindow.h"
+#include "Icons.h"
 #include "ListFile.h"
 #include "Paths.h"
 #include "QtDesktopServices.h"
@@ -54,11 +55,14 @@ int Main(QApplication& app, QtDesktopServices& desktop, const QString& argumentT
 
     try {
         const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
+        if (plan.listFolderNotWritable)
+            ShowError(desktop, ListFolderNotWritable(ProgramDir()));
 
         loadWindow();
         window->setProgramPathText(gProgramPath);
         window->setDataPathText(gDataPath);
-        FillDataFileList(desktop, window->dataCombo(), gDataPath);
+        if (plan.listFileReady)
+            FillDataFileList(desktop, window->dataCombo(), gDataPath);
 
         switch (ChooseStartCourse(plan)) {
         case StartCourse::Interactive:
@@ -129,6 +133,8 @@ int main(int argc, char* argv[])
         return runHeadless(qtArgc, qtArgv.data(), argumentText);
     QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("DIVadedadi"));
+    // A box shown before the main window exists carries the program's icon too.
+    QApplication::setWindowIcon(WindowIcon());
     QtDesktopServices desktop;
     // The outcome for a calling program is the settings key, never the exit code.
     return Main(app, desktop, argumentText);

@@ -356,13 +356,14 @@ private:
     std::unique_ptr<Database> m_programDb;
     std::unique_ptr<Database> m_dataDb;
     QString m_connect;
-    std::optional<QString> m_programCause; // why the program file could not be opened
     QString m_tableName;    // not cleared between tables
     QString m_reportTable;  // the table the report entries belong to
     int m_reportIndex = -1; // its entry in the report's tables
     int m_tableCount = 0;   // the progress maximum
     int m_progress = 0;
     int m_position = 0;
+    // Why the program file could not be opened; empty while it is open.
+    std::optional<QString> m_programCause;
 };
 
 } // namespace
