@@ -5,15 +5,15 @@
 # under build-fuzz; crashes are written to build-fuzz/crashes/<target>/.
 # The import target is seeded with the Access-format files of ../shared/corpus/access
 # (never copied into the repository) and takes inputs up to 256 KB; the help
-# target with the help files of ../shared/corpus/hlp.
-# Usage: ./fuzz.sh [ini|cmdline|database|relink|import|help]...
+# and metafile targets with the help files of ../shared/corpus/hlp.
+# Usage: ./fuzz.sh [ini|cmdline|database|relink|import|help|helpmetafile]...
 set -euo pipefail
 cd "$(dirname "$0")"
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink import help)
+[ ${#targets[@]} -eq 0 ] && targets=(ini cmdline database relink import help helpmetafile)
 
 ./scripts/install-deps.sh
 need=()
@@ -53,7 +53,7 @@ for target in "${targets[@]}"; do
         # Two reading processes per input, each stopped after 5 s of CPU time.
         timeout=30
     fi
-    if [ "$target" = help ]; then
+    if [ "$target" = help ] || [ "$target" = helpmetafile ]; then
         [ -d ../shared/corpus/hlp ] && seeds+=(../shared/corpus/hlp)
         max_len=131072
     fi

@@ -16,7 +16,7 @@ constexpr int MaxTopics = 64;
 
 void checkImage(const HelpImage& image)
 {
-    if (image.isNull() || image.placeholder)
+    if (image.isNull() || image.isMetafile())
         return;
     FUZZ_CHECK(image.pixels.size() == qsizetype(image.width) * image.height,
                QStringLiteral("%1x%2").arg(image.width).arg(image.height));

@@ -31,8 +31,10 @@ ConverterPtr openConverter(const QString& name)
     return converter;
 }
 
+} // namespace
+
 // Windows character-set numbers of the system data to code pages.
-QString codePageOfCharset(quint8 charset)
+QString HelpFile::codePageOfCharset(quint8 charset)
 {
     switch (charset) {
     case 238: return QStringLiteral("windows-1250");
@@ -51,6 +53,8 @@ QString codePageOfCharset(quint8 charset)
     default: return {}; // ANSI (0) and default (1) say nothing about the author's code page
     }
 }
+
+namespace {
 
 QString codePageOfLcid(quint16 lcid)
 {
@@ -199,7 +203,7 @@ void HelpFile::readSystem()
             contentsFile = cut(record.bytes(record.remaining()));
         } else if (type == 11 && record.remaining() >= 1) {
             // One charset byte; the bytes after it repeat it or are padding.
-            fromCharset = codePageOfCharset(record.u8());
+            fromCharset = HelpFile::codePageOfCharset(record.u8());
         } else if (type == 9) {
             // The first value that is a real locale number (the others are flags).
             while (fromLcid.isEmpty() && record.remaining() >= 2) {
@@ -452,15 +456,18 @@ QList<std::pair<quint32, QString>> HelpFile::titleTable() const
 
 HelpImage HelpFile::picture(const QString& id, const HelpTopic& topic) const
 {
-    if (const auto embedded = topic.embeddedPictures.find(id); embedded != topic.embeddedPictures.end())
-        return decodeHelpPicture(embedded->second);
-    if (!id.startsWith(QLatin1String("bm")))
-        return {};
-    try {
-        return decodeHelpPicture(m_container.file("|" + id.toLatin1()));
-    } catch (const Damaged&) {
-        return {};
+    HelpImage image;
+    if (const auto embedded = topic.embeddedPictures.find(id); embedded != topic.embeddedPictures.end()) {
+        image = decodeHelpPicture(embedded->second);
+    } else if (id.startsWith(QLatin1String("bm"))) {
+        try {
+            image = decodeHelpPicture(m_container.file("|" + id.toLatin1()));
+        } catch (const Damaged&) {
+            return {};
+        }
     }
+    image.codePage = m_codePage;
+    return image;
 }
 
 quint32 HelpFile::contextHash(const QByteArray& contextId)

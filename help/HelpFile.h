@@ -100,6 +100,9 @@ public:
     // Text of the file (or of its contents file) in the file's code page.
     QString decodeText(const QByteArray& bytes) const { return decode(bytes); }
 
+    // ICU name of the code page of a font's character set; empty for the ANSI and default sets.
+    static QString codePageOfCharset(quint8 charset);
+
     // The hash the format uses for context strings.
     static quint32 contextHash(const QByteArray& contextId);
 

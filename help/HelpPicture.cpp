@@ -11,6 +11,7 @@ using HelpData::Reader;
 namespace {
 
 constexpr qsizetype MaxPixels = 16 * 1024 * 1024;
+constexpr qsizetype MaxMetafileBytes = 16 * 1024 * 1024;
 
 QByteArray unpack(const QByteArray& stored, int packing, qsizetype expected)
 {
@@ -26,6 +27,48 @@ QByteArray unpack(const QByteArray& stored, int packing, qsizetype expected)
     return data;
 }
 
+// The hot spots after a picture: a version byte, the count, the size of the
+// macro data, one fixed entry per hot spot, the macro data and two strings
+// per hot spot (its name and the context string or macro it runs).
+QList<HelpHotspot> hotspots(const QByteArray& container, qsizetype at, qsizetype size)
+{
+    QList<HelpHotspot> result;
+    if (size <= 0)
+        return result;
+    try {
+        Reader reader(container, at, size);
+        if (reader.u8() != 1)
+            return result;
+        const quint16 count = reader.u16();
+        const quint32 macroSize = reader.u32();
+        reader.need(qsizetype(count) * 15);
+        for (int i = 0; i < count; ++i) {
+            HelpHotspot spot;
+            const quint8 type = reader.u8();
+            reader.skip(2);
+            spot.x = reader.u16();
+            spot.y = reader.u16();
+            spot.width = reader.u16();
+            spot.height = reader.u16();
+            spot.contextHash = reader.u32();
+            switch (type) {
+            case 0xE2: case 0xE6: case 0xEA: case 0xEE: spot.kind = HelpHotspot::Kind::Popup; break;
+            case 0xE3: case 0xE7: case 0xEB: case 0xEF: spot.kind = HelpHotspot::Kind::Jump; break;
+            default: spot.kind = HelpHotspot::Kind::Macro; break;
+            }
+            result.append(spot);
+        }
+        reader.skip(macroSize);
+        for (HelpHotspot& spot : result) {
+            spot.name = QString::fromLatin1(reader.stringz());
+            reader.stringz(); // the context string; its hash is what the file's context table holds
+        }
+    } catch (const Damaged&) {
+        // Hot spots read so far keep their rectangles; names are only for show.
+    }
+    return result;
+}
+
 HelpImage bitmap(const QByteArray& container, qsizetype start, quint8 type, int packing)
 {
     Reader reader(container, start + 2);
@@ -38,9 +81,9 @@ HelpImage bitmap(const QByteArray& container, qsizetype start, quint8 type, int 
     quint32 colours = reader.compressedULong();
     reader.compressedULong(); // important colours
     const quint32 storedSize = reader.compressedULong();
-    reader.compressedULong(); // hotspot size
+    const quint32 hotspotSize = reader.compressedULong();
     const quint32 dataOffset = reader.u32();
-    reader.skip(4); // hotspot offset
+    const quint32 hotspotOffset = reader.u32();
     if (width <= 0 || height <= 0 || width * height > MaxPixels ||
         (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32))
         throw Damaged{};
@@ -69,6 +112,7 @@ HelpImage bitmap(const QByteArray& container, qsizetype start, quint8 type, int 
     image.width = int(width);
     image.height = int(height);
     image.pixels.resize(width * height, 0xFFFFFFFFu);
+    image.hotspots = hotspots(container, start + hotspotOffset, hotspotSize);
     const auto* data = reinterpret_cast<const uchar*>(bits.constData());
     for (qint64 y = 0; y < height; ++y) {
         const qint64 row = type == 6 ? height - 1 - y : y;
@@ -91,17 +135,29 @@ HelpImage bitmap(const QByteArray& container, qsizetype start, quint8 type, int 
     return image;
 }
 
-HelpImage metafile(const QByteArray& container, qsizetype start)
+HelpImage metafile(const QByteArray& container, qsizetype start, int packing)
 {
     Reader reader(container, start + 2);
-    reader.compressedUShort(); // mapping mode
+    const int mapMode = reader.compressedUShort();
     const int width = reader.u16();
     const int height = reader.u16();
-    // Sizes count hundredths of a millimetre; the placeholder is drawn at 96 dots per inch.
+    const quint32 unpackedSize = reader.compressedULong();
+    const quint32 storedSize = reader.compressedULong();
+    const quint32 hotspotSize = reader.compressedULong();
+    const quint32 dataOffset = reader.u32();
+    const quint32 hotspotOffset = reader.u32();
     HelpImage image;
-    image.width = std::clamp(width * 96 / 2540, 16, 1600);
-    image.height = std::clamp(height * 96 / 2540, 16, 1600);
-    image.placeholder = true;
+    image.metafile = unpack(Reader(container, start + dataOffset, storedSize).bytes(storedSize), packing,
+                            std::min<qsizetype>(unpackedSize, MaxMetafileBytes));
+    if (image.metafile.size() < 18)
+        throw Damaged{};
+    image.mapMode = mapMode;
+    image.metafileWidth = width;
+    image.metafileHeight = height;
+    // The extent counts hundredths of a millimetre; the picture is drawn at 96 dots per inch.
+    image.width = std::clamp((width * 96 + 1270) / 2540, 1, 1600);
+    image.height = std::clamp((height * 96 + 1270) / 2540, 1, 1600);
+    image.hotspots = hotspots(container, start + hotspotOffset, hotspotSize);
     return image;
 }
 
@@ -127,7 +183,7 @@ HelpImage decodeHelpPicture(const QByteArray& container)
                 if (type == 5 || type == 6)
                     return bitmap(container, start, type, packing);
                 if (type == 8 && fallback.isNull())
-                    fallback = metafile(container, start);
+                    fallback = metafile(container, start, packing);
             } catch (const Damaged&) {
                 // try the container's next picture
             }

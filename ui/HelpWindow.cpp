@@ -3,6 +3,7 @@
 #include "HelpContentsFile.h"
 #include "HelpFile.h"
 #include "HelpHtml.h"
+#include "HelpMetafile.h"
 
 #include <QCursor>
 #include <QDialog>
@@ -26,25 +27,6 @@ const QString TopicScheme = QStringLiteral("topic");
 const QString PopupScheme = QStringLiteral("popup");
 const QString PictureScheme = QStringLiteral("picture");
 constexpr int OrderRole = Qt::UserRole;
-
-QImage toImage(const HelpImage& image)
-{
-    QImage out(image.width, image.height, QImage::Format_ARGB32);
-    if (image.placeholder) {
-        // A metafile Qt cannot draw: a framed box of its size.
-        out.fill(Qt::white);
-        QPainter painter(&out);
-        painter.setPen(Qt::gray);
-        painter.drawRect(0, 0, image.width - 1, image.height - 1);
-        painter.drawLine(0, 0, image.width - 1, image.height - 1);
-        painter.drawLine(0, image.height - 1, image.width - 1, 0);
-        return out;
-    }
-    for (int y = 0; y < image.height; ++y)
-        std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
-                    reinterpret_cast<quint32*>(out.scanLine(y)));
-    return out;
-}
 
 } // namespace
 
@@ -315,7 +297,7 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser)
         [&](const QString& picture, const HelpImage& image) {
             const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
             if (!image.isNull())
-                document->addResource(QTextDocument::ImageResource, QUrl(name), toImage(image));
+                document->addResource(QTextDocument::ImageResource, QUrl(name), helpPictureImage(image));
             return name;
         }};
     browser->setHtml(helpTopicHtml(*m_file, topic, links));

@@ -3,8 +3,10 @@
 // as PNG files.
 #include "HelpFile.h"
 #include "HelpHtml.h"
+#include "HelpMetafile.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,8 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -63,25 +67,14 @@ QString pictureName(int order, const QString& picture)
                                                    : QStringLiteral("%1-%2.png").arg(order).arg(picture);
 }
 
-// Writes the topic's page and its pictures into the folder; pictures Qt cannot draw become framed placeholders.
+// Writes the topic's page and its pictures into the folder.
 void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page)
 {
     auto picture = [&](const QString& id, const HelpImage& image) {
         const QString name = pictureName(topic.order, id);
         if (image.isNull())
             return name;
-        QImage out(image.width, image.height, QImage::Format_ARGB32);
-        if (image.placeholder) {
-            out.fill(Qt::white);
-            for (int x = 0; x < image.width; ++x)
-                out.setPixel(x, 0, 0xFF808080u), out.setPixel(x, image.height - 1, 0xFF808080u);
-            for (int y = 0; y < image.height; ++y)
-                out.setPixel(0, y, 0xFF808080u), out.setPixel(image.width - 1, y, 0xFF808080u);
-        } else {
-            for (int y = 0; y < image.height; ++y)
-                std::copy_n(image.pixels.constData() + qsizetype(y) * image.width, image.width,
-                            reinterpret_cast<quint32*>(out.scanLine(y)));
-        }
+        const QImage out = helpPictureImage(image);
         const QString path = folder.filePath(name);
         if (!out.save(path, "PNG"))
             throw RunTimeError(HelpError::FileAccess, QStringLiteral("Obrázek '%1' nelze zapsat.").arg(path));
@@ -102,8 +95,15 @@ void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder,
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // Drawing metafile pictures needs fonts, hence a GUI application; it runs without a display.
+    bool drawing = false;
+    for (int i = 1; i < argc; ++i)
+        drawing = drawing || std::strcmp(argv[i], "--html") == 0 || std::strcmp(argv[i], "--html-dir") == 0;
+    if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app =
+        drawing ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QStringList args = app->arguments().mid(1);
     HelpDecoding decoding = HelpDecoding::Lenient;
     QString codePage;
     while (!args.isEmpty()) {
