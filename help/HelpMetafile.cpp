@@ -29,10 +29,10 @@ using HelpData::Reader;
 namespace {
 
 constexpr qsizetype HeaderBytes = 18;
-constexpr int MaxObjects = 4096;       // handle table entries a metafile may ask for
-constexpr int MaxSavedContexts = 256;  // nested saves kept; deeper ones are ignored
+constexpr int MaxObjects = 4096;      // handle table entries a metafile may ask for
+constexpr int MaxSavedContexts = 256; // nested saves kept; deeper ones are ignored
 constexpr qint64 MaxBitmapPixels = 8 * 1024 * 1024;
-constexpr double MaxScale = 1000.0;    // device pixels per logical unit, and its inverse
+constexpr double MaxScale = 1000.0; // device pixels per logical unit, and its inverse
 
 // Record function numbers.
 enum Record : quint16 {
@@ -153,7 +153,11 @@ private:
     bool apply();
     QTransform transform() const;
     QColor color(Reader& r) const;
-    QPointF point(Reader& r) { const qint16 y = r.s16(); return QPointF(r.s16(), y); }
+    QPointF point(Reader& r)
+    {
+        const qint16 y = r.s16();
+        return QPointF(r.s16(), y);
+    }
     QRectF rect(Reader& r);
     QPolygonF points(Reader& r, int count);
     void create(const Object& object);
@@ -210,12 +214,23 @@ QTransform Player::transform() const
     // Fixed mapping modes count physical units at 96 dots per inch, y upwards.
     double unit = 0;
     switch (m_dc.mapMode) {
-    case 2: unit = 96 / 254.0; break;    // 0.1 mm
-    case 3: unit = 96 / 2540.0; break;   // 0.01 mm
-    case 4: unit = 96 / 100.0; break;    // 0.01 inch
-    case 5: unit = 96 / 1000.0; break;   // 0.001 inch
-    case 6: unit = 96 / 1440.0; break;   // twips
-    default: break;
+    case 2:
+        unit = 96 / 254.0;
+        break; // 0.1 mm
+    case 3:
+        unit = 96 / 2540.0;
+        break; // 0.01 mm
+    case 4:
+        unit = 96 / 100.0;
+        break; // 0.01 inch
+    case 5:
+        unit = 96 / 1000.0;
+        break; // 0.001 inch
+    case 6:
+        unit = 96 / 1440.0;
+        break; // twips
+    default:
+        break;
     }
     double sx = 1, sy = 1;
     if (unit > 0) {
@@ -249,36 +264,37 @@ bool Player::apply()
         return false;
     m_painter.setWorldTransform(t);
     static const QPainter::CompositionMode modes[] = {
-        QPainter::RasterOp_ClearDestination,            // 1 black (approximated)
-        QPainter::RasterOp_NotSourceAndNotDestination,  // 2 not merge pen
-        QPainter::RasterOp_NotSourceAndDestination,     // 3 mask not pen
-        QPainter::RasterOp_NotSource,                   // 4 not copy pen
-        QPainter::RasterOp_SourceAndNotDestination,     // 5 mask pen not
-        QPainter::RasterOp_NotDestination,              // 6 not
-        QPainter::RasterOp_SourceXorDestination,        // 7 xor pen
-        QPainter::RasterOp_NotSourceOrNotDestination,   // 8 not mask pen
-        QPainter::RasterOp_SourceAndDestination,        // 9 mask pen
-        QPainter::RasterOp_NotSourceXorDestination,     // 10 not xor pen
-        QPainter::CompositionMode_Destination,          // 11 nothing
-        QPainter::RasterOp_NotSourceOrDestination,      // 12 merge not pen
-        QPainter::CompositionMode_SourceOver,           // 13 copy pen
-        QPainter::RasterOp_SourceOrNotDestination,      // 14 merge pen not
-        QPainter::RasterOp_SourceOrDestination,         // 15 merge pen
-        QPainter::RasterOp_SetDestination,              // 16 white
+        QPainter::RasterOp_ClearDestination,           // 1 black (approximated)
+        QPainter::RasterOp_NotSourceAndNotDestination, // 2 not merge pen
+        QPainter::RasterOp_NotSourceAndDestination,    // 3 mask not pen
+        QPainter::RasterOp_NotSource,                  // 4 not copy pen
+        QPainter::RasterOp_SourceAndNotDestination,    // 5 mask pen not
+        QPainter::RasterOp_NotDestination,             // 6 not
+        QPainter::RasterOp_SourceXorDestination,       // 7 xor pen
+        QPainter::RasterOp_NotSourceOrNotDestination,  // 8 not mask pen
+        QPainter::RasterOp_SourceAndDestination,       // 9 mask pen
+        QPainter::RasterOp_NotSourceXorDestination,    // 10 not xor pen
+        QPainter::CompositionMode_Destination,         // 11 nothing
+        QPainter::RasterOp_NotSourceOrDestination,     // 12 merge not pen
+        QPainter::CompositionMode_SourceOver,          // 13 copy pen
+        QPainter::RasterOp_SourceOrNotDestination,     // 14 merge pen not
+        QPainter::RasterOp_SourceOrDestination,        // 15 merge pen
+        QPainter::RasterOp_SetDestination,             // 16 white
     };
     m_painter.setCompositionMode(m_dc.rop2 >= 1 && m_dc.rop2 <= 16 ? modes[m_dc.rop2 - 1]
-                                                                     : QPainter::CompositionMode_SourceOver);
+                                                                   : QPainter::CompositionMode_SourceOver);
 
     const Pen& pen = m_dc.pen;
     if ((pen.style & 0x0F) == 5) {
         m_painter.setPen(Qt::NoPen);
     } else {
-        static const Qt::PenStyle styles[] = {Qt::SolidLine,      Qt::DashLine,         Qt::DotLine, Qt::DashDotLine,
-                                              Qt::DashDotDotLine, Qt::NoPen,            Qt::SolidLine};
+        static const Qt::PenStyle styles[] = {Qt::SolidLine,      Qt::DashLine, Qt::DotLine,  Qt::DashDotLine,
+                                              Qt::DashDotDotLine, Qt::NoPen,    Qt::SolidLine};
         QPen qpen(pen.color);
         qpen.setStyle(styles[std::min(pen.style & 0x0F, 6)]);
         // Width 0 (and any width under a pixel) draws one device pixel, as the platform does.
-        const double width = std::min<double>(pen.width, 4 * std::max(m_image.width, m_image.height) / std::min(sx, sy));
+        const double width =
+            std::min<double>(pen.width, 4 * std::max(m_image.width, m_image.height) / std::min(sx, sy));
         qpen.setWidthF(width * std::min(sx, sy) < 1.5 ? 0 : width);
         qpen.setCosmetic(qpen.widthF() == 0);
         qpen.setCapStyle(Qt::FlatCap);
@@ -289,12 +305,19 @@ bool Player::apply()
     static const Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,   Qt::FDiagPattern,
                                              Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
     switch (brush.style) {
-    case 0: m_painter.setBrush(brush.color); break;
-    case 2: m_painter.setBrush(QBrush(brush.color, hatches[std::clamp(brush.hatch, 0, 5)])); break;
-    case 3: case 5:
+    case 0:
+        m_painter.setBrush(brush.color);
+        break;
+    case 2:
+        m_painter.setBrush(QBrush(brush.color, hatches[std::clamp(brush.hatch, 0, 5)]));
+        break;
+    case 3:
+    case 5:
         m_painter.setBrush(brush.pattern.isNull() ? QBrush(Qt::gray) : QBrush(brush.pattern));
         break;
-    default: m_painter.setBrush(Qt::NoBrush); break;
+    default:
+        m_painter.setBrush(Qt::NoBrush);
+        break;
     }
     m_painter.setBackgroundMode(m_dc.opaque ? Qt::OpaqueMode : Qt::TransparentMode);
     m_painter.setBackground(m_dc.bkColor);
@@ -417,9 +440,14 @@ void Player::text(const QPointF& at, const QByteArray& bytes, const std::vector<
     m_painter.rotate(-f.escapement / 10.0);
     double x = 0;
     switch (m_dc.textAlign & 0x0006) {
-    case 0x0002: x = -width; break; // right
-    case 0x0006: x = -width / 2; break; // centre
-    default: break;
+    case 0x0002:
+        x = -width;
+        break; // right
+    case 0x0006:
+        x = -width / 2;
+        break; // centre
+    default:
+        break;
     }
     double y = metrics.ascent(); // top
     if ((m_dc.textAlign & 0x0018) == 0x0018)
@@ -521,11 +549,19 @@ void Player::fillDevice(const QRectF& logical, quint32 rop)
     QColor fill;
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     switch (rop) {
-    case 0x00000042: fill = Qt::black; break;                               // blackness
-    case 0x00FF0062: fill = Qt::white; break;                               // whiteness
-    case 0x00550009: fill = Qt::white; mode = QPainter::RasterOp_SourceXorDestination; break; // invert
-    case 0x00AA0029: return;                                                // nothing
-    default: // the brush
+    case 0x00000042:
+        fill = Qt::black;
+        break; // blackness
+    case 0x00FF0062:
+        fill = Qt::white;
+        break; // whiteness
+    case 0x00550009:
+        fill = Qt::white;
+        mode = QPainter::RasterOp_SourceXorDestination;
+        break; // invert
+    case 0x00AA0029:
+        return; // nothing
+    default:    // the brush
         if (m_dc.brush.style == 1)
             return;
         m_painter.setPen(Qt::NoPen);
@@ -546,11 +582,21 @@ void Player::bitmap(Reader& r, const QRectF& destination, const QRectF& source, 
     if (!apply())
         return;
     switch (rop) {
-    case 0x008800C6: m_painter.setCompositionMode(QPainter::RasterOp_SourceAndDestination); break; // and
-    case 0x00EE0086: m_painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;  // paint
-    case 0x00660046: m_painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination); break; // invert
-    case 0x00330008: m_painter.setCompositionMode(QPainter::RasterOp_NotSource); break;             // not copy
-    default: m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver); break;
+    case 0x008800C6:
+        m_painter.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
+        break; // and
+    case 0x00EE0086:
+        m_painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+        break; // paint
+    case 0x00660046:
+        m_painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        break; // invert
+    case 0x00330008:
+        m_painter.setCompositionMode(QPainter::RasterOp_NotSource);
+        break; // not copy
+    default:
+        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        break;
     }
     const QRectF from = source.isEmpty() ? QRectF(image.rect()) : source;
     m_painter.drawImage(destination, image, from);
@@ -578,31 +624,63 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
             m_painter.setClipping(false);
         break;
     }
-    case SetMapMode: m_dc.mapMode = r.u16(); break;
-    case SetWindowOrg: { const qint16 y = r.s16(); m_dc.windowOrg = QPointF(r.s16(), y); break; }
-    case SetViewportOrg: { const qint16 y = r.s16(); m_dc.viewportOrg = QPointF(r.s16(), y); break; }
-    case OffsetWindowOrg: { const qint16 y = r.s16(); m_dc.windowOrg += QPointF(r.s16(), y); break; }
-    case OffsetViewportOrg: { const qint16 y = r.s16(); m_dc.viewportOrg += QPointF(r.s16(), y); break; }
-    case SetWindowExt: case SetViewportExt: {
+    case SetMapMode:
+        m_dc.mapMode = r.u16();
+        break;
+    case SetWindowOrg: {
+        const qint16 y = r.s16();
+        m_dc.windowOrg = QPointF(r.s16(), y);
+        break;
+    }
+    case SetViewportOrg: {
+        const qint16 y = r.s16();
+        m_dc.viewportOrg = QPointF(r.s16(), y);
+        break;
+    }
+    case OffsetWindowOrg: {
+        const qint16 y = r.s16();
+        m_dc.windowOrg += QPointF(r.s16(), y);
+        break;
+    }
+    case OffsetViewportOrg: {
+        const qint16 y = r.s16();
+        m_dc.viewportOrg += QPointF(r.s16(), y);
+        break;
+    }
+    case SetWindowExt:
+    case SetViewportExt: {
         const qint16 y = r.s16(), x = r.s16();
         if (x == 0 || y == 0)
             break; // a zero extent would divide by zero; the platform refuses it too
         (function == SetWindowExt ? m_dc.windowExt : m_dc.viewportExt) = QSizeF(x, y);
         break;
     }
-    case ScaleWindowExt: case ScaleViewportExt: {
+    case ScaleWindowExt:
+    case ScaleViewportExt: {
         const qint16 yDenom = r.s16(), yNum = r.s16(), xDenom = r.s16(), xNum = r.s16();
         QSizeF& ext = function == ScaleWindowExt ? m_dc.windowExt : m_dc.viewportExt;
         if (xDenom && yDenom && xNum && yNum)
             ext = QSizeF(ext.width() * xNum / xDenom, ext.height() * yNum / yDenom);
         break;
     }
-    case SetBkColor: m_dc.bkColor = color(r); break;
-    case SetTextColor: m_dc.textColor = color(r); break;
-    case SetBkMode: m_dc.opaque = r.u16() == 2; break;
-    case SetRop2: m_dc.rop2 = r.u16(); break;
-    case SetPolyFillMode: m_dc.winding = r.u16() == 2; break;
-    case SetTextAlign: m_dc.textAlign = r.u16(); break;
+    case SetBkColor:
+        m_dc.bkColor = color(r);
+        break;
+    case SetTextColor:
+        m_dc.textColor = color(r);
+        break;
+    case SetBkMode:
+        m_dc.opaque = r.u16() == 2;
+        break;
+    case SetRop2:
+        m_dc.rop2 = r.u16();
+        break;
+    case SetPolyFillMode:
+        m_dc.winding = r.u16() == 2;
+        break;
+    case SetTextAlign:
+        m_dc.textAlign = r.u16();
+        break;
     case CreatePenIndirect: {
         Pen pen;
         pen.style = r.u16();
@@ -631,7 +709,9 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         create(brush);
         break;
     }
-    case CreatePatternBrush: create(Brush{3, 0, Qt::gray, {}}); break;
+    case CreatePatternBrush:
+        create(Brush{3, 0, Qt::gray, {}});
+        break;
     case CreateFontIndirect: {
         Font font;
         font.height = r.s16();
@@ -672,15 +752,22 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         }
         break;
     }
-    case CreateRegion: create(std::monostate{}); break; // regions take a handle; they are not drawn
-    case SelectObject: case SelectPalette: select(r.u16()); break;
+    case CreateRegion:
+        create(std::monostate{});
+        break; // regions take a handle; they are not drawn
+    case SelectObject:
+    case SelectPalette:
+        select(r.u16());
+        break;
     case DeleteObject: {
         const int index = r.u16();
         if (index < int(m_objects.size()))
             m_objects[size_t(index)] = std::monostate{};
         break;
     }
-    case MoveTo: m_dc.position = point(r); break;
+    case MoveTo:
+        m_dc.position = point(r);
+        break;
     case LineTo: {
         const QPointF to = point(r);
         QPainterPath path(m_dc.position);
@@ -689,7 +776,8 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         strokeAndFill(path, false);
         break;
     }
-    case Polyline: case Polygon: {
+    case Polyline:
+    case Polygon: {
         const int count = r.s16();
         if (count < 0)
             throw Damaged{};
@@ -716,7 +804,8 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         strokeAndFill(path, true);
         break;
     }
-    case Rectangle: case Ellipse: {
+    case Rectangle:
+    case Ellipse: {
         const QRectF box = rect(r);
         QPainterPath path;
         if (function == Rectangle)
@@ -733,7 +822,9 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         strokeAndFill(path, true);
         break;
     }
-    case Arc: case Pie: case Chord: {
+    case Arc:
+    case Pie:
+    case Chord: {
         const QPointF end = point(r), start = point(r);
         const QRectF box = rect(r);
         if (box.isEmpty())
@@ -749,9 +840,11 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         const double a0 = angle(start);
         double sweep = angle(end) - a0;
         if (flipped) {
-            while (sweep >= 0) sweep -= 360;
+            while (sweep >= 0)
+                sweep -= 360;
         } else {
-            while (sweep <= 0) sweep += 360;
+            while (sweep <= 0)
+                sweep += 360;
         }
         QPainterPath path;
         if (function == Pie) {
@@ -814,7 +907,8 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         fillDevice(QRectF(at, QSizeF(w, h)), rop);
         break;
     }
-    case DibBitBlt: case DibStretchBlt: {
+    case DibBitBlt:
+    case DibStretchBlt: {
         const bool stretch = function == DibStretchBlt;
         const quint32 rop = r.u32();
         // Without a bitmap the record holds one more word and works as a pattern fill.
@@ -852,7 +946,8 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         bitmap(r, QRectF(at, QSizeF(w, h)), QRectF(xSrc, ySrc, w, h), 0x00CC0020);
         break;
     }
-    case IntersectClipRect: case ExcludeClipRect: {
+    case IntersectClipRect:
+    case ExcludeClipRect: {
         const QRectF box = rect(r);
         const QTransform t = transform();
         const QRegion device(t.mapRect(box).toAlignedRect());
@@ -874,7 +969,8 @@ void Player::record(quint16 function, Reader& r, qsizetype words)
         m_dc.clip.reset();
         m_painter.setClipping(false);
         break;
-    case RealizePalette: case SetTextCharExtra:
+    case RealizePalette:
+    case SetTextCharExtra:
         break;
     default:
         ++m_report.skipped;

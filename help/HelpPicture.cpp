@@ -52,9 +52,21 @@ QList<HelpHotspot> hotspots(const QByteArray& container, qsizetype at, qsizetype
             spot.height = reader.u16();
             spot.contextHash = reader.u32();
             switch (type) {
-            case 0xE2: case 0xE6: case 0xEA: case 0xEE: spot.kind = HelpHotspot::Kind::Popup; break;
-            case 0xE3: case 0xE7: case 0xEB: case 0xEF: spot.kind = HelpHotspot::Kind::Jump; break;
-            default: spot.kind = HelpHotspot::Kind::Macro; break;
+            case 0xE2:
+            case 0xE6:
+            case 0xEA:
+            case 0xEE:
+                spot.kind = HelpHotspot::Kind::Popup;
+                break;
+            case 0xE3:
+            case 0xE7:
+            case 0xEB:
+            case 0xEF:
+                spot.kind = HelpHotspot::Kind::Jump;
+                break;
+            default:
+                spot.kind = HelpHotspot::Kind::Macro;
+                break;
             }
             result.append(spot);
         }

@@ -20,10 +20,10 @@ struct HelpHotspot {
 struct HelpImage {
     int width = 0;
     int height = 0;
-    QList<quint32> pixels;     // 0xAARRGGBB, rows top-down; empty for a metafile
-    QByteArray metafile;       // a metafile's records (header first), drawn at width × height
-    int mapMode = 0;           // the metafile's mapping mode as stored
-    int metafileWidth = 0;     // its stated extent, in the units of the mapping mode
+    QList<quint32> pixels; // 0xAARRGGBB, rows top-down; empty for a metafile
+    QByteArray metafile;   // a metafile's records (header first), drawn at width × height
+    int mapMode = 0;       // the metafile's mapping mode as stored
+    int metafileWidth = 0; // its stated extent, in the units of the mapping mode
     int metafileHeight = 0;
     QList<HelpHotspot> hotspots;
     QString codePage; // of the metafile's texts whose font names no character set

@@ -1,8 +1,8 @@
 // The metafile player: records written here drawn where the platform draws
 // them, every metafile picture of the shared corpus drawn and compared with
 // libwmf's independent renderer, and damaged metafiles drawn without harm.
-#include "HelpFile.h"
 #include "HelpMetafile.h"
+#include "HelpFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -75,8 +75,14 @@ struct Metafile {
 };
 
 // Colours as the records take them: two words, red and green, then blue and the flag.
-int rg(int r, int g) { return r | (g << 8); }
-int bf(int b, int flag = 0) { return b | (flag << 8); }
+int rg(int r, int g)
+{
+    return r | (g << 8);
+}
+int bf(int b, int flag = 0)
+{
+    return b | (flag << 8);
+}
 
 // A window of 100 × 100 logical units from the origin, a pen of nothing and a brush of the colour.
 Metafile canvas(int r = 255, int g = 0, int b = 0)
@@ -239,62 +245,102 @@ TEST_F(HelpMetafile, recordsDrawWhereThePlatformDrawsThem)
 {
     const QByteArray arial = QByteArray("Arial").leftJustified(32, '\0');
     const QList<Case> cases = {
-        {"rectangle filled with the brush", [] { return canvas().add(0x041B, {60, 60, 20, 20}); },
+        {"rectangle filled with the brush",
+         [] {
+             return canvas().add(0x041B, {60, 60, 20, 20});
+         },
          {{40, 40, Red}, {10, 10, White}, {70, 70, White}}},
         {"window origin and extent map onto the picture",
-         [] { return canvas().add(0x020B, {100, 100}).add(0x020C, {200, 200}).add(0x041B, {300, 300, 150, 150}); },
+         [] {
+             return canvas().add(0x020B, {100, 100}).add(0x020C, {200, 200}).add(0x041B, {300, 300, 150, 150});
+         },
          {{75, 75, Red}, {20, 20, White}}},
         {"negative extent turns the y axis up",
-         [] { return canvas().add(0x020B, {100, 0}).add(0x020C, {-100, 100}).add(0x041B, {50, 50, 0, 0}); },
+         [] {
+             return canvas().add(0x020B, {100, 0}).add(0x020C, {-100, 100}).add(0x041B, {50, 50, 0, 0});
+         },
          {{25, 75, Red}, {25, 25, White}}},
         {"fixed mapping mode counts hundredths of a millimetre upwards",
-         [] { return canvas().add(0x0103, {3}).add(0x041B, {-1323 & 0xFFFF, 1323, 0, 0}); },
+         [] {
+             return canvas().add(0x0103, {3}).add(0x041B, {-1323 & 0xFFFF, 1323, 0, 0});
+         },
          {{25, 25, Red}, {75, 75, White}}},
-        {"null brush leaves the inside", [] {
+        {"null brush leaves the inside",
+         [] {
              return canvas().add(0x02FC, {1, 0, 0, 0}).add(0x012D, {2}).add(0x041B, {60, 60, 20, 20});
-         }, {{40, 40, White}}},
-        {"pen draws the outline in its colour", [] {
+         },
+         {{40, 40, White}}},
+        {"pen draws the outline in its colour",
+         [] {
              return canvas().add(0x02FA, {0, 3, 0, rg(0, 0), bf(255)}).add(0x012D, {2}).add(0x041B, {80, 80, 20, 20});
-         }, {{20, 50, Blue}, {50, 50, Red}}},
-        {"ellipse spares its bounding box's corners", [] { return canvas().add(0x0418, {90, 90, 10, 10}); },
+         },
+         {{20, 50, Blue}, {50, 50, Red}}},
+        {"ellipse spares its bounding box's corners",
+         [] {
+             return canvas().add(0x0418, {90, 90, 10, 10});
+         },
          {{50, 50, Red}, {13, 13, White}}},
-        {"polygon closes and fills", [] { return canvas().add(0x0324, {3, 0, 0, 99, 0, 0, 99}); },
+        {"polygon closes and fills",
+         [] {
+             return canvas().add(0x0324, {3, 0, 0, 99, 0, 0, 99});
+         },
          {{20, 20, Red}, {80, 80, White}}},
         {"poly-polygon leaves the inner ring's hole in alternate mode",
-         [] { return canvas().add(0x0538, {2, 4, 4, 0, 0, 99, 0, 99, 99, 0, 99, 30, 30, 70, 30, 70, 70, 30, 70}); },
+         [] {
+             return canvas().add(0x0538, {2, 4, 4, 0, 0, 99, 0, 99, 99, 0, 99, 30, 30, 70, 30, 70, 70, 30, 70});
+         },
          {{10, 10, Red}, {50, 50, White}}},
         {"pie fills the quarter between its radials",
-         [] { return canvas().add(0x081A, {0, 50, 50, 99, 99, 99, 0, 0}); }, {{70, 30, Red}, {30, 70, White}}},
-        {"palette index takes the selected palette's colour", [] {
+         [] {
+             return canvas().add(0x081A, {0, 50, 50, 99, 99, 99, 0, 0});
+         },
+         {{70, 30, Red}, {30, 70, White}}},
+        {"palette index takes the selected palette's colour",
+         [] {
              return canvas()
                  .add(0x00F7, {0x300, 2, rg(0, 0), bf(255), rg(0, 255), bf(0)})
                  .add(0x0234, {2})
                  .add(0x02FC, {0, rg(1, 0), bf(0, 1), 0})
                  .add(0x012D, {3})
                  .add(0x041B, {60, 60, 20, 20});
-         }, {{40, 40, Green}}},
+         },
+         {{40, 40, Green}}},
         {"intersected clipping rectangle cuts what is drawn after it",
-         [] { return canvas().add(0x0416, {50, 50, 0, 0}).add(0x041B, {100, 100, 0, 0}); },
+         [] {
+             return canvas().add(0x0416, {50, 50, 0, 0}).add(0x041B, {100, 100, 0, 0});
+         },
          {{25, 25, Red}, {75, 75, White}}},
-        {"restoring the context lifts the clipping saved before it", [] {
-             return canvas().add(0x001E, {}).add(0x0416, {50, 50, 0, 0}).add(0x0127, {-1 & 0xFFFF}).add(
-                 0x041B, {100, 100, 0, 0});
-         }, {{75, 75, Red}}},
-        {"restoring the context brings back the brush", [] {
+        {"restoring the context lifts the clipping saved before it",
+         [] {
+             return canvas()
+                 .add(0x001E, {})
+                 .add(0x0416, {50, 50, 0, 0})
+                 .add(0x0127, {-1 & 0xFFFF})
+                 .add(0x041B, {100, 100, 0, 0});
+         },
+         {{75, 75, Red}}},
+        {"restoring the context brings back the brush",
+         [] {
              return canvas()
                  .add(0x001E, {})
                  .add(0x02FC, {0, rg(0, 255), bf(0), 0})
                  .add(0x012D, {2})
                  .add(0x0127, {-1 & 0xFFFF})
                  .add(0x041B, {100, 100, 0, 0});
-         }, {{50, 50, Red}}},
+         },
+         {{50, 50, Red}}},
         {"excluded rectangle stays as it was",
-         [] { return canvas().add(0x0415, {60, 60, 40, 40}).add(0x041B, {100, 100, 0, 0}); },
+         [] {
+             return canvas().add(0x0415, {60, 60, 40, 40}).add(0x041B, {100, 100, 0, 0});
+         },
          {{50, 50, White}, {20, 20, Red}}},
-        {"xor pen drawn twice leaves the background", [] {
+        {"xor pen drawn twice leaves the background",
+         [] {
              return canvas().add(0x0104, {7}).add(0x041B, {100, 100, 0, 0}).add(0x041B, {100, 100, 0, 0});
-         }, {{50, 50, White}}},
-        {"stretched bitmap fills its rectangle, rows bottom-up", [] {
+         },
+         {{50, 50, White}}},
+        {"stretched bitmap fills its rectangle, rows bottom-up",
+         [] {
              // Two by two pixels, one bit each: black and white below, white and black above.
              QByteArray dib;
              const int header[] = {40, 2, 2};
@@ -307,22 +353,38 @@ TEST_F(HelpMetafile, recordsDrawWhereThePlatformDrawsThem)
              dib += QByteArray("\x00\x00\x00\x00\xff\xff\xff\x00", 8);
              dib += QByteArray("\x40\0\0\0\x80\0\0\0", 8);
              return canvas().add(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0}, dib);
-         }, {{25, 75, qRgb(0, 0, 0)}, {75, 75, White}, {25, 25, White}, {75, 25, qRgb(0, 0, 0)}}},
-        {"pattern fill of the brush", [] { return canvas(0, 0, 255).add(0x061D, {0x0021, 0x00F0, 50, 50, 0, 0}); },
+         },
+         {{25, 75, qRgb(0, 0, 0)}, {75, 75, White}, {25, 25, White}, {75, 25, qRgb(0, 0, 0)}}},
+        {"pattern fill of the brush",
+         [] {
+             return canvas(0, 0, 255).add(0x061D, {0x0021, 0x00F0, 50, 50, 0, 0});
+         },
          {{25, 25, Blue}, {75, 75, White}}},
         {"unknown record skipped, the next one drawn",
-         [] { return canvas().add(0x0999, {1, 2, 3}).add(0x041B, {60, 60, 20, 20}); }, {{40, 40, Red}}, 1},
+         [] {
+             return canvas().add(0x0999, {1, 2, 3}).add(0x041B, {60, 60, 20, 20});
+         },
+         {{40, 40, Red}},
+         1},
         {"record shorter than its kind skipped, the next one drawn",
-         [] { return canvas().add(0x0324, {40, 0, 0}).add(0x041B, {60, 60, 20, 20}); }, {{40, 40, Red}}, 1},
+         [] {
+             return canvas().add(0x0324, {40, 0, 0}).add(0x041B, {60, 60, 20, 20});
+         },
+         {{40, 40, Red}},
+         1},
         {"zero window extent refused, the one before kept",
-         [] { return canvas().add(0x020C, {0, 0}).add(0x041B, {60, 60, 20, 20}); }, {{40, 40, Red}}},
+         [] {
+             return canvas().add(0x020C, {0, 0}).add(0x041B, {60, 60, 20, 20});
+         },
+         {{40, 40, Red}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         HelpMetafileReport report;
         const QImage image = draw(c.records().image(), &report);
         for (const Probe& probe : c.probes)
-            EXPECT_EQ(QColor(image.pixel(probe.x, probe.y)).name().toStdString(), QColor(probe.colour).name().toStdString())
+            EXPECT_EQ(QColor(image.pixel(probe.x, probe.y)).name().toStdString(),
+                      QColor(probe.colour).name().toStdString())
                 << probe.x << "," << probe.y;
         EXPECT_EQ(report.skipped, c.skipped);
     }
@@ -330,7 +392,7 @@ TEST_F(HelpMetafile, recordsDrawWhereThePlatformDrawsThem)
     // Text: a baseline-aligned word sits above its reference point, a right-aligned one ends at it.
     Metafile text = canvas();
     text.add(0x02FB, {-20 & 0xFFFF, 0, 0, 0, 700, 0, 0, 0, 0}, arial).add(0x012D, {2}).add(0x012E, {24});
-    text.add(0x0521, {4}, QByteArray("Text") + QByteArray("\x32\0\x0a\0", 4)); // y 50, x 10
+    text.add(0x0521, {4}, QByteArray("Text") + QByteArray("\x32\0\x0a\0", 4));                  // y 50, x 10
     text.add(0x012E, {2}).add(0x0521, {4}, QByteArray("Text") + QByteArray("\x5a\0\x5a\0", 4)); // top, ends at x 90
     const QImage drawn = draw(text.image());
     EXPECT_GT(inkPixels(drawn, QRect(10, 34, 45, 16)), 40);
@@ -367,7 +429,8 @@ TEST_F(HelpMetafile, corpusPicturesLookLikeTheReferenceRenderer)
     QString worstId;
     for (const CorpusPicture& picture : pictures) {
         const QImage ours = helpPictureImage(picture.image).convertToFormat(QImage::Format_RGB32);
-        const QString input = dir.filePath(QStringLiteral("picture.wmf")), output = dir.filePath(QStringLiteral("picture.png"));
+        const QString input = dir.filePath(QStringLiteral("picture.wmf")),
+                      output = dir.filePath(QStringLiteral("picture.png"));
         QFile file(input);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(placeable(picture.image));

@@ -6,10 +6,10 @@
 #include "HelpMetafile.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QStringList>
 
