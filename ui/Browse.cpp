@@ -50,7 +50,9 @@ void BrowseForFile(BrowseHost& host, DesktopServices& desktop, int index)
         chooser.showModal();
 
         if (!gChosenFolder.isEmpty()) {
-            const QString path = JoinFolderAndName(gChosenFolder, gFilePattern);
+            // The file as it is named there, which may differ in case from the wanted name.
+            const QString name = chooser.chosenFileName().isEmpty() ? gFilePattern : chooser.chosenFileName();
+            const QString path = JoinFolderAndName(gChosenFolder, name);
             if (index == 0) {
                 host.setProgramPathText(path);
             } else {

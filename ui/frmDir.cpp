@@ -365,20 +365,39 @@ void FileListBox::refresh()
     clear();
     if (m_path.isEmpty() || m_pattern.isEmpty())
         return;
-    if (!hasWildcard(m_pattern)) {
-        if (FileExists(JoinFolderAndName(m_path, m_pattern)))
-            addItem(m_pattern);
-        return;
-    }
-    const QRegularExpression expression = wildcardExpression(m_pattern);
+    // Names match without regard to case, as on the platform the files come
+    // from: ZUL_DATA.ACCDB is offered for ZUL_data.accdb, under its own name.
     const QStringList candidates =
         QDir(m_path).entryList(QDir::Files | QDir::System, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
-    for (const QString& name : candidates) {
-        // FileExists would take a literal "*" or "?" in a name as a pattern again.
-        const QFileInfo info(QDir(m_path).filePath(name));
-        if (expression.match(name).hasMatch() && info.isFile() && !name.startsWith(QLatin1Char('.')))
-            addItem(name);
+    QStringList matches;
+    if (!hasWildcard(m_pattern)) {
+        const QString wanted = m_pattern.toCaseFolded();
+        for (const QString& name : candidates) {
+            if (name.toCaseFolded() == wanted && FileExists(JoinFolderAndName(m_path, name)))
+                matches.append(name);
+        }
+        // The name spelt exactly as wanted comes first where both are there.
+        if (matches.removeOne(m_pattern))
+            matches.prepend(m_pattern);
+    } else {
+        QRegularExpression expression = wildcardExpression(m_pattern);
+        expression.setPatternOptions(expression.patternOptions() | QRegularExpression::CaseInsensitiveOption);
+        for (const QString& name : candidates) {
+            // FileExists would take a literal "*" or "?" in a name as a pattern again.
+            const QFileInfo info(QDir(m_path).filePath(name));
+            if (expression.match(name).hasMatch() && info.isFile() && !name.startsWith(QLatin1Char('.')))
+                matches.append(name);
+        }
     }
+    addItems(matches);
+    if (!matches.isEmpty())
+        setCurrentRow(0);
+}
+
+QString FileListBox::offeredName() const
+{
+    const QListWidgetItem* item = currentItem() ? currentItem() : this->item(0);
+    return item ? item->text() : QString();
 }
 
 QStringList FileListBox::names() const
@@ -546,6 +565,7 @@ void frmDir::cmdOK_Click()
             throw RunTimeError(
                 ErrorNumber::FileNotFound,
                 QStringLiteral("Ve složce %1 už soubor %2 není.").arg(m_dir1->path(), m_file1->pattern()));
+        m_chosenFileName = m_file1->offeredName();
         gChosenFolder = m_dir1->path();
         accept();
     } catch (const RunTimeError& error) {

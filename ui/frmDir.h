@@ -104,9 +104,9 @@ private:
     QString m_path;
 };
 
-// File1: display only; the ordinary visible files of one folder whose names
-// match the pattern. A pattern without "*" or "?" is a file name and matches
-// exactly that name.
+// File1: the ordinary visible files of one folder whose names match the
+// pattern without regard to case. A pattern without "*" or "?" is a file name
+// and matches that name in any case (the name spelt as the pattern first).
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -118,6 +118,9 @@ public:
     void setPath(const QString& folder);
     void refresh();
     QStringList names() const;
+    // The file's real name the chooser answers with: the highlighted entry,
+    // else the first; empty while nothing is listed.
+    QString offeredName() const;
 
 private:
     QString m_pattern;
@@ -138,6 +141,10 @@ public:
     FileListBox* File1() const { return m_file1; }
     QPushButton* cmdOK() const { return m_cmdOK; }
     QPushButton* cmdStorno() const { return m_cmdStorno; }
+
+    // The real name of the file in the confirmed folder (File1's offered
+    // name when OK was pressed); empty after a cancel.
+    QString chosenFileName() const { return m_chosenFileName; }
 
     // Drive1.Drive = the drive that holds path.
     void setDrive(const QString& path);
@@ -173,4 +180,5 @@ private:
     FileListBox* m_file1;
     QPushButton* m_cmdOK;
     QPushButton* m_cmdStorno;
+    QString m_chosenFileName;
 };

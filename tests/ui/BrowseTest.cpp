@@ -90,6 +90,7 @@ private slots:
     void unusableStartOpensAtCurrentFolder_data();
     void unusableStartOpensAtCurrentFolder();
     void dataFileJoinsTheListOnce();
+    void dataFileInAnotherCaseComesBackUnderItsRealName();
     void autoBrowseConfirmStartsTheRun();
     void autoBrowseCancelWithMissingDataStartsNothing();
     void laterProgramBrowseStartsTheRunWhenDataExists_data();
@@ -289,6 +290,25 @@ void TestBrowse::dataFileJoinsTheListOnce()
     QVERIFY(m_visit.okEnabled);
     QCOMPARE(host.combo.edit, wanted);
     QCOMPARE(host.combo.items, QStringList{wanted});
+    QCOMPARE(m_desktop.boxes(), QStringList());
+}
+
+// A data file copied from a platform whose names ignore case is found, and the
+// path that comes back names the file as it is on disk.
+void TestBrowse::dataFileInAnotherCaseComesBackUnderItsRealName()
+{
+    const QString copied = m_tree.path() + QStringLiteral("/copied");
+    QDir().mkpath(copied);
+    touch(copied + QStringLiteral("/ZUL_DATA.ACCDB"));
+    CreateListFile(m_desktop);
+    FakeHost host;
+    host.combo.edit = m_empty + QStringLiteral("/ZUL_data.accdb");
+    answerChooser(Answer::Ok, copied);
+    BrowseForFile(host, m_desktop, 1);
+
+    const QString real = copied + QStringLiteral("/ZUL_DATA.ACCDB");
+    QCOMPARE(host.combo.edit, real);
+    QCOMPARE(host.combo.items, QStringList{real});
     QCOMPARE(m_desktop.boxes(), QStringList());
 }
 

@@ -95,7 +95,7 @@ void TestFrmDir::init()
     QDir().mkpath(m_without + QStringLiteral("/Sub B"));
     QDir().mkpath(m_without + QStringLiteral("/sub a"));
     touch(m_with + QStringLiteral("/ZUL.accdr"));
-    touch(m_without + QStringLiteral("/zul.accdr"));
+    touch(m_without + QStringLiteral("/ZUL.acc"));
     touch(m_without + QStringLiteral("/ZUL.accdr.bak"));
 }
 
@@ -153,20 +153,26 @@ void TestFrmDir::opensCentredOverItsOwner()
 
 void TestFrmDir::okFollowsTheWantedFile_data()
 {
-    QTest::addColumn<QString>("entry"); // what lies in the folder under the wanted name
-    QTest::addColumn<bool>("found");
-    QTest::newRow("ordinary file") << QStringLiteral("file") << true;
-    QTest::newRow("link to a file") << QStringLiteral("link") << true;
-    QTest::newRow("nothing") << QString() << false;
-    QTest::newRow("folder of that name") << QStringLiteral("folder") << false;
-    QTest::newRow("dangling link") << QStringLiteral("dangling") << false;
-    QTest::newRow("other letter case only") << QStringLiteral("case") << false;
+    QTest::addColumn<QString>("entry");      // what lies in the folder under the wanted name
+    QTest::addColumn<QStringList>("listed"); // File1, the offered name first
+    const QStringList wanted{QStringLiteral("ZUL.accdr")};
+    QTest::newRow("ordinary file") << QStringLiteral("file") << wanted;
+    QTest::newRow("link to a file") << QStringLiteral("link") << wanted;
+    QTest::newRow("nothing") << QString() << QStringList();
+    QTest::newRow("folder of that name") << QStringLiteral("folder") << QStringList();
+    QTest::newRow("dangling link") << QStringLiteral("dangling") << QStringList();
+    // Names from a platform that ignores case are offered under their own name.
+    QTest::newRow("other letter case only") << QStringLiteral("case") << QStringList{QStringLiteral("zul.ACCDR")};
+    QTest::newRow("folder in other letter case") << QStringLiteral("case folder") << QStringList();
+    QTest::newRow("both spellings") << QStringLiteral("both")
+                                    << QStringList{QStringLiteral("ZUL.accdr"), QStringLiteral("zul.ACCDR")};
 }
 
 void TestFrmDir::okFollowsTheWantedFile()
 {
     QFETCH(QString, entry);
-    QFETCH(bool, found);
+    QFETCH(QStringList, listed);
+    const bool found = !listed.isEmpty();
     const QString folder = m_tree.path() + QStringLiteral("/case");
     QDir().mkpath(folder);
     const QString wanted = folder + QStringLiteral("/ZUL.accdr");
@@ -180,12 +186,26 @@ void TestFrmDir::okFollowsTheWantedFile()
         QVERIFY(QFile::link(folder + QStringLiteral("/gone"), wanted));
     else if (entry == QLatin1String("case"))
         touch(folder + QStringLiteral("/zul.ACCDR"));
+    else if (entry == QLatin1String("case folder"))
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/zul.ACCDR")));
+    else if (entry == QLatin1String("both")) {
+        touch(folder + QStringLiteral("/zul.ACCDR"));
+        touch(wanted);
+    }
 
     frmDir dlg(m_desktop);
     dlg.Dir1()->setPath(folder);
-    QCOMPARE(dlg.File1()->names(), found ? QStringList{QStringLiteral("ZUL.accdr")} : QStringList{});
+    QCOMPARE(dlg.File1()->names(), listed);
+    QCOMPARE(dlg.File1()->offeredName(), listed.value(0));
     QCOMPARE(dlg.cmdOK()->isEnabled(), found);
     QCOMPARE(dlg.cmdOK()->isDefault(), found);
+    if (found) {
+        // OK answers with the folder and the file's real name.
+        dlg.cmdOK()->click();
+        QCOMPARE(gChosenFolder, folder);
+        QCOMPARE(dlg.chosenFileName(), listed.value(0));
+        dlg.Dir1()->setPath(folder);
+    }
 
     // Moving to a folder without it turns OK off again.
     dlg.Dir1()->setPath(m_without);
@@ -206,6 +226,11 @@ void TestFrmDir::wildcardPatternListsOrdinaryFiles()
     dlg.Dir1()->setPath(m_without);
     QCOMPARE(dlg.File1()->names(), (QStringList{QStringLiteral("A.accdb"), QStringLiteral("b.accdb")}));
     QVERIFY(dlg.cmdOK()->isEnabled());
+    // A pattern matches without regard to case as well.
+    touch(m_without + QStringLiteral("/C.ACCDB"));
+    dlg.File1()->refresh();
+    QCOMPARE(dlg.File1()->names(),
+             (QStringList{QStringLiteral("A.accdb"), QStringLiteral("b.accdb"), QStringLiteral("C.ACCDB")}));
 }
 
 void TestFrmDir::loadOpensAtTheCurrentFolder()
