@@ -211,6 +211,12 @@ void Connection::beginWrite()
         m_wal = hasWalHeader(m_absolutePath);
 }
 
+void Connection::runWrite(Statement& statement)
+{
+    beginWrite();
+    statement.run();
+}
+
 Connection::~Connection() = default;
 
 void Connection::registerCollations()

@@ -47,6 +47,8 @@ QString absolutePathOf(const QString& path);
 // The URI SQLite opens a file by; mode is "ro", "rw" or "rwc".
 QString sqliteUri(const QString& absolutePath, const char* mode);
 
+class Statement;
+
 class Connection {
 public:
     enum class Mode { ReadWrite, ReadOnly, Create };
@@ -70,8 +72,11 @@ public:
     // Raises when the file or its folder (where its journal is made) cannot be written.
     void checkWritable() const;
     // Before a write: raises when SQLite cancelled the caller's transaction and, outside a transaction,
-    // switches a file still in the write-ahead-log mode to the rollback journal.
+    // switches a file still in the write-ahead-log mode to the rollback journal. Called by the writes
+    // themselves (runWrite, Transaction, the caller's BeginTrans), not by their callers.
     void beginWrite();
+    // Runs a statement that changes the file, after beginWrite.
+    void runWrite(Statement& statement);
     // Raises when the caller's transaction (BeginTrans) was cancelled by SQLite after a failed write.
     void checkTransaction() const;
     int transactionLevel() const { return m_transactionLevel; }

@@ -40,23 +40,6 @@ void checkName(const QString& name)
         throw invalidName(name);
 }
 
-void writeLinkFields(Connection& c, const QString& key, const std::vector<std::shared_ptr<FieldDef>>& fields)
-{
-    Statement remove(c, QStringLiteral("DELETE FROM MSysFields WHERE NameKey=?1"), Statement::Reuse::Kept);
-    remove.bind(1, key);
-    remove.run();
-    Statement insert(c,
-                     QStringLiteral("INSERT INTO MSysFields (NameKey, Position, Name, Type, Size) "
-                                    "VALUES (?1, ?2, ?3, ?4, ?5)"),
-                     Statement::Reuse::Kept);
-    int position = 0;
-    for (const auto& field : fields) {
-        insert.reset();
-        insert.bindAll({key, ++position, field->Name, field->Type, field->Size});
-        insert.run();
-    }
-}
-
 bool sameFields(const std::vector<std::shared_ptr<FieldDef>>& left, const std::vector<std::shared_ptr<FieldDef>>& right)
 {
     return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](const auto& a, const auto& b) {
@@ -82,7 +65,7 @@ public:
     bool indexesLoaded = false;
 
     bool attached() const { return core != nullptr; }
-    bool isLink() const { return (attributes & (dao::dbAttachedTable | dao::dbAttachedODBC)) != 0; }
+    bool isLink() const { return TableEntry::isLinkAttributes(attributes); }
     DbCore& openCore() const
     {
         if (!core || !core->isOpen())
@@ -94,7 +77,7 @@ public:
         if (!attached() || fieldsLoaded)
             return;
         DbCore& db = openCore();
-        fields = isLink() ? db.linkFields(name) : db.localFields(name);
+        fields = isLink() ? db.catalog().linkFields(name) : db.localFields(name);
         fieldsLoaded = true;
     }
     void loadIndexes()
@@ -136,14 +119,8 @@ void TableDef::setName(const QString& name)
     Transaction transaction(c);
     if (!d->isLink())
         c.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoteName(d->name), quoteName(name)));
-    if (db.hasCatalog()) {
-        Statement object(c, QStringLiteral("UPDATE MSysObjects SET NameKey=?1, Name=?2 WHERE NameKey=?3"));
-        object.bindAll({newKey, name, oldKey});
-        object.run();
-        Statement fields(c, QStringLiteral("UPDATE MSysFields SET NameKey=?1 WHERE NameKey=?2"));
-        fields.bindAll({newKey, oldKey});
-        fields.run();
-    }
+    if (db.hasCatalog())
+        db.catalog().rename(d->name, name);
     transaction.commit();
     db.invalidateEntries();
     d->name = name;
@@ -173,10 +150,7 @@ void TableDef::setAttributes(qint32 attributes)
     db.ensureCatalog();
     Connection& c = db.connection();
     Transaction transaction(c);
-    Statement upsert(c, QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3) "
-                                       "ON CONFLICT(NameKey) DO UPDATE SET Attributes=excluded.Attributes"));
-    upsert.bindAll({nameKey(d->name), d->name, wanted});
-    upsert.run();
+    db.catalog().setAttributes(d->name, wanted);
     transaction.commit();
     db.invalidateEntries();
     d->attributes = wanted;
@@ -239,17 +213,13 @@ void TableDef::RefreshLink()
     Connection& c = db.connection();
     // Connect string and fields change together or not at all.
     Transaction transaction(c);
-    const QString key = nameKey(d->name);
-    Statement update(c, QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2 WHERE NameKey=?3"),
-                     Statement::Reuse::Kept);
-    update.bindAll({connect, attributes, key});
-    update.run();
-    if (sqlite3_changes(c.handle()) != 1)
+    Catalog catalog(c);
+    if (!catalog.repointLink(d->name, connect, attributes))
         throw RunTimeError(ErrorNumber::ItemNotInCollection,
                            QStringLiteral("Propojená tabulka '%1' již v databázi není.").arg(d->name));
     // A link re-pointed to a file whose table has the same fields keeps its recorded ones.
-    if (!sameFields(db.linkFields(d->name), fields))
-        writeLinkFields(c, key, fields);
+    if (!sameFields(catalog.linkFields(d->name), fields))
+        catalog.putLinkFields(d->name, fields);
     transaction.commit();
     db.dropLinkView(d->name);
     db.invalidateEntries();
@@ -284,10 +254,11 @@ void TableDef::appendField(const std::shared_ptr<FieldDef>& field)
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Do propojené tabulky '%1' nelze přidat pole.").arg(d->name));
         Connection& c = db.connection();
-        c.beginWrite();
+        Transaction transaction(c);
         c.exec(
             QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
                 .arg(quoteName(d->name), fieldColumnSql(field->Name, field->Type, field->Size, true, db.collation())));
+        transaction.commit();
     }
     d->fields.push_back(field);
 }
@@ -353,8 +324,9 @@ void TableDef::appendIndex(const std::shared_ptr<IndexDef>& index)
         if (d->isLink())
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Do propojené tabulky '%1' nelze přidat index.").arg(d->name));
-        db.connection().beginWrite();
+        Transaction transaction(db.connection());
         db.connection().exec(indexSql(d->name, *index));
+        transaction.commit();
     }
     d->indexes.push_back(index);
 }
@@ -505,9 +477,8 @@ void Recordset::Update()
                                               .arg(quoteName(d->table), names.join(QStringLiteral(", ")),
                                                    marks.join(QStringLiteral(", ")));
     Statement insert(db.connection(), sql);
-    db.connection().beginWrite();
     insert.bindAll(values);
-    insert.run();
+    db.connection().runWrite(insert);
     d->adding = false;
     d->buffer.clear();
 }
@@ -586,6 +557,8 @@ public:
         return std::shared_ptr<TableDef>(new TableDef(std::move(impl)));
     }
     void append(TableDefImpl& def, bool refresh = true);
+    void appendLink(TableDefImpl& def, bool refresh);
+    void appendLocal(TableDefImpl& def);
 };
 
 void DatabaseImpl::append(TableDefImpl& def, bool refresh)
@@ -596,86 +569,81 @@ void DatabaseImpl::append(TableDefImpl& def, bool refresh)
     checkName(def.name);
     if (db.findEntry(def.name))
         throw tableExists(def.name);
-    const qint32 hidden = def.attributes & dao::dbHiddenObject;
-    if (!def.connect.isEmpty()) {
-        std::vector<std::shared_ptr<FieldDef>> fields;
-        qint32 attributes = hidden | dao::dbAttachedODBC;
-        QString source = def.source.isEmpty() ? def.name : def.source;
-        if (!isOdbcConnect(def.connect)) {
-            QString table = source;
-            if (refresh)
-                fields = db.sourceFields(linkedPath(def.connect), &table);
-            attributes = hidden | dao::dbAttachedTable;
-        }
-        db.ensureCatalog();
-        Connection& c = db.connection();
-        Transaction transaction(c);
-        const QString key = nameKey(def.name);
-        // A row left by a table that another tool dropped is replaced.
-        Statement insert(c,
-                         QStringLiteral("INSERT OR REPLACE INTO MSysObjects (NameKey, Name, Attributes, Connect, "
-                                        "SourceTableName) VALUES (?1, ?2, ?3, ?4, ?5)"),
-                         Statement::Reuse::Kept);
-        insert.bindAll({key, def.name, attributes, def.connect, source});
-        insert.run();
-        writeLinkFields(c, key, fields);
-        transaction.commit();
-        def.attributes = attributes;
-        def.source = source;
-        def.fields = fields;
-        def.fieldsLoaded = true;
-        def.indexes.clear();
-        def.indexesLoaded = true;
-    } else {
-        if (def.fields.empty())
-            throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Tabulka '%1' nemá žádná pole.").arg(def.name));
-        if (hidden)
-            db.ensureCatalog();
-        QStringList columns;
-        for (const auto& field : def.fields)
-            columns << fieldColumnSql(field->Name, field->Type, field->Size, field->AllowZeroLength, db.collation());
-        // SQLite takes a primary key only in the table's own definition.
-        bool hasPrimary = false;
-        for (const auto& index : def.indexes) {
-            if (!index->Primary || hasPrimary)
-                continue;
-            hasPrimary = true;
-            QStringList keyFields;
-            for (const QString& field : index->Fields)
-                keyFields << quoteName(field);
-            columns << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)")
-                           .arg(quoteName(index->Name), keyFields.join(QStringLiteral(", ")));
-        }
-        Connection& c = db.connection();
-        Transaction transaction(c);
-        c.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteName(def.name), columns.join(QStringLiteral(", "))));
-        bool primaryDone = false;
-        for (const auto& index : def.indexes) {
-            if (index->Primary && !primaryDone) {
-                primaryDone = true;
-                continue;
-            }
-            c.exec(indexSql(def.name, *index));
-        }
-        if (db.hasCatalog()) {
-            Statement forget(c, QStringLiteral("DELETE FROM MSysObjects WHERE NameKey=?1"));
-            forget.bind(1, nameKey(def.name));
-            forget.run();
-        }
-        if (hidden) {
-            Statement insert(c,
-                             QStringLiteral("INSERT INTO MSysObjects (NameKey, Name, Attributes) VALUES (?1, ?2, ?3)"));
-            insert.bindAll({nameKey(def.name), def.name, hidden});
-            insert.run();
-        }
-        transaction.commit();
-        def.attributes = hidden;
-        def.connect.clear();
-        def.fieldsLoaded = false;
-        def.indexesLoaded = false;
-    }
+    if (def.connect.isEmpty())
+        appendLocal(def);
+    else
+        appendLink(def, refresh);
     db.invalidateEntries();
     def.core = core;
+}
+
+void DatabaseImpl::appendLink(TableDefImpl& def, bool refresh)
+{
+    DbCore& db = openCore();
+    std::vector<std::shared_ptr<FieldDef>> fields;
+    TableEntry link{def.name, def.attributes & dao::dbHiddenObject, def.connect,
+                    def.source.isEmpty() ? def.name : def.source};
+    switch (linkKindOf(def.connect)) {
+    case LinkKind::File: {
+        QString table = link.source;
+        if (refresh)
+            fields = db.sourceFields(linkedPath(def.connect), &table);
+        link.attributes |= dao::dbAttachedTable;
+        break;
+    }
+    case LinkKind::Odbc:
+        link.attributes |= dao::dbAttachedODBC;
+        break;
+    }
+    db.ensureCatalog();
+    Connection& c = db.connection();
+    Transaction transaction(c);
+    Catalog(c).putLink(link, fields);
+    transaction.commit();
+    def.attributes = link.attributes;
+    def.source = link.source;
+    def.fields = fields;
+    def.fieldsLoaded = true;
+    def.indexes.clear();
+    def.indexesLoaded = true;
+}
+
+void DatabaseImpl::appendLocal(TableDefImpl& def)
+{
+    DbCore& db = openCore();
+    if (def.fields.empty())
+        throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Tabulka '%1' nemá žádná pole.").arg(def.name));
+    const qint32 hidden = def.attributes & dao::dbHiddenObject;
+    if (hidden)
+        db.ensureCatalog();
+    QStringList columns;
+    for (const auto& field : def.fields)
+        columns << fieldColumnSql(field->Name, field->Type, field->Size, field->AllowZeroLength, db.collation());
+    // SQLite takes a primary key only in the table's own definition.
+    const IndexDef* primary = nullptr;
+    for (const auto& index : def.indexes) {
+        if (!index->Primary || primary)
+            continue;
+        primary = index.get();
+        QStringList keyFields;
+        for (const QString& field : index->Fields)
+            keyFields << quoteName(field);
+        columns << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)")
+                       .arg(quoteName(index->Name), keyFields.join(QStringLiteral(", ")));
+    }
+    Connection& c = db.connection();
+    Transaction transaction(c);
+    c.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteName(def.name), columns.join(QStringLiteral(", "))));
+    for (const auto& index : def.indexes)
+        if (index.get() != primary)
+            c.exec(indexSql(def.name, *index));
+    if (db.hasCatalog())
+        Catalog(c).putLocal(def.name, hidden);
+    transaction.commit();
+    def.attributes = hidden;
+    def.connect.clear();
+    def.fieldsLoaded = false;
+    def.indexesLoaded = false;
 }
 
 Database::Database(std::unique_ptr<DatabaseImpl> impl) : d(std::move(impl)) {}
@@ -726,11 +694,7 @@ void Database::Execute(const QString& sql, const QVariantList& params)
             drop.bindAll(params);
             drop.run();
         }
-        for (const char* table : {"MSysObjects", "MSysFields"}) {
-            Statement forget(c, QStringLiteral("DELETE FROM %1 WHERE NameKey=?1").arg(QLatin1String(table)));
-            forget.bind(1, nameKey(dropped));
-            forget.run();
-        }
+        Catalog(c).forget(dropped);
         transaction.commit();
         db.invalidateEntries();
         return;
@@ -746,12 +710,12 @@ void Database::Execute(const QString& sql, const QVariantList& params)
     db.prepareLinks(rewritten.names);
     Statement statement(db.connection(), rewritten.sql);
     statement.bindAll(params);
-    const bool writes = !sqlite3_stmt_readonly(statement.handle());
-    if (writes)
-        db.connection().beginWrite();
-    statement.run();
-    if (writes)
-        db.invalidateEntries();
+    if (sqlite3_stmt_readonly(statement.handle())) {
+        statement.run();
+        return;
+    }
+    db.connection().runWrite(statement);
+    db.invalidateEntries();
 }
 
 std::unique_ptr<Recordset> Database::OpenRecordset(const QString& sql, const QVariantList& params, int)

@@ -229,7 +229,3 @@ public:
 // The engine object of the process, created by the first operation that
 // needs it and kept until the process ends.
 DBEngine& DbEngine();
-
-// The name of the network file system that holds path ("NFS", "SMB/CIFS",
-// "FUSE", ...); empty for a local one or when it cannot be told.
-QString networkFileSystemOf(const QString& path);

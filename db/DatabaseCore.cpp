@@ -10,48 +10,6 @@
 
 namespace {
 
-const QString catalogSql =
-    QStringLiteral("CREATE TABLE MSysObjects (NameKey TEXT NOT NULL PRIMARY KEY, Name TEXT NOT NULL, "
-                   "Attributes INTEGER NOT NULL DEFAULT 0, Connect TEXT, SourceTableName TEXT);"
-                   "CREATE TABLE MSysFields (NameKey TEXT NOT NULL, Position INTEGER NOT NULL, Name TEXT NOT NULL, "
-                   "Type INTEGER NOT NULL, Size INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (NameKey, Position));"
-                   "CREATE TABLE MSysInfo (Name TEXT NOT NULL PRIMARY KEY, Value TEXT);");
-
-bool isAscii(const QString& text)
-{
-    for (const QChar c : text)
-        if (c.unicode() > 127)
-            return false;
-    return true;
-}
-
-// A table (or view, when views is true) of the connection whose name equals
-// name case-insensitively; empty when there is none.
-QString findTable(Connection& connection, const QString& name, bool views)
-{
-    const QString kinds = views ? QStringLiteral("('table','view')") : QStringLiteral("('table')");
-    Statement exact(
-        connection,
-        QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1 AND name=?1 COLLATE NOCASE").arg(kinds),
-        Statement::Reuse::Kept);
-    exact.bind(1, name);
-    const QString key = nameKey(name);
-    while (exact.step()) {
-        if (nameKey(exact.text(0)) == key)
-            return exact.text(0);
-    }
-    if (isAscii(name))
-        return QString();
-    // SQLite folds only ASCII letters; other letters need the full comparison.
-    Statement all(connection, QStringLiteral("SELECT name FROM sqlite_master WHERE type IN %1").arg(kinds),
-                  Statement::Reuse::Kept);
-    while (all.step()) {
-        if (nameKey(all.text(0)) == key)
-            return all.text(0);
-    }
-    return QString();
-}
-
 // Equal under SQLite's NOCASE, which folds ASCII letters only.
 bool equalNoCase(const QString& left, const QString& right)
 {
@@ -82,26 +40,6 @@ std::vector<DbCore*>& openCores()
 }
 
 } // namespace
-
-QString nameKey(const QString& name)
-{
-    return name.toCaseFolded();
-}
-
-bool isOdbcConnect(const QString& connect)
-{
-    return connect.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive);
-}
-
-QString linkedPath(const QString& connect)
-{
-    static const QString key = QStringLiteral("DATABASE=");
-    const int at = int(connect.indexOf(key, 0, Qt::CaseInsensitive));
-    if (at < 0 || (at > 0 && connect.at(at - 1) != QLatin1Char(';')))
-        throw RunTimeError(ErrorNumber::InvalidPath,
-                           QStringLiteral("Připojovací řetězec '%1' neuvádí databázový soubor.").arg(connect));
-    return connect.mid(at + key.size());
-}
 
 DbCore::DbCore(const QString& name, std::unique_ptr<Connection> connection)
     : m_name(name), m_connection(std::move(connection))
@@ -137,73 +75,12 @@ QString DbCore::collation() const
     return m_czech ? czechCollation : generalCollation;
 }
 
-bool DbCore::isSystemName(const QString& name)
-{
-    const QString key = nameKey(name);
-    return key == QLatin1String("msysobjects") || key == QLatin1String("msysfields") ||
-           key == QLatin1String("msysinfo") || key.startsWith(QLatin1String("sqlite_"));
-}
-
-namespace {
-
-// "name type notnull default pk" of every column of a table, in order.
-QString columnsOf(sqlite3* db, const QString& table)
-{
-    QStringList columns;
-    sqlite3_stmt* raw = nullptr;
-    const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoteName(table)).toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
-        return QString();
-    StatementHandle statement(raw);
-    const auto text = [&](int column) {
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, column)));
-    };
-    while (sqlite3_step(raw) == SQLITE_ROW)
-        columns.append(QStringList{text(1), text(2), text(3), text(4), text(5)}.join(QLatin1Char(' ')));
-    return columns.join(QLatin1Char(','));
-}
-
-// The catalog tables as catalogSql makes them.
-const QHash<QString, QString>& catalogColumns()
-{
-    static const QHash<QString, QString> columns = [] {
-        QHash<QString, QString> result;
-        sqlite3* raw = nullptr;
-        sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        SqliteHandle db(raw);
-        sqlite3_exec(raw, catalogSql.toUtf8().constData(), nullptr, nullptr, nullptr);
-        for (const char* table : {"MSysObjects", "MSysFields", "MSysInfo"})
-            result.insert(QLatin1String(table), columnsOf(raw, QLatin1String(table)));
-        return result;
-    }();
-    return columns;
-}
-
-} // namespace
-
 void DbCore::loadCatalogState()
 {
-    Connection& c = connection();
-    m_hasCatalog = !findTable(c, QStringLiteral("MSysObjects"), false).isEmpty();
-    // A catalog whose tables differ from the engine's own (a key missing, say)
-    // would let look-ups and listings disagree, and a run could end "clean"
-    // with a table it cannot find: such a file counts as damaged.
-    bool anyCatalogTable = false;
-    for (auto it = catalogColumns().cbegin(); it != catalogColumns().cend(); ++it)
-        anyCatalogTable = anyCatalogTable || !findTable(c, it.key(), false).isEmpty();
-    if (anyCatalogTable) {
-        for (auto it = catalogColumns().cbegin(); it != catalogColumns().cend(); ++it) {
-            if (columnsOf(c.handle(), it.key()) != it.value())
-                throw RunTimeError(ErrorNumber::DatabaseCorrupt,
-                                   QStringLiteral("Databáze '%1' je poškozená.").arg(m_name));
-        }
-    }
-    m_czech = false;
-    if (!findTable(c, QStringLiteral("MSysInfo"), false).isEmpty()) {
-        Statement locale(c, QStringLiteral("SELECT Value FROM MSysInfo WHERE Name='Locale'"));
-        if (locale.step())
-            m_czech = locale.text(0).contains(QStringLiteral("LANGID=0x0405"), Qt::CaseInsensitive);
-    }
+    Catalog catalog = this->catalog();
+    m_hasCatalog = catalog.exists();
+    catalog.checkShape(m_name);
+    m_czech = catalog.locale().contains(QStringLiteral("LANGID=0x0405"), Qt::CaseInsensitive);
 }
 
 void DbCore::ensureCatalog(const QString& locale, int options)
@@ -212,13 +89,7 @@ void DbCore::ensureCatalog(const QString& locale, int options)
         return;
     Connection& c = connection();
     Transaction transaction(c);
-    c.exec(catalogSql);
-    Statement info(c, QStringLiteral("INSERT INTO MSysInfo (Name, Value) VALUES (?1, ?2)"));
-    info.bindAll({QStringLiteral("Locale"), locale});
-    info.run();
-    info.reset();
-    info.bindAll({QStringLiteral("Options"), QString::number(options)});
-    info.run();
+    catalog().create(locale, options);
     transaction.commit();
     m_hasCatalog = true;
     m_czech = locale.contains(QStringLiteral("LANGID=0x0405"), Qt::CaseInsensitive);
@@ -330,62 +201,7 @@ void DbCore::afterRollback()
 
 std::optional<TableEntry> DbCore::findEntry(const QString& name)
 {
-    Connection& c = connection();
-    if (name.isEmpty())
-        return std::nullopt;
-    std::optional<TableEntry> own;
-    if (m_hasCatalog) {
-        Statement row(
-            c, QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects WHERE NameKey=?1"),
-            Statement::Reuse::Kept);
-        row.bind(1, nameKey(name));
-        if (row.step()) {
-            TableEntry entry{row.text(0), qint32(row.int64(1)), row.text(2), row.text(3)};
-            if (entry.isLink())
-                return entry;
-            own = entry;
-        }
-    }
-    const QString table = findTable(c, name, false);
-    if (table.isEmpty())
-        return std::nullopt;
-    TableEntry entry{table, 0, QString(), QString()};
-    if (isSystemName(table))
-        entry.attributes = dao::dbSystemObject;
-    else if (own)
-        entry.attributes = own->attributes & dao::dbHiddenObject;
-    return entry;
-}
-
-std::vector<TableEntry> DbCore::loadEntries()
-{
-    Connection& c = connection();
-    std::map<QString, TableEntry> byKey;
-    Statement tables(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"), Statement::Reuse::Kept);
-    while (tables.step()) {
-        const QString name = tables.text(0);
-        byKey[nameKey(name)] = TableEntry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
-    }
-    if (m_hasCatalog) {
-        Statement rows(c, QStringLiteral("SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects"),
-                       Statement::Reuse::Kept);
-        while (rows.step()) {
-            TableEntry entry{rows.text(1), qint32(rows.int64(2)), rows.text(3), rows.text(4)};
-            const QString key = rows.text(0);
-            if (entry.isLink()) {
-                byKey[key] = entry;
-            } else {
-                auto local = byKey.find(key);
-                if (local != byKey.end() && !isSystemName(local->second.name))
-                    local->second.attributes |= entry.attributes & dao::dbHiddenObject;
-            }
-        }
-    }
-    std::vector<TableEntry> entries;
-    entries.reserve(byKey.size());
-    for (auto& [key, entry] : byKey)
-        entries.push_back(std::move(entry));
-    return entries;
+    return catalog().entry(name, m_hasCatalog);
 }
 
 const std::vector<TableEntry>& DbCore::entries()
@@ -393,30 +209,10 @@ const std::vector<TableEntry>& DbCore::entries()
     connection();
     // Read once and kept: a walk by position must not shift when another program changes the file.
     if (!m_entriesValid) {
-        m_entries = loadEntries();
+        m_entries = catalog().entries(m_hasCatalog);
         m_entriesValid = true;
     }
     return m_entries;
-}
-
-std::vector<std::shared_ptr<FieldDef>> DbCore::linkFields(const QString& name)
-{
-    std::vector<std::shared_ptr<FieldDef>> fields;
-    if (!m_hasCatalog)
-        return fields;
-    Statement rows(connection(),
-                   QStringLiteral("SELECT Name, Type, Size FROM MSysFields WHERE NameKey=?1 ORDER BY Position"),
-                   Statement::Reuse::Kept);
-    rows.bind(1, nameKey(name));
-    while (rows.step()) {
-        auto field = std::make_shared<FieldDef>();
-        field->Name = rows.text(0);
-        field->Type = int(rows.int64(1));
-        field->Size = int(rows.int64(2));
-        field->AllowZeroLength = field->Type == dao::dbText || field->Type == dao::dbMemo;
-        fields.push_back(field);
-    }
-    return fields;
 }
 
 namespace {
@@ -621,17 +417,13 @@ void DbCore::prepareLinks(const QStringList& names)
     std::vector<TableEntry> needed;
     QSet<QString> keep;
     if (m_hasCatalog) {
-        Statement lookup(c,
-                         QStringLiteral("SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
-                                        "WHERE NameKey=?1 AND Connect IS NOT NULL AND Connect<>''"),
-                         Statement::Reuse::Kept);
+        Catalog catalog(c);
         for (const QString& name : names) {
             const QString key = nameKey(name);
-            lookup.reset();
-            lookup.bind(1, key);
-            if (!lookup.step())
+            std::optional<TableEntry> found = catalog.link(name);
+            if (!found)
                 continue;
-            TableEntry link{lookup.text(0), qint32(lookup.int64(1)), lookup.text(2), lookup.text(3)};
+            TableEntry link = std::move(*found);
             const auto view = m_views.constFind(key);
             if (view != m_views.constEnd() && view->connect == link.connect && view->source == link.source &&
                 view->name == link.name) {

@@ -4,15 +4,11 @@
 // table definitions and record sets made from it, so that they all see the
 // moment it is closed.
 //
-// Catalog (system tables, no custom collation so the stock shell can check them):
-//   MSysObjects: one row per link, and per local table with attributes of its own;
-//                NameKey is the case-folded name.
-//   MSysFields:  the fields of each link as seen at its last refresh.
-//   MSysInfo:    the locale and the creation options.
-// Local tables are plain SQLite tables; links have no SQLite table. A query
-// that names a link attaches the linked file read-only and reads it through a
-// temporary view of the link's name.
+// The file's table definitions are kept by its Catalog. A query that names a
+// link attaches the linked file and reads it through a temporary view of the
+// link's name.
 
+#include "Catalog.h"
 #include "Connection.h"
 #include "DBEngine.h"
 
@@ -23,19 +19,6 @@
 #include <unordered_map>
 #include <vector>
 
-struct TableEntry {
-    QString name;
-    qint32 attributes = 0;
-    QString connect;
-    QString source;
-    bool isLink() const { return (attributes & (dao::dbAttachedTable | dao::dbAttachedODBC)) != 0; }
-};
-
-QString nameKey(const QString& name);
-bool isOdbcConnect(const QString& connect);
-// The file a ";DATABASE=" connect string names; raises when it names none.
-QString linkedPath(const QString& connect);
-
 class DbCore {
 public:
     DbCore(const QString& name, std::unique_ptr<Connection> connection);
@@ -45,6 +28,8 @@ public:
     bool isOpen() const { return m_connection != nullptr; }
     // The connection; raises 3420 when closed.
     Connection& connection();
+    // The file's catalogue on the connection; raises 3420 when closed.
+    Catalog catalog() { return Catalog(connection()); }
     void close();
     QString collation() const;
     bool hasCatalog() const { return m_hasCatalog; }
@@ -62,7 +47,6 @@ public:
     std::optional<TableEntry> findEntry(const QString& name);
     const std::vector<TableEntry>& entries();
     void invalidateEntries() { m_entriesValid = false; }
-    std::vector<std::shared_ptr<FieldDef>> linkFields(const QString& name);
     std::vector<std::shared_ptr<FieldDef>> localFields(const QString& table);
     std::vector<std::shared_ptr<IndexDef>> localIndexes(const QString& table);
 
@@ -75,7 +59,6 @@ public:
     // Forgets the view of a link that was changed or renamed.
     void dropLinkView(const QString& name);
 
-    static bool isSystemName(const QString& name);
 
 private:
     struct SourceTable {
@@ -111,7 +94,6 @@ private:
     QString attach(const QString& path, const QSet<QString>& keep);
     // Drops the views reading through alias and detaches it.
     void detach(const QString& alias);
-    std::vector<TableEntry> loadEntries();
     void loadCatalogState();
     // Forgets what a rolled back change may have left in the caches.
     void afterRollback();

@@ -1,7 +1,5 @@
 #include "FileSystem.h"
 
-#include "DBEngine.h"
-
 #include <QFile>
 #include <QFileInfo>
 

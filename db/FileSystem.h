@@ -12,3 +12,6 @@ bool hasWalHeader(const QString& absolutePath);
 bool isWriteProtected(const QString& absolutePath);
 // A write-ahead log with content lies beside the file ("<file>-wal").
 bool hasPendingWal(const QString& absolutePath);
+// The name of the network file system that holds path ("NFS", "SMB/CIFS",
+// "FUSE", ...); empty for a local one or when it cannot be told.
+QString networkFileSystemOf(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "AccessImport.h"
 #include "DBEngine.h"
+#include "FileSystem.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
