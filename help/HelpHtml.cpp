@@ -110,3 +110,45 @@ QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHt
                           "</body></html>\n")
         .arg(topic.title.toHtmlEscaped(), html);
 }
+
+QString helpIndexHtml(const HelpFile& file, const std::function<QString(int order)>& topic)
+{
+    const QStringList titles = file.topicTitles();
+    auto link = [&](int order) {
+        const QString title = titles.value(order - 1);
+        return QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(topic(order).toHtmlEscaped(),
+                 (title.isEmpty() ? QStringLiteral("(téma %1)").arg(order) : title).toHtmlEscaped());
+    };
+    const QString title = file.title().isEmpty() ? QStringLiteral("Nápověda") : file.title();
+    QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>\n"
+                                  "<body>\n<h1>%1</h1>\n<h2>Obsah</h2>\n<ol>\n")
+                       .arg(title.toHtmlEscaped());
+    for (int order = 1; order <= file.topicCount(); ++order)
+        html += QStringLiteral("<li>%1</li>\n").arg(link(order));
+    html += QStringLiteral("</ol>\n");
+    QList<HelpKeyword> keywords;
+    try {
+        keywords = file.keywords();
+    } catch (const RunTimeError&) {
+        // A damaged index leaves the page without it; the topics are listed above.
+    }
+    if (!keywords.isEmpty()) {
+        html += QStringLiteral("<h2>Rejstřík</h2>\n<ul>\n");
+        for (const HelpKeyword& keyword : keywords) {
+            if (keyword.orders.isEmpty())
+                continue;
+            if (keyword.orders.size() == 1) {
+                html += QStringLiteral("<li><a href=\"%1\">%2</a></li>\n")
+                            .arg(topic(keyword.orders.first()).toHtmlEscaped(), keyword.keyword.toHtmlEscaped());
+                continue;
+            }
+            html += QStringLiteral("<li>%1 &ndash; Nalezená témata:<ul>").arg(keyword.keyword.toHtmlEscaped());
+            for (const int order : keyword.orders)
+                html += QStringLiteral("<li>%1</li>").arg(link(order));
+            html += QStringLiteral("</ul></li>\n");
+        }
+        html += QStringLiteral("</ul>\n");
+    }
+    return html + QStringLiteral("</body></html>\n");
+}

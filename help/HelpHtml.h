@@ -17,3 +17,8 @@ struct HelpHtmlLinks {
 
 // The topic's body; a whole page (with head and title) when page is set.
 QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page = false);
+
+// A page that opens the file in a browser: the file's title, every topic in
+// file order and the keyword index; a keyword of several topics lists them all
+// under "Nalezená témata". topic gives the address of a topic's page.
+QString helpIndexHtml(const HelpFile& file, const std::function<QString(int order)>& topic);

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
@@ -47,6 +48,11 @@ QTextBrowser* HelpWindowViewer::browser() const
     return m_browser;
 }
 
+QListWidget* HelpWindowViewer::indexTopics() const
+{
+    return m_indexTopics;
+}
+
 QTextBrowser* HelpWindowViewer::popup() const
 {
     return m_popup;
@@ -59,10 +65,20 @@ void HelpWindowViewer::report(const QString& text)
 
 void HelpWindowViewer::showHelpTopic(const QString& helpFile, int context)
 {
+    open(helpFile, [context](const HelpFile& file) { return file.topicByContext(context); });
+}
+
+void HelpWindowViewer::showHelpContents(const QString& helpFile)
+{
+    open(helpFile, [](const HelpFile& file) { return file.topicByOrder(1); });
+}
+
+void HelpWindowViewer::open(const QString& helpFile, const std::function<HelpTopic(const HelpFile&)>& chooseTopic)
+{
     try {
         // Read afresh every time: the file may have been replaced since. The program's help is Czech.
         auto file = std::make_unique<HelpFile>(helpFile, HelpFile::CzechCodePage);
-        const HelpTopic topic = file->topicByContext(context);
+        const HelpTopic topic = chooseTopic(*file);
         const bool sameFile = m_file && m_path == helpFile;
         m_file = std::move(file);
         m_path = helpFile;
@@ -146,13 +162,32 @@ void HelpWindowViewer::build()
         }
         m_index->setCurrentItem(first);
     });
+    auto* topicsLabel = new QLabel(QStringLiteral("&Nalezená témata"), indexPage);
+    m_indexTopics = new QListWidget(indexPage);
+    m_indexTopics->setObjectName(QStringLiteral("helpIndexTopics"));
+    m_indexTopics->setMaximumHeight(120);
+    topicsLabel->setBuddy(m_indexTopics);
+    indexLayout->addWidget(topicsLabel);
+    indexLayout->addWidget(m_indexTopics);
+    QObject::connect(m_index, &QListWidget::currentItemChanged, m_window,
+                     [this](QListWidgetItem* item) { showKeywordTopics(item); });
+    // A keyword of one topic opens it; of several, the choice moves to the list of its topics.
     auto openKeyword = [this](QListWidgetItem* item) {
-        if (item && item->data(OrderRole).toInt() > 0)
-            openTopic(item->data(OrderRole).toInt());
+        if (!item)
+            return;
+        showKeywordTopics(item);
+        if (m_indexTopics->count() == 1) {
+            openTopic(m_indexTopics->item(0)->data(OrderRole).toInt());
+        } else if (m_indexTopics->count() > 1) {
+            m_indexTopics->setCurrentRow(0);
+            m_indexTopics->setFocus();
+        }
     };
     QObject::connect(m_index, &QListWidget::itemActivated, m_window, openKeyword);
     QObject::connect(m_filter, &QLineEdit::returnPressed, m_window,
                      [this, openKeyword] { openKeyword(m_index->currentItem()); });
+    QObject::connect(m_indexTopics, &QListWidget::itemActivated, m_window,
+                     [this](QListWidgetItem* item) { openTopic(item->data(OrderRole).toInt()); });
     m_pages->addWidget(indexPage);
     layout->addWidget(m_pages);
 }
@@ -189,10 +224,24 @@ void HelpWindowViewer::fillIndex()
             if (keyword.orders.isEmpty())
                 continue;
             auto* item = new QListWidgetItem(keyword.keyword, m_index);
-            item->setData(OrderRole, keyword.orders.first());
+            item->setData(OrderRole, QVariant::fromValue(keyword.orders));
         }
     } catch (const RunTimeError&) {
         // A damaged index leaves the list empty; the topics still show.
+    }
+}
+
+void HelpWindowViewer::showKeywordTopics(QListWidgetItem* keyword)
+{
+    m_indexTopics->clear();
+    if (!keyword)
+        return;
+    const QStringList titles = m_file->topicTitles();
+    for (const int order : keyword->data(OrderRole).value<QList<int>>()) {
+        const QString title = titles.value(order - 1);
+        auto* item =
+            new QListWidgetItem(title.isEmpty() ? QStringLiteral("(téma %1)").arg(order) : title, m_indexTopics);
+        item->setData(OrderRole, order);
     }
 }
 

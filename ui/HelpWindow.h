@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class HelpFile;
@@ -15,6 +16,7 @@ class QDialog;
 class QFrame;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QStackedWidget;
 class QTextBrowser;
@@ -27,17 +29,22 @@ class QWidget;
 // topic with its formatting, tables and pictures; jumps follow, pop-ups open
 // in a small window; "Zpět" goes back, "Obsah" lists the contents (the .cnt
 // file beside the help file, or every topic in file order) and "Rejstřík" the
-// keyword index with a filter. The window is not modal and belongs to the
+// keyword index with a filter; a keyword of several topics lists them under
+// "Nalezená témata" to choose from. The window is not modal and belongs to the
 // owner; failures are reported in the viewer's own message box ("Nápověda").
 class HelpWindowViewer : public HelpViewer {
 public:
     HelpWindowViewer(QWidget* owner, DesktopServices& desktop) : m_owner(owner), m_desktop(desktop) {}
     ~HelpWindowViewer() override;
     void showHelpTopic(const QString& helpFile, int context) override;
+    // The file's first topic, as the platform's viewer opens a file's contents.
+    void showHelpContents(const QString& helpFile);
 
     // The help window once a topic was shown, else null.
     QDialog* window() const;
     QTextBrowser* browser() const;
+    // The topics of the keyword chosen in the index ("Nalezená témata"), else null.
+    QListWidget* indexTopics() const;
     // The pop-up window of the last pop-up jump, else null.
     QTextBrowser* popup() const;
     // Order (1-based) of the topic shown, 0 before any.
@@ -49,6 +56,7 @@ public:
     void openTopic(int order, bool remember = true);
 
 private:
+    void open(const QString& helpFile, const std::function<HelpTopic(const HelpFile&)>& chooseTopic);
     void build();
     // Shows the topic in the window, the one shown before it kept for "Zpět" when remember is set.
     void present(const HelpTopic& topic, bool remember);
@@ -56,6 +64,7 @@ private:
     void followLink(const QUrl& url);
     void fillContents();
     void fillIndex();
+    void showKeywordTopics(QListWidgetItem* keyword);
     void report(const QString& text);
 
     QWidget* m_owner;
@@ -66,6 +75,7 @@ private:
     QPointer<QTreeWidget> m_contents;
     QPointer<QLineEdit> m_filter;
     QPointer<QListWidget> m_index;
+    QPointer<QListWidget> m_indexTopics;
     QPointer<QPushButton> m_back;
     QPointer<QFrame> m_popupFrame;
     QPointer<QTextBrowser> m_popup;

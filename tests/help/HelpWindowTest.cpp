@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -220,6 +221,73 @@ private slots:
         QVERIFY(browser->toPlainText().contains(QStringLiteral("Create")));
         back->click();
         QCOMPARE(viewer.currentTopic(), 2);
+    }
+
+    // Every keyword of real files reaches each of its topics from the index: one topic opens at once,
+    // several are listed under "Nalezená témata" in file order and each opens from there.
+    void everyKeywordLeadsToEachOfItsTopics_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("keywords");
+        QTest::addColumn<int>("severalTopics"); // keywords with more than one topic, counted from the raw index
+        QTest::newRow("calculator") << QStringLiteral("de_calc31u.hlp") << 41 << 12;
+        QTest::newRow("setup") << QStringLiteral("en_sierrasetup31.hlp") << 75 << 5;
+        QTest::newRow("file manager") << QStringLiteral("en_winfile31.hlp") << 113 << 7;
+        QTest::newRow("component library") << QStringLiteral("ru_rxlib40h.hlp") << 3366 << 55;
+    }
+    void everyKeywordLeadsToEachOfItsTopics()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, keywords);
+        QFETCH(int, severalTopics);
+        const QString path = QStringLiteral(DIVADEDADI_CORPUS "/") + name;
+        if (!QFileInfo::exists(path))
+            QSKIP("skipped: corpus not present");
+        const HelpFile file(path);
+        const QList<HelpKeyword> index = file.keywords();
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpContents(path);
+        QCOMPARE(viewer.currentTopic(), 1);
+        viewer.showIndex();
+        auto* list = viewer.window()->findChild<QListWidget*>(QStringLiteral("helpIndex"));
+        QListWidget* topics = viewer.indexTopics();
+        QCOMPARE(list->count(), keywords);
+        QCOMPARE(int(std::count_if(index.begin(), index.end(), [](const HelpKeyword& k) { return k.orders.size() > 1; })),
+                 severalTopics);
+        const QStringList titles = file.topicTitles();
+        int opened = 0;
+        for (int row = 0; row < list->count(); ++row) {
+            QListWidgetItem* item = list->item(row);
+            QCOMPARE(item->text(), index[row].keyword);
+            list->setCurrentItem(item);
+            QCOMPARE(topics->count(), index[row].orders.size());
+            for (int i = 0; i < topics->count(); ++i)
+                QCOMPARE(topics->item(i)->text(), titles.value(index[row].orders[i] - 1));
+            if (index[row].orders.size() == 1) {
+                // Opening every topic of the large file would only repeat the same path.
+                if (row % 50 == 0 || list->count() < 200) {
+                    viewer.showIndex();
+                    emit list->itemActivated(item);
+                    QCOMPARE(viewer.currentTopic(), index[row].orders.first());
+                    ++opened;
+                }
+                continue;
+            }
+            viewer.showIndex();
+            emit list->itemActivated(item);
+            QCOMPARE(topics->currentRow(), 0); // the choice is offered, nothing opened yet
+            for (int i = 0; i < topics->count(); ++i) {
+                viewer.showIndex();
+                list->setCurrentItem(item);
+                emit topics->itemActivated(topics->item(i));
+                QCOMPARE(viewer.currentTopic(), index[row].orders[i]);
+                ++opened;
+            }
+        }
+        QVERIFY(opened >= severalTopics * 2);
+        QVERIFY(desktop.events.isEmpty());
     }
 
     // The .cnt file beside the help file makes the contents; a pop-up jump

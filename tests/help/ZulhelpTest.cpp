@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -123,7 +124,7 @@ TEST(ZulhelpCorpus, contentsTopicKeywordsAndHtml)
     const Outcome html = zulhelp({QStringLiteral("--html-dir"), file, dir.path()});
     EXPECT_EQ(html.exitCode, 0);
     QStringList written = QDir(dir.path()).entryList(QDir::Files);
-    EXPECT_EQ(written.filter(QStringLiteral(".html")).size(), 19);
+    EXPECT_EQ(written.filter(QStringLiteral(".html")).size(), 19 + 1); // the topics and index.html
     EXPECT_TRUE(written.contains(QStringLiteral("bm0.png")));
     QFile first(dir.filePath(QStringLiteral("1.html")));
     ASSERT_TRUE(first.open(QIODevice::ReadOnly));
@@ -131,4 +132,51 @@ TEST(ZulhelpCorpus, contentsTopicKeywordsAndHtml)
     EXPECT_TRUE(page.contains(QStringLiteral("<a href=\"3.html\">")));
     EXPECT_TRUE(page.contains(QStringLiteral("<img src=\"bm0.png\" width=\"88\" height=\"31\"")));
     EXPECT_EQ(QImage(dir.filePath(QStringLiteral("bm0.png"))).size(), QSize(88, 31));
+}
+
+// index.html of the HTML export reaches every keyword's every topic, in the index's order, and
+// every page it links was written; a keyword of several topics lists them under "Nalezená témata".
+TEST(ZulhelpCorpus, htmlIndexLinksEveryTopicOfEveryKeyword)
+{
+    for (const char* name : {"de_calc31u.hlp", "en_winfile31.hlp", "ru_rxlib40h.hlp"}) {
+        SCOPED_TRACE(name);
+        const QString file = QStringLiteral(DIVADEDADI_CORPUS "/") + QLatin1String(name);
+        if (!QFile::exists(file))
+            GTEST_SKIP() << "skipped: corpus not present";
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(zulhelp({QStringLiteral("--html-dir"), file, dir.path()}).exitCode, 0);
+        QFile indexFile(dir.filePath(QStringLiteral("index.html")));
+        ASSERT_TRUE(indexFile.open(QIODevice::ReadOnly));
+        const QString index = QString::fromUtf8(indexFile.readAll());
+        const QStringList lines =
+            index.mid(index.indexOf(QStringLiteral("<h2>Rejstřík</h2>"))).split(QLatin1Char('\n'));
+
+        // One line a keyword: its text before the first tag or dash, its links in order.
+        QStringList fromPage;
+        const QRegularExpression href(QStringLiteral("href=\"(\\d+)\\.html\""));
+        for (const QString& line : lines) {
+            if (!line.startsWith(QLatin1String("<li>")))
+                continue;
+            QString text = line.mid(4);
+            text.remove(QRegularExpression(QStringLiteral("^<a [^>]*>")));
+            text = text.left(text.indexOf(QRegularExpression(QStringLiteral("</a>| &ndash; "))));
+            QStringList orders;
+            for (const QRegularExpressionMatch& match : href.globalMatch(line)) {
+                orders.append(match.captured(1));
+                EXPECT_TRUE(QFile::exists(dir.filePath(match.captured(1) + QStringLiteral(".html"))));
+            }
+            if (orders.size() > 1) {
+                EXPECT_TRUE(line.contains(QStringLiteral("Nalezená témata"))) << line.toStdString();
+            }
+            text.replace(QStringLiteral("&amp;"), QStringLiteral("&"))
+                .replace(QStringLiteral("&lt;"), QStringLiteral("<"));
+            text.replace(QStringLiteral("&gt;"), QStringLiteral(">"))
+                .replace(QStringLiteral("&quot;"), QStringLiteral("\""));
+            fromPage.append(text + QLatin1Char('\t') + orders.join(QLatin1Char(',')));
+        }
+        QStringList fromIndex = zulhelp({QStringLiteral("--keywords"), file}).out.split(QLatin1Char('\n'));
+        fromIndex.removeAll(QString());
+        EXPECT_EQ(fromPage, fromIndex);
+    }
 }

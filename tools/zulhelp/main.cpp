@@ -28,6 +28,7 @@ const char* const Usage =
     "  zulhelp --keywords SOUBOR            vypíše rejstřík: HESLO<TAB>POŘADÍ,...\n"
     "  zulhelp --html SOUBOR POŘADÍ         vypíše téma jako HTML (obrázky jako PNG do aktuální složky)\n"
     "  zulhelp --html-dir SOUBOR SLOŽKA     zapíše všechna témata jako HTML a obrázky jako PNG do složky\n"
+    "                                       (index.html: obsah a rejstřík)\n"
     "  zulhelp --help                       vypíše tento návod\n"
     "Volby před příkazem:\n"
     "  --strict                             téma, které nelze přečíst celé, je chyba\n"
@@ -170,6 +171,12 @@ int main(int argc, char* argv[])
                 throw RunTimeError(HelpError::FileAccess, QStringLiteral("Složku '%1' nelze vytvořit.").arg(args[2]));
             for (int order = 1; order <= help.topicCount(); ++order)
                 writeHtml(help, help.topicByOrder(order, decoding), folder, nullptr);
+            QFile index(folder.filePath(QStringLiteral("index.html")));
+            const QByteArray page =
+                helpIndexHtml(help, [](int order) { return QStringLiteral("%1.html").arg(order); }).toUtf8();
+            if (!index.open(QIODevice::WriteOnly | QIODevice::Truncate) || index.write(page) != page.size())
+                throw RunTimeError(HelpError::FileAccess,
+                                   QStringLiteral("Soubor '%1' nelze zapsat.").arg(index.fileName()));
             return 0;
         }
         if (args.size() == 2 && !command.startsWith(QLatin1String("--"))) {
