@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "SharedFiles.h"
+
 #include <QFile>
 #include <QScopeGuard>
 
@@ -7,12 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <dirent.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,10 +41,16 @@ Converter openCodePage()
     return converter;
 }
 
-QString decode(const char* data, qsizetype size)
+// A file that starts with the UTF-8 byte-order mark holds UTF-8 text, as the
+// platform's profile calls read and write it; any other file code page 1250.
+const QByteArray kUtf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
+
+QString decode(const char* data, qsizetype size, bool utf8)
 {
     if (size <= 0)
         return QString();
+    if (utf8)
+        return QString::fromUtf8(data, size);
     // Names and most values are plain ASCII, which needs no converter.
     if (std::all_of(data, data + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return QString::fromLatin1(data, size);
@@ -57,15 +68,17 @@ QString decode(const char* data, qsizetype size)
     return text;
 }
 
-QString decode(const QByteArray& bytes)
+QString decode(const QByteArray& bytes, bool utf8)
 {
-    return decode(bytes.constData(), bytes.size());
+    return decode(bytes.constData(), bytes.size(), utf8);
 }
 
-QByteArray encode(const QString& text)
+QByteArray encode(const QString& text, bool utf8)
 {
     if (text.isEmpty())
         return QByteArray();
+    if (utf8)
+        return text.toUtf8();
     Converter converter = openCodePage();
     if (!converter)
         return text.toLatin1();
@@ -118,9 +131,9 @@ QString oneLine(const QString& text)
 }
 
 // A section or key name as the caller gives it, in the form it takes on disk.
-QByteArray nameBytes(const QString& name)
+QByteArray nameBytes(const QString& name, bool utf8)
 {
-    return encode(trimBlanks(oneLine(name)));
+    return encode(trimBlanks(oneLine(name)), utf8);
 }
 
 struct Range {
@@ -217,9 +230,9 @@ ParsedLine parseLine(const QByteArray& bytes, const Line& line)
     return parsed;
 }
 
-bool sameName(const QByteArray& bytes, Range range, const QString& wanted)
+bool sameName(const QByteArray& bytes, Range range, const QString& wanted, bool utf8)
 {
-    const QString name = decode(bytes.constData() + range.begin, range.end - range.begin);
+    const QString name = decode(bytes.constData() + range.begin, range.end - range.begin, utf8);
     return name.compare(wanted, Qt::CaseInsensitive) == 0;
 }
 
@@ -232,13 +245,14 @@ struct Location {
     Range value;                   // the key's value, trimmed
 };
 
-Location locate(const QByteArray& bytes, const std::vector<Line>& lines, const QString& section, const QString& key)
+Location locate(const QByteArray& bytes, const std::vector<Line>& lines, const QString& section, const QString& key,
+                bool utf8)
 {
     Location location;
     for (size_t i = 0; i < lines.size(); ++i) {
         const ParsedLine parsed = parseLine(bytes, lines[i]);
         if (!location.section) {
-            if (parsed.kind == LineKind::Section && sameName(bytes, parsed.name, section)) {
+            if (parsed.kind == LineKind::Section && sameName(bytes, parsed.name, section, utf8)) {
                 location.section = i;
                 location.lastNonBlank = i;
             }
@@ -248,7 +262,7 @@ Location locate(const QByteArray& bytes, const std::vector<Line>& lines, const Q
             break;
         if (parsed.kind != LineKind::Blank)
             location.lastNonBlank = i;
-        if (!location.key && parsed.kind == LineKind::Key && sameName(bytes, parsed.name, key)) {
+        if (!location.key && parsed.kind == LineKind::Key && sameName(bytes, parsed.name, key, utf8)) {
             location.key = i;
             location.value = parsed.value;
         }
@@ -265,6 +279,14 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = other.release();
+        }
+        return *this;
+    }
 
     int release()
     {
@@ -299,20 +321,13 @@ QByteArray localPath(const QString& path)
     return QFile::encodeName(path);
 }
 
-// The whole content of an ordinary file. A missing file, a folder or anything
-// unreadable gives nothing. Non-blocking open, so a pipe cannot hang us.
-std::optional<QByteArray> readFile(const QByteArray& path)
+// The whole content of an open file, read from its start.
+std::optional<QByteArray> readAll(int fd)
 {
-    FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.isOpen())
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
     QByteArray bytes;
     char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    for (off_t offset = 0;;) {
+        const ssize_t count = ::pread(fd, buffer, sizeof buffer, offset);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -321,16 +336,32 @@ std::optional<QByteArray> readFile(const QByteArray& path)
         if (count == 0)
             break;
         bytes.append(buffer, count);
+        offset += count;
     }
     return bytes;
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
+// The whole content of an ordinary file. A missing file, a folder, a pipe or
+// anything unreadable gives nothing; nothing is opened that could block.
+std::optional<QByteArray> readFile(const QByteArray& path)
+{
+    try {
+        FileDescriptor fd(SharedFiles::openForRead(path));
+        if (!fd.isOpen())
+            return std::nullopt;
+        return readAll(fd.get());
+    } catch (const RunTimeError&) {
+        return std::nullopt;
+    }
+}
+
+bool writeAll(int fd, const QByteArray& bytes, off_t offset = -1)
 {
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t count = ::write(fd, data, static_cast<size_t>(left));
+        const ssize_t count = offset < 0 ? ::write(fd, data, static_cast<size_t>(left))
+                                         : ::pwrite(fd, data, static_cast<size_t>(left), offset);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -338,6 +369,8 @@ bool writeAll(int fd, const QByteArray& bytes)
         }
         data += count;
         left -= count;
+        if (offset >= 0)
+            offset += count;
     }
     return true;
 }
@@ -357,32 +390,6 @@ QByteArray fileNameOf(const QByteArray& path)
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
-// Follows symbolic links to the file they finally name, which need not exist
-// yet. A loop of links gives nothing.
-std::optional<QByteArray> followLinks(QByteArray path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
-        if (::lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return path;
-        QByteArray target(4096, Qt::Uninitialized);
-        const ssize_t length = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
-        if (length <= 0 || length >= target.size())
-            return std::nullopt;
-        target.truncate(length);
-        path = target.startsWith('/') ? target : folderOf(path) + '/' + target;
-    }
-    return std::nullopt;
-}
-
-mode_t newFileMode()
-{
-    // umask can only be read by setting it; the program has one thread.
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 // A writer holds a lock on its temporary file for as long as it lives, so a
 // temporary file whose lock can be taken belongs to a writer that was killed:
 // it is removed, and such files never pile up.
@@ -397,7 +404,7 @@ void removeAbandonedTemporaryFiles(const QByteArray& folder, const QByteArray& f
         if (!name.startsWith(prefix) || name.size() != prefix.size() + 6)
             continue;
         const QByteArray path = folder + '/' + name;
-        FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd.isOpen() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
         struct stat locked {};
@@ -419,50 +426,39 @@ FileDescriptor lockedTemporaryFile(const QByteArray& target, QByteArray& tempPat
         if (!fd.isOpen())
             return FileDescriptor();
         struct stat info {};
-        if (::flock(fd.get(), LOCK_EX) == 0 && ::fstat(fd.get(), &info) == 0 && info.st_nlink > 0)
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(fd.get(), &info) == 0 && info.st_nlink > 0)
             return FileDescriptor(fd.release());
         ::unlink(tempPath.constData());
     }
     return FileDescriptor();
 }
 
-enum class Replaced { Yes, No, NotAsOwner };
-
 // Replaces target by a file holding bytes: a temporary file in the same
 // folder is written, flushed and renamed over it, so a crash leaves either
-// the old or the new file. The temporary file never outlives a failure. An
-// existing file keeps its owner, group and mode; where the new file could not
-// keep them (another user's file in a shared folder), nothing is replaced and
-// NotAsOwner says so.
-Replaced replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat* existing)
+// the old or the new file. The temporary file never outlives a failure. The
+// new file gets the old one's owner, group and mode; false when anything of
+// that cannot be done (no temporary file, no room, another user's file in a
+// shared folder) and nothing was replaced.
+bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat& existing)
 {
     const QByteArray folder = folderOf(target);
     removeAbandonedTemporaryFiles(folder, fileNameOf(target));
     QByteArray tempPath;
     FileDescriptor fd = lockedTemporaryFile(target, tempPath);
     if (!fd.isOpen())
-        return Replaced::No;
+        return false;
     bool committed = false;
     const auto removeTemp = qScopeGuard([&] {
         if (!committed)
             ::unlink(tempPath.constData());
     });
-
-    if (existing) {
-        // Only root may give a file away, and only a member may set a group.
-        if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0)
-            return errno == EPERM ? Replaced::NotAsOwner : Replaced::No;
-        if (::fchmod(fd.get(), existing->st_mode & 07777) != 0)
-            return Replaced::No;
-    } else if (::fchmod(fd.get(), newFileMode()) != 0) {
-        return Replaced::No;
-    }
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
-        return Replaced::No;
+    // Only root may give a file away, and only a member may set a group.
+    if (::fchown(fd.get(), existing.st_uid, existing.st_gid) != 0 ||
+        ::fchmod(fd.get(), existing.st_mode & 07777) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
+        return false;
     // The lock is held until the rename, so no cleaner takes the file for abandoned.
     if (::rename(tempPath.constData(), target.constData()) != 0)
-        // A sticky folder refuses to replace another user's file.
-        return existing && (errno == EPERM || errno == EACCES) ? Replaced::NotAsOwner : Replaced::No;
+        return false;
     committed = true;
     fd.close();
 
@@ -470,26 +466,21 @@ Replaced replaceFile(const QByteArray& target, const QByteArray& bytes, const st
     FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.isOpen())
         ::fsync(folderFd.get());
-    return Replaced::Yes;
+    return true;
 }
 
-// Writes the whole new content into the existing file itself, as the
-// original platform does, for a file that may be written where its folder may
-// not (or whose owner a replacement would change). Not atomic: a crash in the
-// middle can leave a mixed file.
-bool writeInPlace(const QByteArray& target, const QByteArray& bytes)
+// Writes the whole new content into the open file itself, as the original
+// platform does. Room for a longer content is taken first, so a full disk
+// leaves the file as it was; past that a crash in the middle can leave a
+// mixed file.
+bool writeInPlace(int fd, const QByteArray& bytes, off_t oldSize)
 {
-    FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.isOpen())
-        return false;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    // Writers of this program take turns on the file.
-    ::flock(fd.get(), LOCK_EX);
-    // Freshly opened, the file is written from its start.
-    return writeAll(fd.get(), bytes) && ::ftruncate(fd.get(), off_t(bytes.size())) == 0 && ::fsync(fd.get()) == 0 &&
-           fd.close();
+    if (bytes.size() > oldSize) {
+        const int result = ::posix_fallocate(fd, oldSize, off_t(bytes.size()) - oldSize);
+        if (result != 0 && result != EOPNOTSUPP && result != EINVAL)
+            return false;
+    }
+    return writeAll(fd, bytes, 0) && ::ftruncate(fd, off_t(bytes.size())) == 0 && ::fsync(fd) == 0;
 }
 
 bool folderWritable(const QByteArray& folder)
@@ -497,11 +488,89 @@ bool folderWritable(const QByteArray& folder)
     return ::access(folder.constData(), W_OK | X_OK) == 0;
 }
 
-bool isReadOnly(const QByteArray& path, const struct stat& info)
+// Whether replacing the file by a new one would keep all it carries: its
+// name is no link, it has no other names, no ACL or extended attributes, its
+// folder takes a new file and the writer can give the new file the same owner.
+bool replaceKeepsEverything(const QByteArray& path, int fd, const struct stat& info)
 {
-    // A file without any write permission counts as read-only even for root,
-    // like the read-only attribute of the original platform.
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.constData(), W_OK) != 0;
+    return info.st_nlink == 1 && ::flistxattr(fd, nullptr, 0) == 0 && folderWritable(folderOf(path)) &&
+           (::geteuid() == 0 || info.st_uid == ::geteuid());
+}
+
+struct Failure {
+    QString text;
+};
+
+[[noreturn]] void fail(const QString& text)
+{
+    throw Failure{text};
+}
+
+QString shown(const QByteArray& path)
+{
+    return QFile::decodeName(path);
+}
+
+// The new content of a file holding bytes with section/key set to value.
+QByteArray withValue(const QByteArray& fileBytes, const QString& section, const QString& key, const QString& value)
+{
+    const bool utf8 = fileBytes.startsWith(kUtf8Mark);
+    const QByteArray mark = utf8 ? kUtf8Mark : QByteArray();
+    const QByteArray bytes = fileBytes.mid(mark.size());
+    const QByteArray sectionName = nameBytes(section, utf8);
+    const QByteArray keyName = nameBytes(key, utf8);
+    const std::vector<Line> lines = splitLines(bytes);
+    const QByteArray lineEnd = fileLineEnd(bytes, lines);
+    const QByteArray entry = keyName + '=' + encode(oneLine(value), utf8);
+    const Location location = locate(bytes, lines, decode(sectionName, utf8), decode(keyName, utf8), utf8);
+
+    if (location.key) {
+        const Line& line = lines[*location.key];
+        return mark + bytes.left(line.start) + entry + bytes.mid(line.contentEnd);
+    }
+    if (location.section) {
+        const Line& line = lines[location.lastNonBlank];
+        const QByteArray before = line.hasLineEnd() ? QByteArray() : lineEnd;
+        return mark + bytes.left(line.end) + before + entry + lineEnd + bytes.mid(line.end);
+    }
+    const bool open = !bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r');
+    return mark + bytes + (open ? lineEnd : QByteArray()) + '[' + sectionName + ']' + lineEnd + entry + lineEnd;
+}
+
+// Opens the settings file for the write, creating it where it is missing,
+// and takes its lock within the bound. The lock is taken on the file the
+// name holds once locked: a writer that replaced the file meanwhile makes
+// the next one start again on the new file.
+FileDescriptor openLocked(const QByteArray& path, SharedFiles::Target& target, struct stat& info, bool& created)
+{
+    const auto deadline = std::chrono::steady_clock::now() + SharedFiles::kLockWait;
+    for (;;) {
+        created = false;
+        FileDescriptor fd(SharedFiles::openForWrite(path, O_RDWR, 0666, &target));
+        if (!fd.isOpen() && errno == ENOENT) {
+            struct stat folder {};
+            // The folder is never created: without it the write is lost.
+            if (::stat(folderOf(target.path).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+                fail(QStringLiteral("Složka souboru \u201E%1\u201C neexistuje.").arg(shown(path)));
+            fd = FileDescriptor(SharedFiles::openForWrite(path, O_RDWR | O_CREAT | O_EXCL, 0666, &target));
+            created = fd.isOpen();
+            if (!fd.isOpen() && errno == EEXIST)
+                continue;
+        }
+        if (!fd.isOpen())
+            fail(QStringLiteral("Soubor \u201E%1\u201C nelze otevřít pro zápis: %2")
+                     .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!SharedFiles::lockWithin(fd.get(), std::max(left, std::chrono::milliseconds(0))))
+            throw SharedFiles::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
+        struct stat named {};
+        if (::fstat(fd.get(), &info) == 0 && ::lstat(target.path.constData(), &named) == 0 &&
+            named.st_ino == info.st_ino && named.st_dev == info.st_dev)
+            return fd;
+        if (std::chrono::steady_clock::now() >= deadline)
+            throw SharedFiles::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
+    }
 }
 
 } // namespace
@@ -512,86 +581,77 @@ QString read(const QString& filePath, const QString& section, const QString& key
 {
     if (filePath.isEmpty())
         return QString();
-    const std::optional<QByteArray> bytes = readFile(localPath(filePath));
-    if (!bytes)
+    const std::optional<QByteArray> fileBytes = readFile(localPath(filePath));
+    if (!fileBytes)
         return QString();
-    const std::vector<Line> lines = splitLines(*bytes);
-    const Location location = locate(*bytes, lines, decode(nameBytes(section)), decode(nameBytes(key)));
+    const bool utf8 = fileBytes->startsWith(kUtf8Mark);
+    const QByteArray bytes = utf8 ? fileBytes->mid(kUtf8Mark.size()) : *fileBytes;
+    const std::vector<Line> lines = splitLines(bytes);
+    const Location location =
+        locate(bytes, lines, decode(nameBytes(section, utf8), utf8), decode(nameBytes(key, utf8), utf8), utf8);
     if (!location.key)
         return QString();
 
     Range value = location.value;
     // One pair of matching enclosing quotes is removed.
     if (value.end - value.begin >= 2) {
-        const char first = bytes->at(value.begin);
-        if ((first == '"' || first == '\'') && bytes->at(value.end - 1) == first) {
+        const char first = bytes.at(value.begin);
+        if ((first == '"' || first == '\'') && bytes.at(value.end - 1) == first) {
             ++value.begin;
             --value.end;
         }
     }
+    if (utf8)
+        return decode(bytes.constData() + value.begin, value.end - value.begin, true).left(MaxValueLength);
     // One byte of code page 1250 is one character.
     value.end = std::min(value.end, value.begin + MaxValueLength);
-    return decode(bytes->constData() + value.begin, value.end - value.begin);
+    return decode(bytes.constData() + value.begin, value.end - value.begin, false);
 }
 
 bool write(const QString& filePath, const QString& section, const QString& key, const QString& value)
 {
-    const QByteArray sectionName = nameBytes(section);
-    const QByteArray keyName = nameBytes(key);
-    if (filePath.isEmpty() || sectionName.isEmpty() || keyName.isEmpty())
-        return false;
+    return write(filePath, section, key, value, nullptr);
+}
 
-    const std::optional<QByteArray> target = followLinks(localPath(filePath));
-    if (!target)
-        return false;
-    // The folder is never created: without it the write is lost.
-    struct stat folderInfo {};
-    if (::stat(folderOf(*target).constData(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
-        return false;
-
-    QByteArray bytes;
-    struct stat fileInfo {};
-    const bool exists = ::stat(target->constData(), &fileInfo) == 0;
-    if (exists) {
-        if (!S_ISREG(fileInfo.st_mode) || isReadOnly(*target, fileInfo))
-            return false;
-        std::optional<QByteArray> old = readFile(*target);
-        if (!old)
-            return false;
-        bytes = std::move(*old);
-    } else if (errno != ENOENT) {
+bool write(const QString& filePath, const QString& section, const QString& key, const QString& value, QString* failure)
+{
+    if (filePath.isEmpty() || nameBytes(section, false).isEmpty() || nameBytes(key, false).isEmpty()) {
+        if (failure)
+            *failure = QStringLiteral("Chybí cesta, oddíl nebo klíč.");
         return false;
     }
-
-    const std::vector<Line> lines = splitLines(bytes);
-    const QByteArray lineEnd = fileLineEnd(bytes, lines);
-    const QByteArray entry = keyName + '=' + encode(oneLine(value));
-    const Location location = locate(bytes, lines, decode(sectionName), decode(keyName));
-
-    QByteArray result;
-    if (location.key) {
-        const Line& line = lines[*location.key];
-        result = bytes.left(line.start) + entry + bytes.mid(line.contentEnd);
-    } else if (location.section) {
-        const Line& line = lines[location.lastNonBlank];
-        const QByteArray before = line.hasLineEnd() ? QByteArray() : lineEnd;
-        result = bytes.left(line.end) + before + entry + lineEnd + bytes.mid(line.end);
-    } else {
-        const bool open = !bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r');
-        result = bytes + (open ? lineEnd : QByteArray()) + '[' + sectionName + ']' + lineEnd + entry + lineEnd;
-    }
-    if (exists && result == bytes)
+    const QByteArray path = localPath(filePath);
+    try {
+        SharedFiles::Target target;
+        struct stat info {};
+        bool created = false;
+        FileDescriptor fd = openLocked(path, target, info, created);
+        // A file without any write permission counts as read-only even for
+        // root, like the read-only attribute of the original platform.
+        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            fail(QStringLiteral("Soubor \u201E%1\u201C je jen pro čtení.").arg(shown(path)));
+        const std::optional<QByteArray> bytes = readAll(fd.get());
+        if (!bytes)
+            fail(QStringLiteral("Soubor \u201E%1\u201C nelze přečíst.").arg(shown(path)));
+        const QByteArray result = withValue(*bytes, section, key, value);
+        if (result == *bytes && !created)
+            return true;
+        // A link stays a link and the file it names keeps its place.
+        if (!created && !target.viaLink && replaceKeepsEverything(target.path, fd.get(), info) &&
+            replaceFile(target.path, result, info))
+            return true;
+        // Where the replacement is not possible or would lose something, and
+        // where it failed (no room, no temporary file), in place.
+        if (!writeInPlace(fd.get(), result, info.st_size) || !fd.close())
+            fail(QStringLiteral("Do souboru \u201E%1\u201C nelze zapsat: %2")
+                     .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
         return true;
-    // A file that may be written in a folder that may not keeps its place.
-    if (exists && !folderWritable(folderOf(*target)))
-        return writeInPlace(*target, result);
-    switch (replaceFile(*target, result, exists ? &fileInfo : nullptr)) {
-    case Replaced::Yes:
-        return true;
-    case Replaced::NotAsOwner:
-        return writeInPlace(*target, result);
-    case Replaced::No:
-        break;
+    } catch (const Failure& error) {
+        if (failure)
+            *failure = error.text;
+    } catch (const RunTimeError& error) {
+        if (failure)
+            *failure = error.description();
     }
     return false;
 }

@@ -155,8 +155,8 @@ TEST_F(IniFileTest, readAcrossLineEndsAndOddBytes)
         // Code page 1250, Czech letters folded in names.
         {"highbytes.ini", "MAIN", "ZULdata", QStringLiteral("/data/Propojení.accdb")},
         {"highbytes.ini", "ČESKÁ", "KLÍČ", QStringLiteral("žšť") + QString::fromUtf8("\xc2\x81\xc2\x98")},
-        // A UTF-8 byte-order mark is part of the first line, which is then no section.
-        {"bom.ini", "MAIN", "ZULdata", QString()},
+        // A UTF-8 byte-order mark says the file is UTF-8; the first line is a section all the same.
+        {"bom.ini", "MAIN", "ZULdata", QStringLiteral("/x")},
         {"bom.ini", "DIVadedadi", "LastDB", QStringLiteral("/y")},
         {"nul.ini", "MAIN", "ZULdata", QStringLiteral("/a") + QChar::Null + QStringLiteral("b")},
         {"nul.ini", "DIVadedadi", "LastDB", QStringLiteral("/y")},
@@ -236,7 +236,9 @@ TEST_F(IniFileTest, writeChangesOnlyItsOwnLine)
         {"highbytes.ini", "MAIN", "Novy", "1", "highbytes.main-new.ini"},
         {"duplicates.ini", "MAIN", "ZULdata", "/new", "duplicates.zuldata.ini"},
         {"duplicates.ini", "MAIN", "Only", "x", "duplicates.only.ini"},
+        // Behind a UTF-8 byte-order mark the file is UTF-8 and keeps the mark.
         {"bom.ini", "MAIN", "ZULdata", "/z", "bom.main.ini"},
+        {"bom.ini", "divadedadi", "LastDB", "/Účty", "bom.lastdb.ini"},
         {"nul.ini", "DIVadedadi", "LastDB", "/z", "nul.lastdb.ini"},
         {"nosection.ini", "MAIN", "ZULdata", "/z", "nosection.main.ini"},
     };

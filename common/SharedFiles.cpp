@@ -1,0 +1,160 @@
+#include "SharedFiles.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Numbers of the original platform for a refused file access and a lock.
+constexpr int kPathFileAccessError = 75;
+constexpr int kPermissionDenied = 70;
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+QString shown(const QByteArray& path)
+{
+    return QFile::decodeName(path);
+}
+
+bool sharedFolder(const struct stat& folder)
+{
+    return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+} // namespace
+
+namespace SharedFiles {
+
+RunTimeError refusedLink(const QString& link)
+{
+    return RunTimeError(kPathFileAccessError,
+                        QStringLiteral("Soubor \u201E%1\u201C je symbolický odkaz jiného uživatele ve složce, do které "
+                                       "mohou zapisovat i jiní; program přes něj nezapisuje.")
+                            .arg(link));
+}
+
+RunTimeError notRegularFile(const QString& path)
+{
+    return RunTimeError(kPathFileAccessError,
+                        QStringLiteral("\u201E%1\u201C není obyčejný soubor (je to roura, zařízení nebo soket); "
+                                       "program ho neotevře.")
+                            .arg(path));
+}
+
+RunTimeError linkLoop(const QString& path)
+{
+    return RunTimeError(kPathFileAccessError,
+                        QStringLiteral("Symbolické odkazy \u201E%1\u201C tvoří smyčku.").arg(path));
+}
+
+RunTimeError settingsLocked(const QString& path, int seconds)
+{
+    return RunTimeError(
+        kPermissionDenied,
+        QStringLiteral("Soubor \u201E%1\u201C je zamčen jiným procesem ani po %2 s čekání.").arg(path).arg(seconds));
+}
+
+bool inSharedFolder(const QByteArray& path)
+{
+    struct stat folder {};
+    return ::stat(folderOf(path).constData(), &folder) == 0 && sharedFolder(folder);
+}
+
+Target resolveForWrite(const QByteArray& path)
+{
+    Target target{path, false};
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat link {};
+        if (::lstat(target.path.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+            return target; // a file, or nothing yet: the open decides
+        if (hop == 0)
+            target.viaLink = true;
+        struct stat folder {};
+        if (::stat(folderOf(target.path).constData(), &folder) == 0 && sharedFolder(folder) &&
+            link.st_uid != ::geteuid() && link.st_uid != folder.st_uid)
+            throw refusedLink(shown(target.path));
+        QByteArray next(4096, Qt::Uninitialized);
+        const ssize_t length = ::readlink(target.path.constData(), next.data(), size_t(next.size()));
+        if (length <= 0 || length >= next.size())
+            throw linkLoop(shown(path));
+        next.truncate(length);
+        target.path = next.startsWith('/') ? next : folderOf(target.path) + '/' + next;
+    }
+    throw linkLoop(shown(path));
+}
+
+int openForWrite(const QByteArray& path, int flags, mode_t mode, Target* resolved)
+{
+    const Target target = resolveForWrite(path);
+    if (resolved)
+        *resolved = target;
+    struct stat before {};
+    if (::stat(target.path.constData(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw notRegularFile(shown(path));
+    // The last part was checked above: a link put there since is not followed.
+    const int fd = ::open(target.path.constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
+    if (fd < 0)
+        return -1;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        throw notRegularFile(shown(path));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int openForRead(const QByteArray& path)
+{
+    struct stat before {};
+    if (::stat(path.constData(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw notRegularFile(shown(path));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        throw notRegularFile(shown(path));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+void requireRegularFile(const QString& path)
+{
+    struct stat info {};
+    if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
+        !S_ISDIR(info.st_mode))
+        throw notRegularFile(path);
+}
+
+bool lockWithin(int fd, std::chrono::milliseconds bound)
+{
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace SharedFiles
