@@ -135,9 +135,9 @@ bool xDisplayAccepts(const char* display)
 int endWithoutWindow()
 {
     if (gShowMessage)
-        WriteSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
+        WriteOutcome(QStringLiteral("ERROR"));
     printLine(kNeedsDisplayText);
-    return 1;
+    return OutcomeUnrecorded() ? kOutcomeUnrecordedExitCode : 1;
 }
 
 } // namespace
@@ -196,7 +196,7 @@ int runHeadless(int argc, char* argv[], const QString& argumentText)
         desktop.doEvents();
         RunRelink(window, desktop);
         // The outcome for a calling program is the settings key, as in a windowed run.
-        return 0;
+        return OutcomeUnrecorded() ? kOutcomeUnrecordedExitCode : 0;
     } catch (const RunTimeError& error) {
         try {
             ShowError(desktop, error);

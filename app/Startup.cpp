@@ -60,7 +60,7 @@ void RecordStartForCaller(const QString& argumentText)
 {
     gIniPath = ProgramDir() + kIniName;
     if (isCommandLineStart(argumentText) && HasKey(argumentText, CommandKey::ShowMessage))
-        WriteSetting(QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR"));
+        WriteOutcome(QStringLiteral("ERROR"));
 }
 
 StartPlan PrepareStart(const QString& argumentText, const std::function<void()>& createListFile)

@@ -13,6 +13,7 @@
 #include "QtDesktopServices.h"
 #include "RunTimeError.h"
 #include "RuntimeFolder.h"
+#include "Settings.h"
 #include "Startup.h"
 
 #include <QApplication>
@@ -136,6 +137,8 @@ int main(int argc, char* argv[])
     // A box shown before the main window exists carries the program's icon too.
     QApplication::setWindowIcon(WindowIcon());
     QtDesktopServices desktop;
-    // The outcome for a calling program is the settings key, never the exit code.
-    return Main(app, desktop, argumentText);
+    // The outcome for a calling program is the settings key; the exit code
+    // says only when that key could not take it.
+    const int code = Main(app, desktop, argumentText);
+    return OutcomeUnrecorded() ? kOutcomeUnrecordedExitCode : code;
 }

@@ -17,8 +17,9 @@ const QString kRunTitle = QStringLiteral("DIVadedadi");
 const QString kOutcomeTitle = QStringLiteral("Vindo-ZUL");
 const QString kFailedText = QStringLiteral("V průběhu propojování databází se vyskytly chyby.");
 const QString kCleanText = QStringLiteral("Propojení databází proběhlo v pořádku.");
-const QString kMain = QStringLiteral("MAIN");
-const QString kOutcomeKey = QStringLiteral("DIVadedadiExe");
+
+// The step a refused log is reported under: the log is written with the settings.
+constexpr int kLogStep = 45;
 
 // Only one run at a time, even if a caller ignores the disabled button.
 bool runInProgress = false;
@@ -124,7 +125,7 @@ private:
         // Until the run reaches its outcome a caller must read a failure: a run
         // that dies on the way never leaves an earlier "OK" behind.
         if (gShowMessage)
-            WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR"));
+            WriteOutcome(QStringLiteral("ERROR"));
 
         const bool programOpened = step(16, [&] {
             m_programDb = DbEngine().OpenDatabase(gProgramPath);
@@ -316,7 +317,15 @@ private:
         ignoringFailures([] { SaveDataPath(); });
         // The log is there before any box can hold the run.
         m_report.failed = gLinkFailed;
-        ignoringFailures([&] { WriteRelinkLog(gIniPath, m_report, gProgramPath, gDataPath); });
+        // A log another user planted a link for, or a pipe in its place, is
+        // refused; the refusal is reported and the outcome is ERROR.
+        try {
+            WriteRelinkLog(gIniPath, m_report, gProgramPath, gDataPath);
+        } catch (const RunTimeError& error) {
+            report(kLogStep, error.description());
+            m_report.failed = true;
+        } catch (...) {
+        }
         ignoringFailures([&] { m_desktop.setPointer(DesktopServices::Pointer::Default); });
         ignoringFailures([&] { m_desktop.doEvents(); });
         ignoringFailures([&] { m_desktop.beep(); });
@@ -325,11 +334,11 @@ private:
         if (gLinkFailed) {
             ignoringFailures(
                 [&] { m_desktop.messageBox(DesktopServices::Icon::Exclamation, kOutcomeTitle, kFailedText); });
-            ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("ERROR")); });
+            ignoringFailures([] { WriteOutcome(QStringLiteral("ERROR")); });
         } else if (gShowMessage) {
             ignoringFailures(
                 [&] { m_desktop.messageBox(DesktopServices::Icon::Information, kOutcomeTitle, kCleanText); });
-            ignoringFailures([] { WriteSetting(kMain, kOutcomeKey, QStringLiteral("OK")); });
+            ignoringFailures([] { WriteOutcome(QStringLiteral("OK")); });
         }
 
         ignoringFailures([&] { m_window.setRunInProgress(false); });

@@ -403,8 +403,9 @@ TEST(ImportZuldb, reportsEachTableQuietlyOrWithFiguresAndListsAccessFiles)
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 16);
     EXPECT_EQ(lines.at(0), QStringLiteral("button_control\t0x00000001\t\t"));
-    EXPECT_EQ(lines.at(4), QStringLiteral("agenda\t0x40000000\t;DATABASE=") + agendaDir +
-                               QStringLiteral("tabelas\\agenda.mdb\tagenda"));
+    // The backslashes of the original platform's path, escaped as in every field zuldb prints.
+    EXPECT_EQ(lines.at(4), QStringLiteral("agenda\t0x40000000\t;DATABASE=") + QString(agendaDir).replace('\\', "\\\\") +
+                               QStringLiteral("tabelas\\\\agenda.mdb\tagenda"));
 }
 
 TEST(ImportZuldb, anUnwritableFolderIsReportedToAnOrdinaryUser)

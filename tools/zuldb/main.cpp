@@ -3,6 +3,8 @@
 #include "AccessImport.h"
 #include "DBEngine.h"
 #include "FileSystem.h"
+#include "LineEscape.h"
+#include "SharedFiles.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -64,7 +66,8 @@ QString cellText(const QVariant& value)
 void printTable(const QString& name, qint32 attributes, const QString& connect, const QString& sourceTable)
 {
     const QString hex = QString::number(quint32(attributes), 16).toUpper().rightJustified(8, QLatin1Char('0'));
-    print(QStringList{name, QStringLiteral("0x") + hex, connect, sourceTable}.join(QLatin1Char('\t')) +
+    print(QStringList{escapeLine(name), QStringLiteral("0x") + hex, escapeLine(connect), escapeLine(sourceTable)}.join(
+              QLatin1Char('\t')) +
           QLatin1Char('\n'));
 }
 
@@ -141,7 +144,8 @@ int check(Database& db)
             status = path.isEmpty() ? QStringLiteral("file missing") : linkStatus(path, def->SourceTableName(), opened);
         }
         allOk = allOk && status == QLatin1String("ok");
-        print(QStringList{def->Name(), path, def->SourceTableName(), status}.join(QLatin1Char('\t')) +
+        print(QStringList{escapeLine(def->Name()), escapeLine(path), escapeLine(def->SourceTableName()), status}.join(
+                  QLatin1Char('\t')) +
               QLatin1Char('\n'));
         if (!path.isEmpty() && !(attributes & dao::dbAttachedODBC) && !files.contains(path))
             files.append(path);
@@ -218,6 +222,10 @@ int run(const QStringList& args)
     if (args.size() < least || args.size() > most)
         return usage(QStringLiteral("Nesprávný počet argumentů příkazu '%1'.").arg(command));
     const QString file = args.at(1);
+    // A pipe, device or socket given for a file would hold the open.
+    SharedFiles::requireRegularFile(file);
+    if (command == QLatin1String("link") && !args.at(3).startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive))
+        SharedFiles::requireRegularFile(args.at(3));
     if (command == QLatin1String("create")) {
         DbEngine().CreateDatabase(file, dao::dbLangCzech, dao::dbVersion120)->Close();
         return 0;
