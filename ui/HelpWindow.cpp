@@ -190,6 +190,12 @@ void HelpWindowViewer::build()
                      [this](QListWidgetItem* item) { openTopic(item->data(OrderRole).toInt()); });
     m_pages->addWidget(indexPage);
     layout->addWidget(m_pages);
+
+    // Names a screen reader announces for the controls without a caption.
+    m_browser->setAccessibleName(QStringLiteral("Text tématu nápovědy"));
+    m_contents->setAccessibleName(QStringLiteral("Obsah nápovědy"));
+    m_filter->setAccessibleName(QStringLiteral("Hledané slovo v rejstříku"));
+    m_index->setAccessibleName(QStringLiteral("Rejstřík nápovědy"));
 }
 
 void HelpWindowViewer::fillContents()
@@ -323,6 +329,7 @@ void HelpWindowViewer::followLink(const QUrl& url)
             layout->setContentsMargins(1, 1, 1, 1);
             m_popup = new QTextBrowser(m_popupFrame);
             m_popup->setObjectName(QStringLiteral("helpPopupText"));
+            m_popup->setAccessibleName(QStringLiteral("Vysvětlivka nápovědy"));
             m_popup->setOpenLinks(false);
             m_popup->setStyleSheet(QStringLiteral("background: #ffffe1"));
             QObject::connect(m_popup, &QTextBrowser::anchorClicked, m_popupFrame,

@@ -1,5 +1,6 @@
 #include "frmDir.h"
 
+#include "Accessibility.h"
 #include "Controls.h"
 #include "Drives.h"
 #include "Globals.h"
@@ -412,6 +413,8 @@ QStringList FileListBox::names() const
 
 frmDir::frmDir(DesktopServices& desktop, QWidget* owner) : QDialog(owner, FixedDialogFlags), m_desktop(desktop)
 {
+    // Before any control exists: Qt keeps the interface it first made for a widget.
+    installNamedComboBoxAccessibility();
     setObjectName(QStringLiteral("frmDir"));
     setWindowTitle(QStringLiteral("Výběr složky"));
     setWindowIcon(folderIcon());
@@ -447,6 +450,20 @@ frmDir::frmDir(DesktopServices& desktop, QWidget* owner) : QDialog(owner, FixedD
     m_cmdStorno->setObjectName(QStringLiteral("cmdStorno"));
     m_cmdStorno->setGeometry(twips(1764, 4080, 1200, 435));
     m_cmdStorno->setFont(arialBold);
+
+    // What a screen reader announces; the window has no labels to name the lists after.
+    setAccessibleDescription(
+        QStringLiteral("Vyberte složku, ve které leží hledaný soubor, a potvrďte ji tlačítkem OK."));
+    m_drive1->setAccessibleName(QStringLiteral("Jednotka"));
+    m_drive1->view()->setAccessibleName(QStringLiteral("Seznam jednotek"));
+    m_drive1->setAccessibleDescription(QStringLiteral("Připojené svazky; výběr jiného přejde do jeho složky."));
+    m_dir1->setAccessibleName(QStringLiteral("Složky"));
+    m_dir1->setAccessibleDescription(
+        QStringLiteral("Nadřazené složky a podsložky; Enter nebo dvojklik složku otevře."));
+    m_file1->setAccessibleName(QStringLiteral("Nalezené soubory"));
+    m_cmdOK->setAccessibleDescription(
+        QStringLiteral("Potvrdí otevřenou složku; dostupné, jen když obsahuje hledaný soubor."));
+    m_cmdStorno->setAccessibleDescription(QStringLiteral("Zavře okno bez výběru (Esc)."));
 
     setTabOrder(m_dir1, m_cmdOK);
     setTabOrder(m_cmdOK, m_cmdStorno);
@@ -500,6 +517,7 @@ void frmDir::Form_Load()
 {
     try {
         m_file1->setPattern(gFilePattern);
+        m_file1->setAccessibleDescription(QStringLiteral("Soubor %1 v otevřené složce.").arg(gFilePattern));
         const QString current = QDir::currentPath();
         if (current.isEmpty() || !QFileInfo(current).isDir())
             throw RunTimeError(ErrorNumber::PathNotFound, QStringLiteral("Aktuální složka neexistuje."));

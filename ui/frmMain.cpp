@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Accessibility.h"
 #include "Controls.h"
 #include "Icons.h"
 #include "ListFile.h"
@@ -8,17 +9,22 @@
 #include "ProgressBarColor.h"
 #include "RunTimeError.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -75,6 +81,19 @@ template <typename Step> void tryStep(Step step)
         step();
     } catch (...) {
     }
+}
+
+// A box named for a screen reader after the label in front of it.
+void nameAfterLabel(QLabel* label, QWidget* box, const QString& description)
+{
+    label->setBuddy(box);
+    box->setAccessibleName(label->text());
+    box->setAccessibleDescription(description);
+}
+
+bool isBrowseShortcut(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_O && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
 void failFocus()
@@ -187,6 +206,8 @@ frmMain::~frmMain() = default;
 
 void frmMain::createControls()
 {
+    // Before any control exists: Qt keeps the interface it first made for a widget.
+    installNamedComboBoxAccessibility();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vindo-ZUL - propojení programu s databázemi"));
     setWindowIcon(WindowIcon());
@@ -300,6 +321,16 @@ void frmMain::createControls()
     connect(cboDB, &QComboBox::editTextChanged, this, [this] { UpdateLinkButton(); });
     connect(cboDB, &QComboBox::activated, this, [this] { UpdateLinkButton(); });
 
+    describeForAssistiveTechnology();
+    for (int index = 0; index < 2; ++index) {
+        QWidget* box = index == 0 ? static_cast<QWidget*>(Text1) : cboDB->lineEdit();
+        box->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(box, &QWidget::customContextMenuRequested, this, [this, box, index](const QPoint& at) {
+            std::unique_ptr<QMenu> menu(boxContextMenu(index));
+            menu->exec(box->mapToGlobal(at));
+        });
+    }
+
     // The tab order of the original design: Text1, the two buttons, the
     // panel, the help button, cboDB.
     setTabOrder(Text1, btnPropoj);
@@ -313,6 +344,55 @@ void frmMain::createControls()
     const QList<QWidget*> children = findChildren<QWidget*>();
     for (QWidget* child : children)
         child->installEventFilter(this);
+}
+
+// Names and descriptions a screen reader announces, in the user's language:
+// a box is named after its label; a control without a label gets its own.
+void frmMain::describeForAssistiveTechnology()
+{
+    setAccessibleDescription(QStringLiteral("Propojí program ZUL.accdr s tabulkami vybrané databáze."));
+    Picture1->setAccessibleName(QStringLiteral("Propojení programu s databázemi"));
+    Picture1->setAccessibleDescription(QStringLiteral("Panel okna; F1 otevře nápovědu."));
+    nameAfterLabel(Label1, Text1,
+                   QStringLiteral("Úplná cesta k souboru programu. Ctrl+O otevře výběr složky se souborem programu."));
+    nameAfterLabel(Label2, cboDB,
+                   QStringLiteral("Cesta k datovému souboru. Alt+Šipka dolů nebo F4 otevře seznam dříve použitých "
+                                  "databází, Ctrl+O výběr složky s databází, Ctrl+Delete odebere cestu ze seznamu."));
+    cboDB->view()->setAccessibleName(QStringLiteral("Seznam použitých databází"));
+    cboDB->lineEdit()->setAccessibleName(Label2->text());
+    cboDB->lineEdit()->setAccessibleDescription(cboDB->accessibleDescription());
+    btnBrowse[0]->setAccessibleName(QStringLiteral("Procházet – program ZUL.ACCDR"));
+    btnBrowse[0]->setAccessibleDescription(
+        QStringLiteral("Otevře výběr složky se souborem programu; z pole cesty také Ctrl+O."));
+    btnBrowse[1]->setAccessibleName(QStringLiteral("Procházet – databáze ZUL_data.ACCDB"));
+    btnBrowse[1]->setAccessibleDescription(QStringLiteral("Otevře výběr složky s databází; z pole cesty také Ctrl+O."));
+    Picture2->setAccessibleName(QStringLiteral("Stav propojování"));
+    setDbCaption(lblDB->text());
+    setTableCaption(lblTabulka->text());
+    ProgressBar1->setAccessibleName(QStringLiteral("Průběh propojování"));
+    ProgressBar1->setAccessibleDescription(QStringLiteral("Počet prošlých tabulek databáze z jejich celkového počtu."));
+    btnPropoj->setAccessibleDescription(
+        QStringLiteral("Propojí tabulky databáze do programu (Alt+P). Dostupné, když oba soubory existují."));
+    btnStorno->setAccessibleDescription(QStringLiteral("Ukončí program (Alt+K)."));
+    btnHelp->setAccessibleName(QStringLiteral("Nápověda"));
+    btnHelp->setAccessibleDescription(QStringLiteral("Otevře nápovědu k tomuto oknu (F1)."));
+    btnHelp->setToolTip(QStringLiteral("Nápověda (F1)"));
+}
+
+QMenu* frmMain::boxContextMenu(int index)
+{
+    QLineEdit* box = index == 0 ? Text1 : cboDB->lineEdit();
+    QMenu* menu = box->createStandardContextMenu();
+    menu->setObjectName(index == 0 ? QStringLiteral("Text1Menu") : QStringLiteral("cboDBMenu"));
+    menu->addSeparator();
+    QAction* browse = menu->addAction(QStringLiteral("&Procházet..."));
+    browse->setObjectName(QStringLiteral("browseAction"));
+    browse->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    browse->setEnabled(btnBrowse[index]->isEnabled());
+    // Queued: the chooser opens once the menu has closed.
+    connect(
+        browse, &QAction::triggered, this, [this, index] { btnBrowse_Click(index); }, Qt::QueuedConnection);
+    return menu;
 }
 
 void frmMain::Form_Load()
@@ -400,11 +480,14 @@ void frmMain::focusExitButton()
 void frmMain::setDbCaption(const QString& caption)
 {
     lblDB->setCaption(caption);
+    // The whole text, however the label cuts it on screen.
+    lblDB->setAccessibleName(QStringLiteral("Propojované složky: ") + caption);
 }
 
 void frmMain::setTableCaption(const QString& caption)
 {
     lblTabulka->setCaption(caption);
+    lblTabulka->setAccessibleName(QStringLiteral("Tabulka: ") + caption);
 }
 
 void frmMain::setProgressValue(int value)
@@ -472,6 +555,16 @@ bool frmMain::handleKey(QWidget* target, QKeyEvent* event)
     if (event->key() == Qt::Key_F1) {
         btnHelp_Click();
         return false;
+    }
+    // The browse buttons take no focus: Ctrl+O in either box opens its chooser.
+    // F4 and Alt+Down stay with the combo box, which opens its list with them.
+    if (isBrowseShortcut(event)) {
+        const int index = target == Text1 ? 0 : target == cboDB || target == cboDB->lineEdit() ? 1 : -1;
+        if (index < 0)
+            return false;
+        if (btnBrowse[index]->isEnabled())
+            btnBrowse_Click(index);
+        return true;
     }
     if (target == Text1 && isEnter(event)) {
         cboDB->setFocus();

@@ -15,6 +15,7 @@ class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPainter;
 class QProgressBar;
 class QPushButton;
@@ -91,6 +92,10 @@ public:
     // the window and Picture1 shorter by the exit button's height.
     void hideButtonsAndShorten();
     const RelinkReport& lastRelinkReport() const { return m_lastReport; }
+    // The context menu of a path box (0 Text1, 1 cboDB): the edit commands
+    // and "Procházet..." (Ctrl+O), which opens that box's chooser. The
+    // caller owns the menu.
+    QMenu* boxContextMenu(int index);
 
     // MainWindowView
     void setOnTop(bool onTop) override;
@@ -124,6 +129,7 @@ protected:
 
 private:
     void createControls();
+    void describeForAssistiveTechnology();
     void UpdateLinkButton();
     // The window's own key handling; true when the key is used up.
     bool handleKey(QWidget* target, QKeyEvent* event);
