@@ -196,6 +196,7 @@ void HelpWindowViewer::build()
     m_contents->setAccessibleName(QStringLiteral("Obsah nápovědy"));
     m_filter->setAccessibleName(QStringLiteral("Hledané slovo v rejstříku"));
     m_index->setAccessibleName(QStringLiteral("Rejstřík nápovědy"));
+    m_indexTopics->setAccessibleName(QStringLiteral("Nalezená témata"));
 }
 
 void HelpWindowViewer::fillContents()
