@@ -37,6 +37,15 @@ HelpContent demoHelp()
                             "připojuje, okno zůstává nad ostatními a tlačítka čekají na konec.")),
         text(QStringLiteral("Dolní pole si pamatuje dříve použité datové soubory; Ctrl+Delete odstraní zobrazenou "
                             "cestu ze seznamu. Konec zavře program.")),
+        Paragraph{{Span{QStringLiteral("Ovládání z klávesnice"), Bold}}},
+        text(QStringLiteral("Ctrl+O v poli cesty k programu nebo k databázi otevře výběr složky pro to pole; "
+                            "totéž nabízí položka Procházet... v místní nabídce pole (pravé tlačítko myši nebo "
+                            "klávesa Menu).")),
+        text(QStringLiteral("Alt+Šipka dolů nebo F4 v poli databáze otevře seznam dříve použitých databází. "
+                            "Enter v poli programu přejde do pole databáze, Enter v poli databáze na tlačítko "
+                            "Propojit. Alt+P propojí, Alt+K ukončí program, F1 otevře tuto nápovědu.")),
+        text(QStringLiteral("Čtečka obrazovky ohlásí u každého ovládacího prvku jeho název a popis, během "
+                            "propojování průběh jako hodnotu ukazatele a právě propojovanou tabulku.")),
         Paragraph{{Span{QStringLiteral("Jak najít složku se souborem, popisuje téma "), Plain},
                    jump(QStringLiteral("Výběr složky"), "VYBER_SLOZKY"), Span{QStringLiteral(".")}}},
     };
@@ -46,6 +55,9 @@ HelpContent demoHelp()
         text(QStringLiteral("Nahoře vyberte jednotku, v levém seznamu otevřete dvojklikem složku. Pravý seznam "
                             "ukazuje hledaný soubor, leží-li ve složce; jen tehdy je dostupné tlačítko OK. "
                             "Storno nebo Esc výběr zruší.")),
+        text(QStringLiteral("Soubor se hledá bez ohledu na velká a malá písmena: pro ZUL_data.accdb se najde "
+                            "i ZUL_DATA.ACCDB a do pole se vloží jeho skutečný název. Tabulátor přechází mezi "
+                            "seznamem složek, tlačítky, seznamem souborů a jednotkou.")),
     };
     content.topics = {window, chooser};
     content.contextMap = {{805, 0}};
