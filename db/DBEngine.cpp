@@ -460,10 +460,12 @@ void Recordset::Update()
         throw RunTimeError(ErrorNumber::UpdateWithoutAddNew, QStringLiteral("Update nebo CancelUpdate bez AddNew."));
     if (d->table.isEmpty())
         throw RunTimeError(ErrorNumber::ReadOnlyObject, QStringLiteral("Tento záznam nelze aktualizovat."));
-    const auto entry = db.findEntry(d->table);
-    if (entry && entry->isLink())
-        throw RunTimeError(ErrorNumber::ReadOnlyObject,
-                           QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(entry->name));
+    // A row added to a link goes into its source table in the data file.
+    QString table = quoteName(d->table);
+    if (const auto entry = db.findEntry(d->table); entry && entry->isLink()) {
+        db.prepareLinks({entry->name});
+        table = db.writableLinkTarget(entry->name);
+    }
     QStringList names;
     QStringList marks;
     QVariantList values;
@@ -472,9 +474,9 @@ void Recordset::Update()
         marks << QStringLiteral("?");
         values << value;
     }
-    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoteName(d->table))
+    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
                                         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                              .arg(quoteName(d->table), names.join(QStringLiteral(", ")),
+                                              .arg(table, names.join(QStringLiteral(", ")),
                                                    marks.join(QStringLiteral(", ")));
     Statement insert(db.connection(), sql);
     insert.bindAll(values);
@@ -708,13 +710,27 @@ void Database::Execute(const QString& sql, const QVariantList& params)
     }
     const RewrittenSql rewritten = rewriteSql(sql, db.collation());
     db.prepareLinks(rewritten.names);
-    Statement statement(db.connection(), rewritten.sql);
+    QString text = rewritten.sql;
+    // A change of a link changes its source table in the data file, under the link's name.
+    QString target;
+    if (!rewritten.target.isEmpty())
+        target = db.writableLinkTarget(rewritten.target);
+    if (!target.isEmpty())
+        text = text.left(rewritten.targetStart) + target + QStringLiteral(" AS ") + quoteName(rewritten.target) +
+               text.mid(rewritten.targetStart + rewritten.targetLength);
+    Statement statement(db.connection(), text);
     statement.bindAll(params);
     if (sqlite3_stmt_readonly(statement.handle())) {
         statement.run();
         return;
     }
-    db.connection().runWrite(statement);
+    try {
+        db.connection().runWrite(statement);
+    } catch (const RunTimeError& error) {
+        if (error.number() == ErrorNumber::ReadOnly && !target.isEmpty())
+            db.explainReadOnlyLink(rewritten.target);
+        throw;
+    }
     db.invalidateEntries();
 }
 

@@ -2,11 +2,15 @@
 
 #include "SqlDialect.h"
 
+#include "FileSystem.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +101,20 @@ void DbCore::ensureCatalog(const QString& locale, int options)
 }
 
 namespace {
+
+RunTimeError linkReadOnly(const QString& name, const QString& path)
+{
+    return RunTimeError(ErrorNumber::ReadOnlyObject,
+                        QStringLiteral("Propojenou tabulku '%1' nelze měnit: do datového souboru '%2' nelze zapisovat.")
+                            .arg(name, path));
+}
+
+RunTimeError linkToItself(const QString& name, const QString& path)
+{
+    return RunTimeError(ErrorNumber::OperationNotSupported,
+                        QStringLiteral("Propojená tabulka '%1' ukazuje na soubor '%2', což je tento soubor sám.")
+                            .arg(name, path));
+}
 
 RunTimeError notInTransaction()
 {
@@ -372,6 +390,8 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::sourceFields(const QString& path,
         throw RunTimeError(
             ErrorNumber::ObjectNotFound,
             QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
+    if (s.device == m_connection->device() && s.inode == m_connection->inode())
+        throw linkToItself(*sourceTable, path);
     *sourceTable = table->name;
     if (!table->fields)
         table->fields = tableFields(*s.connection, table->name, table->sql);
@@ -403,10 +423,27 @@ QString DbCore::attach(const QString& path, const QSet<QString>& keep)
     }
     const QString alias = QStringLiteral("zul_link%1").arg(++m_nextAlias);
     Statement attach(c, QStringLiteral("ATTACH DATABASE ?1 AS %1").arg(alias));
-    attach.bind(1, sqliteUri(absolute, "rw"));
+    // A file without write permission is read-only for everybody, as the engine opens such files.
+    attach.bind(1, sqliteUri(absolute, isWriteProtected(absolute) ? "ro" : "rw"));
     attach.run();
     m_attachments.push_back({alias, absolute});
+    // A transaction over several files commits them all or none, which SQLite gives only to files in
+    // the rollback journal.
+    if (hasWalHeader(absolute) && sqlite3_db_readonly(c.handle(), alias.toUtf8().constData()) == 0)
+        sqlite3_exec(c.handle(), QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(alias).toUtf8().constData(),
+                     nullptr, nullptr, nullptr);
+    makeDurable(m_attachments.back());
     return alias;
+}
+
+void DbCore::makeDurable(Attachment& attachment)
+{
+    // Changes through links are as durable as the program file's own. Inside a transaction SQLite
+    // keeps its default (FULL: the journal's removal not yet flushed) until the next statement after it.
+    if (attachment.durable || sqlite3_get_autocommit(m_connection->handle()) == 0)
+        return;
+    m_connection->exec(QStringLiteral("PRAGMA %1.synchronous=EXTRA").arg(attachment.alias));
+    attachment.durable = true;
 }
 
 void DbCore::prepareLinks(const QStringList& names)
@@ -444,6 +481,7 @@ void DbCore::prepareLinks(const QStringList& names)
     const bool inTransaction = sqlite3_get_autocommit(c.handle()) == 0;
     for (auto attachment = m_attachments.begin(); attachment != m_attachments.end();) {
         if (inTransaction || keep.contains(attachment->alias)) {
+            makeDurable(*attachment);
             ++attachment;
             continue;
         }
@@ -458,7 +496,11 @@ void DbCore::prepareLinks(const QStringList& names)
                                    .arg(link.name));
         const QString path = linkedPath(link.connect);
         QString table = link.source.isEmpty() ? link.name : link.source;
-        const SourceTable* match = findSourceTable(source(path), table);
+        Source& data = source(path);
+        // A link into this very file would stand for one of its own tables: refused, as no loop can come of it.
+        if (data.device == c.device() && data.inode == c.inode())
+            throw linkToItself(link.name, path);
+        const SourceTable* match = findSourceTable(data, table);
         if (!match)
             throw RunTimeError(
                 ErrorNumber::ObjectNotFound,
@@ -469,8 +511,29 @@ void DbCore::prepareLinks(const QStringList& names)
         c.exec(dropViewSql(link.name));
         c.exec(QStringLiteral("CREATE TEMP VIEW %1 AS SELECT * FROM %2.%3")
                    .arg(quoteName(link.name), alias, quoteName(found)));
-        m_views.insert(nameKey(link.name), LinkView{link.name, alias, link.connect, link.source});
+        m_views.insert(nameKey(link.name), LinkView{link.name, alias, path, found, link.connect, link.source});
     }
+}
+
+QString DbCore::writableLinkTarget(const QString& name)
+{
+    const auto view = m_views.constFind(nameKey(name));
+    if (view == m_views.constEnd())
+        return QString();
+    Connection& c = connection();
+    const QString folder = QFileInfo(absolutePathOf(view->path)).absolutePath();
+    if (sqlite3_db_readonly(c.handle(), view->alias.toUtf8().constData()) == 1 ||
+        ::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        throw linkReadOnly(view->name, view->path);
+    return view->alias + QLatin1Char('.') + quoteName(view->table);
+}
+
+void DbCore::explainReadOnlyLink(const QString& name)
+{
+    const auto view = m_views.constFind(nameKey(name));
+    if (view != m_views.constEnd() && m_connection &&
+        sqlite3_db_readonly(m_connection->handle(), view->alias.toUtf8().constData()) != 0)
+        throw linkReadOnly(view->name, view->path);
 }
 
 void DbCore::detach(const QString& alias)

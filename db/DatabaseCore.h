@@ -56,6 +56,13 @@ public:
 
     // Makes every link among names readable by a statement on this connection.
     void prepareLinks(const QStringList& names);
+    // The schema-qualified source table of a link prepared by prepareLinks, for a statement that
+    // changes it; empty when name is no prepared link. Raises 3027 naming the data file when that
+    // cannot be written.
+    QString writableLinkTarget(const QString& name);
+    // Raises 3027 naming the data file of a link among names when a failed write was refused
+    // because that file is read-only; returns otherwise.
+    void explainReadOnlyLink(const QString& name);
     // Forgets the view of a link that was changed or renamed.
     void dropLinkView(const QString& name);
 
@@ -80,10 +87,13 @@ private:
     struct Attachment {
         QString alias;
         QString absolutePath;
+        bool durable = false; // synchronous=EXTRA set, which SQLite refuses inside a transaction
     };
     struct LinkView {
         QString name;
         QString alias;
+        QString path;  // the data file as the connect string names it
+        QString table; // the source table's own name there
         QString connect; // as the view was made: a changed link gets a new view
         QString source;
     };
@@ -92,6 +102,7 @@ private:
     // The table or view of the source named name as findTable would find it; null when there is none.
     SourceTable* findSourceTable(Source& source, const QString& name);
     QString attach(const QString& path, const QSet<QString>& keep);
+    void makeDurable(Attachment& attachment);
     // Drops the views reading through alias and detaches it.
     void detach(const QString& alias);
     void loadCatalogState();

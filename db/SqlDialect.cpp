@@ -374,6 +374,27 @@ RewrittenSql rewriteSql(const QString& sql, const QString& collation)
             result.names << name;
         }
     }
+    // The table an INSERT, UPDATE or DELETE changes, when the statement names it without a schema.
+    size_t target = 0;
+    if (verb == QLatin1String("INSERT") || verb == QLatin1String("REPLACE") || verb == QLatin1String("UPDATE")) {
+        target = 1;
+        if (word(target) == QLatin1String("OR"))
+            target += 2;
+        if (verb != QLatin1String("UPDATE"))
+            target = word(target) == QLatin1String("INTO") ? target + 1 : 0;
+    } else if (verb == QLatin1String("DELETE")) {
+        for (size_t k = 1; k < significant.size() && target == 0; ++k)
+            if (word(k) == QLatin1String("FROM"))
+                target = k + 1;
+    }
+    if (target > 0 && target < significant.size() &&
+        (tokens[significant[target]].kind == SqlToken::Word ||
+         tokens[significant[target]].kind == SqlToken::QuotedName) &&
+        (target + 1 >= significant.size() || tokens[significant[target + 1]].text != QLatin1String("."))) {
+        result.target = tokenName(tokens[significant[target]]);
+        result.targetStart = int(joined(tokens, 0, significant[target]).size());
+        result.targetLength = int(tokens[significant[target]].text.size());
+    }
     result.sql = joined(tokens, 0, tokens.size());
     return result;
 }

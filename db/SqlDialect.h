@@ -27,6 +27,11 @@ struct RewrittenSql {
     QStringList names;
     // The first table after FROM (the table a record set adds rows to).
     QString fromTable;
+    // The table an INSERT, UPDATE or DELETE changes (unquoted), when named without
+    // a schema, and where its name stands in sql.
+    QString target;
+    int targetStart = -1;
+    int targetLength = 0;
 };
 
 // collation: the collation name of the file's text columns.

@@ -38,7 +38,71 @@ void appendAndRepointLinksUntilKilled(const QString& folder)
     }
 }
 
+const char* const linkWritesVariable = "ZUL_LINK_WRITES_DIR";
+
+// The child of the multi-file test: one transaction per round adds a row to the program file's
+// own table and one to each of two data files through links, until it is killed.
+void writeThroughLinksUntilKilled(const QString& folder)
+{
+    auto prog = DbEngine().OpenDatabase(fileIn(folder, "prog.accdr"));
+    for (int i = 1; i < 1000000; ++i) {
+        prog->BeginTrans();
+        for (const char* table : {"Log", "A", "B"})
+            prog->Execute(QStringLiteral("insert into %1 values (?)").arg(QLatin1String(table)), {i});
+        prog->CommitTrans();
+    }
+}
+
+QProcess* startChild(QProcess& child, const char* variable, const QString& folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(variable), folder);
+    child.setProcessEnvironment(environment);
+    child.start(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(), {});
+    return child.waitForStarted() ? &child : nullptr;
+}
+
 } // namespace
+
+TEST(EngineDurability, killedBetweenTheFilesCommitsLeavesEveryFileAsBeforeOrEveryFileAsAfter)
+{
+    for (int round = 0; round < 6; ++round) {
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        for (const char* name : {"a.accdb", "b.accdb"})
+            DbEngine()
+                .CreateDatabase(fileIn(folder, name), dao::dbLangCzech, dao::dbVersion120)
+                ->Execute(QStringLiteral("create table T (N long not null primary key)"));
+        {
+            auto prog = DbEngine().CreateDatabase(fileIn(folder, "prog.accdr"), dao::dbLangCzech, dao::dbVersion120);
+            prog->Execute(QStringLiteral("create table Log (N long not null primary key)"));
+            for (const char* name : {"A", "B"}) {
+                auto def = prog->CreateTableDef(QLatin1String(name));
+                def->setConnect(dao::dbConnectPrefix + fileIn(folder, name[0] == 'A' ? "a.accdb" : "b.accdb"));
+                def->setSourceTableName(QStringLiteral("T"));
+                prog->TableDefs().Append(def);
+            }
+        }
+        QProcess child;
+        ASSERT_NE(startChild(child, linkWritesVariable, folder), nullptr);
+        for (int wait = 0; wait < 400 && child.state() == QProcess::Running; ++wait) {
+            if (rawQuery(fileIn(folder, "prog.accdr"), QStringLiteral("select count(*) > 3 from Log")) ==
+                QStringList{"1"})
+                break;
+            QThread::msleep(20);
+        }
+        QThread::msleep(QRandomGenerator::global()->bounded(0, 300));
+        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended before it was killed";
+        child.kill(); // SIGKILL, at any point of a commit over three files
+        child.waitForFinished();
+
+        const QStringList log = rawQuery(fileIn(folder, "prog.accdr"), QStringLiteral("select count(*), max(N) from Log"));
+        EXPECT_EQ(rawQuery(fileIn(folder, "a.accdb"), QStringLiteral("select count(*), max(N) from T")), log) << round;
+        EXPECT_EQ(rawQuery(fileIn(folder, "b.accdb"), QStringLiteral("select count(*), max(N) from T")), log) << round;
+        for (const char* name : {"prog.accdr", "a.accdb", "b.accdb"})
+            EXPECT_EQ(rawQuery(fileIn(folder, name), QStringLiteral("pragma integrity_check")), QStringList{"ok"});
+    }
+}
 
 TEST(EngineDurability, killedWhileChangingLinksLeavesEveryDefinitionWhole)
 {
@@ -103,6 +167,10 @@ int main(int argc, char** argv)
     const QString folder = qEnvironmentVariable(childVariable);
     if (!folder.isEmpty()) {
         appendAndRepointLinksUntilKilled(folder);
+        return 0;
+    }
+    if (const QString linkFolder = qEnvironmentVariable(linkWritesVariable); !linkFolder.isEmpty()) {
+        writeThroughLinksUntilKilled(linkFolder);
         return 0;
     }
     testing::InitGoogleTest(&argc, argv);

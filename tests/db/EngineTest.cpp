@@ -659,18 +659,18 @@ TEST_F(Engine, sourceNamesDifferingBeyondAsciiCaseFindTheSameTablesAsSqlite)
     EXPECT_EQ(firstField(QStringLiteral("K")), QStringLiteral("C"));
 }
 
-// A change to a linked table through Execute is refused with the read-only
-// error in Czech; text sizes and length() count 16-bit units, as the program does.
-TEST_F(Engine, linkedTablesRefuseChangesAndTextSizesCount16BitUnits)
+// A linked table's definition is its data file's: redefining it through the
+// program file is refused with the read-only error in Czech (its rows change
+// through the link, see LinkWriteTest); text sizes and length() count 16-bit
+// units, as the program does.
+TEST_F(Engine, linkedTablesRefuseRedefinitionAndTextSizesCount16BitUnits)
 {
     makeDataFile(QStringLiteral("data.accdb"), {QStringLiteral("Osoby (ID long, Jmeno text(5))")},
                  {QStringLiteral("insert into Osoby values (1, 'Hana')")});
     auto prog = create(QStringLiteral("prog.accdr"));
     link(*prog, QStringLiteral("Osoby"), path(QStringLiteral("data.accdb")));
     const QString refused = QStringLiteral("3027|Propojenou tabulku 'Osoby' nelze v tomto souboru měnit.");
-    for (const char* sql : {"insert into Osoby (ID) values (2)", "update Osoby set Jmeno='Eva'", "delete from Osoby",
-                            "delete * from Osoby where ID=1", "alter table osoby add column X long",
-                            "create unique index I on [Osoby] (ID)"})
+    for (const char* sql : {"alter table osoby add column X long", "create unique index I on [Osoby] (ID)"})
         EXPECT_EQ(errorOf([&] { prog->Execute(QString::fromLatin1(sql)); }), refused) << sql;
     EXPECT_EQ(column(*prog, QStringLiteral("select Jmeno from Osoby"), QStringLiteral("Jmeno")), QStringList{"Hana"});
     prog->Close();
