@@ -8,7 +8,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/co
 # Manual pages and the changelog are installed compressed, without a name or a
 # time stamp in the gzip header, so that two builds give the same package.
 set(divadedadi_compressed)
-foreach(source IN ITEMS man/divadedadi.1 man/zuldb.1 man/zulhelp.1 changelog)
+foreach(source IN ITEMS man/divadedadi.1 man/zuldb.1 man/zulhelp.1 man/zulsqlite.7 changelog)
     set(plain ${CMAKE_CURRENT_BINARY_DIR}/packaging/${source})
     set(output ${plain}.gz)
     add_custom_command(OUTPUT ${output}
@@ -17,8 +17,8 @@ foreach(source IN ITEMS man/divadedadi.1 man/zuldb.1 man/zulhelp.1 changelog)
         DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source}
         VERBATIM)
     list(APPEND divadedadi_compressed ${output})
-    if(source MATCHES "^man/")
-        install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    if(source MATCHES "^man/.*\\.([1-9])$")
+        install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${CMAKE_MATCH_1})
     else()
         install(FILES ${output} DESTINATION ${divadedadi_docdir})
     endif()
@@ -36,8 +36,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "/usr/lib/divadedadi/divadedadi, into the application's folder.\n"
     "\n"
     "The package also holds zuldb, a command-line tool over the same database\n"
-    "engine, zulhelp, the help file reader, and an SQLite extension with the\n"
-    "Czech text order of the database files for the sqlite3 shell.")
+    "engine, zulhelp, the help file reader, and an SQLite extension that gives\n"
+    "other programs (Python, Qt, the sqlite3 shell) the Czech text order of the\n"
+    "database files and the program file's links, readable and writable.")
 set(CPACK_PACKAGE_CONTACT "DIVadedadi maintainers <maintainers@divadedadi.cz>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_GENERATOR "DEB")

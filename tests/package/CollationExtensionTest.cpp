@@ -25,7 +25,7 @@ ShellResult sqliteShell(const QString& file, const QString& sql, bool withExtens
 {
     QStringList args = {QStringLiteral("-bail")};
     if (withExtension)
-        args << QStringLiteral("-cmd") << QStringLiteral(".load " ZULCOLLATION_PATH);
+        args << QStringLiteral("-cmd") << QStringLiteral(".load " ZULSQLITE_PATH);
     QProcess shell;
     shell.start(QStringLiteral("sqlite3"), args << file << sql);
     shell.waitForFinished(30000);

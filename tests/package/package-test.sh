@@ -27,7 +27,7 @@ zuldb=$root/usr/bin/zuldb
 [ -f "$lib/divadedadi" ] && [ ! -L "$lib/divadedadi" ] || fail "no real binary in /usr/lib/divadedadi"
 [ ! -e "$root/usr/bin/divadedadi" ] || fail "/usr/bin/divadedadi would make /usr/bin the program folder"
 for f in usr/share/man/man1/divadedadi.1.gz usr/share/man/man1/zuldb.1.gz usr/share/man/man1/zulhelp.1.gz \
-    usr/share/doc/divadedadi/changelog.gz; do
+    usr/share/man/man7/zulsqlite.7.gz usr/share/doc/divadedadi/changelog.gz; do
     gzip -t "$root/$f" || fail "/$f is not gzip"
 done
 
@@ -54,17 +54,36 @@ linked_to() {
     "$zuldb" check "$app/ZUL.accdr" >/dev/null || fail "zuldb check of the program file"
 }
 
+# The application's side: after the relink the program file's links are read and changed from
+# Python with the package's extension, and a new connection sees the next relink.
+osoby() {
+    /usr/bin/python3 - "$lib/sqlite/zulsqlite" "$app/ZUL.accdr" "$@" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[2])
+db.enable_load_extension(True)
+db.load_extension(sys.argv[1])
+db.enable_load_extension(False)
+with db:
+    for name in sys.argv[3:]:
+        db.execute("INSERT INTO Osoby (Jmeno) VALUES (?)", (name,))
+print(",".join(name for (name,) in db.execute("SELECT Jmeno FROM Osoby ORDER BY Jmeno")))
+PY
+}
+
 start "$work" "$app/divadedadi" "ZULprog=$app/ZUL.accdr" "ZULdata=$data/ZUL_data.accdb" zobrazZpravu=TRUE
 [ "$(setting DIVadedadiExe)" = "DIVadedadiExe=OK" ] || fail "outcome after the linked start: $(setting DIVadedadiExe)"
 [ "$(setting ZULdata)" = "ZULdata=$data/ZUL_data.accdb" ] || fail "data path: $(setting ZULdata)"
 [ -f "$app/ZUL_db.accdb" ] || fail "no list file in the link's folder"
 linked_to "$data/ZUL_data.accdb"
+[ "$(osoby Řehoř Chrudoš Cyril)" = "Cyril,Chrudoš,Řehoř" ] || fail "the links read and changed from Python"
+[ "$(sqlite3 "$data/ZUL_data.accdb" "SELECT count(*) FROM Osoby")" = 3 ] || fail "Python's rows not in the data file"
 
 start "$data" env PATH="$app:$PATH" divadedadi "ZULprog=$app/ZUL.accdr" "ZULdata=$data/second.accdb" zobrazZpravu=TRUE
 [ "$(setting ZULdata)" = "ZULdata=$data/second.accdb" ] || fail "data path after the start through PATH"
 linked_to "$data/second.accdb"
+[ "$(osoby Hana)" = "Hana" ] || fail "a new connection after the relink does not read the new data file"
 
 [ "$(ls "$lib")" = "$(printf 'divadedadi\nsqlite')" ] || fail "files written beside the real binary: $(ls "$lib")"
-[ "$(sqlite3 -cmd ".load $lib/sqlite/zulcollation" "$app/ZUL_db.accdb" "PRAGMA integrity_check")" = ok ] ||
+[ "$(sqlite3 -cmd ".load $lib/sqlite/zulsqlite" "$app/ZUL_db.accdb" "PRAGMA integrity_check")" = ok ] ||
     fail "the list file with the package's collation extension"
 echo "package ok: $(basename "$deb")"
