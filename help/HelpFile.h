@@ -108,7 +108,8 @@ public:
 
 private:
     struct Link {
-        qsizetype pos = 0; // start of the link in the decompressed topic stream
+        qsizetype pos = 0;    // start of the link in the decompressed topic stream
+        quint32 topicPos = 0; // the link's position as the file's pointers give it
         quint8 type = 0;
         quint32 offset = 0;  // topic offset of the link's first character
         qsizetype data1 = 0; // LinkData1 position and size in the stream
@@ -122,6 +123,7 @@ private:
         quint32 offset = 0;
         qsizetype firstLink = 0; // index into m_links of the header
         qsizetype endLink = 0;
+        quint32 scroll = 0xFFFFFFFF; // position of the first record that scrolls; those before it stand still
     };
     struct FontStyle {
         bool bold = false;

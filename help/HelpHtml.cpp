@@ -37,13 +37,59 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
     return html;
 }
 
-QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpParagraph& paragraph,
-                      const HelpHtmlLinks& links)
+// Half points of the file to CSS pixels (15 twips to a pixel).
+int px(int halfPoints)
 {
+    return halfPoints * 10 / 15;
+}
+
+QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpParagraph& paragraph,
+                      const HelpHtmlLinks& links, bool page)
+{
+    // In a browser the text before the first tab stands in a box that reaches the tab stop, so a
+    // hanging indent lines up as in the file; Qt's rich text keeps the tab for the block's own stops.
+    qsizetype firstTab = -1;
+    for (qsizetype i = 0; page && i < paragraph.runs.size() && firstTab < 0; ++i)
+        firstTab = paragraph.runs[i].picture.isEmpty() && paragraph.runs[i].text.contains(QLatin1Char('\t')) ? i : -1;
+    const int lineStart = paragraph.leftIndent + paragraph.firstLineIndent;
+    const auto stop = std::find_if(paragraph.tabStops.begin(), paragraph.tabStops.end(),
+                                   [&](const HelpTabStop& t) { return t.position > lineStart; });
     QString body;
-    for (const HelpRun& run : paragraph.runs)
-        body += runHtml(file, topic, run, links);
+    if (firstTab >= 0 && stop != paragraph.tabStops.end() && stop->kind == HelpTabStop::Kind::Left) {
+        QString before;
+        for (qsizetype i = 0; i < firstTab; ++i)
+            before += runHtml(file, topic, paragraph.runs[i], links);
+        HelpRun head = paragraph.runs[firstTab];
+        HelpRun tail = head;
+        const qsizetype at = head.text.indexOf(QLatin1Char('\t'));
+        head.text = head.text.left(at);
+        tail.text = tail.text.mid(at + 1);
+        before += runHtml(file, topic, head, links);
+        body = QStringLiteral("<span style=\"display: inline-block; min-width: %1px\">%2</span>")
+                   .arg(px(stop->position - lineStart))
+                   .arg(before);
+        body += runHtml(file, topic, tail, links);
+        for (qsizetype i = firstTab + 1; i < paragraph.runs.size(); ++i)
+            body += runHtml(file, topic, paragraph.runs[i], links);
+    } else {
+        for (const HelpRun& run : paragraph.runs)
+            body += runHtml(file, topic, run, links);
+    }
     return body.isEmpty() ? QStringLiteral("&nbsp;") : body;
+}
+
+// The paragraph's indents and spacing; its index as the block's state, where the window finds its tab stops.
+QString paragraphStyle(const HelpParagraph& paragraph, qsizetype index)
+{
+    QString style = QStringLiteral("white-space: pre-wrap; -qt-user-state: %1").arg(index);
+    const std::pair<const char*, int> distances[] = {{"margin-left", paragraph.leftIndent},
+                                                     {"margin-right", paragraph.rightIndent},
+                                                     {"text-indent", paragraph.firstLineIndent},
+                                                     {"margin-top", paragraph.spaceAbove},
+                                                     {"margin-bottom", paragraph.spaceBelow}};
+    for (const auto& [name, value] : distances)
+        style += QStringLiteral("; %1: %2px").arg(QLatin1String(name)).arg(px(value));
+    return style;
 }
 
 const char* alignmentName(HelpParagraph::Alignment alignment)
@@ -61,49 +107,96 @@ const char* alignmentName(HelpParagraph::Alignment alignment)
 
 } // namespace
 
-QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page)
+QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page,
+                      HelpRegion region)
 {
     // Authors often repeat the title as the topic's first paragraph; then it is not shown twice.
     // One element a line for a page, to read in a diff; none in a fragment, where Qt's pre-wrap would keep them.
     const QString nl = page ? QStringLiteral("\n") : QString();
-    const auto firstText = std::find_if(topic.paragraphs.begin(), topic.paragraphs.end(),
+    const QList<HelpParagraph>& paragraphs = topic.paragraphs;
+    const bool hasNonScrolling =
+        std::any_of(paragraphs.begin(), paragraphs.end(), [](const HelpParagraph& p) { return p.nonScrolling; });
+    auto inRegion = [&](const HelpParagraph& p) {
+        return region == HelpRegion::Whole || p.nonScrolling == (region == HelpRegion::NonScrolling);
+    };
+    const auto firstText = std::find_if(paragraphs.begin(), paragraphs.end(),
                                         [](const HelpParagraph& p) { return !p.plainText().trimmed().isEmpty(); });
-    const bool titleInText =
-        firstText != topic.paragraphs.end() && firstText->plainText().trimmed() == topic.title.trimmed();
-    QString html = titleInText || topic.title.isEmpty()
+    const bool titleInText = firstText != paragraphs.end() && firstText->plainText().trimmed() == topic.title.trimmed();
+    // The title heads the region at the top: the non-scrolling one when the topic has one.
+    const bool titleHere = region == HelpRegion::Whole || (region == HelpRegion::NonScrolling) == hasNonScrolling;
+    QString html = titleInText || topic.title.isEmpty() || !titleHere
                        ? QString()
                        : QStringLiteral("<h3>%1</h3>").arg(topic.title.toHtmlEscaped()) + nl;
-    const QList<HelpParagraph>& paragraphs = topic.paragraphs;
+    bool inNonScrolling = false;
     for (qsizetype i = 0; i < paragraphs.size();) {
         const HelpParagraph& paragraph = paragraphs[i];
+        if (!inRegion(paragraph)) {
+            ++i;
+            continue;
+        }
+        // In a page the region that does not scroll stays at the top, on its own background.
+        if (page && region == HelpRegion::Whole && paragraph.nonScrolling != inNonScrolling) {
+            html += (paragraph.nonScrolling
+                         ? QStringLiteral("<div class=\"nonscrolling\" style=\"position: sticky; top: 0; "
+                                          "background: %1; border-bottom: 1px solid #808080\">")
+                               .arg(QLatin1String(HelpNonScrollingBackground))
+                         : QStringLiteral("</div>")) +
+                    nl;
+            inNonScrolling = paragraph.nonScrolling;
+        }
         if (paragraph.table < 0) {
             // Tabs stay visible; an empty paragraph is an empty line.
-            html += QStringLiteral("<p align=\"%1\" style=\"white-space: pre-wrap\">%2</p>")
-                        .arg(QLatin1String(alignmentName(paragraph.alignment)),
-                             paragraphBody(file, topic, paragraph, links)) +
+            html += QStringLiteral("<p align=\"%1\" style=\"%2\">%3</p>")
+                        .arg(QLatin1String(alignmentName(paragraph.alignment)), paragraphStyle(paragraph, i),
+                             paragraphBody(file, topic, paragraph, links, page)) +
                     nl;
             ++i;
             continue;
         }
-        // The cells of one table, row by row; paragraphs of one cell share it.
-        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">") + nl;
+        // The cells of one table, row by row; paragraphs of one cell share it. Borders only where a
+        // cell asks for one, columns as wide as the file makes them.
         const int table = paragraph.table;
-        while (i < paragraphs.size() && paragraphs[i].table == table) {
+        qsizetype end = i;
+        bool bordered = false;
+        while (end < paragraphs.size() && paragraphs[end].table == table)
+            bordered = bordered || paragraphs[end++].border != 0;
+        const HelpTable layout = topic.tables.value(table);
+        int total = 0;
+        for (const int width : layout.columnWidths)
+            total += std::max(width, 0);
+        html += QStringLiteral("<table border=\"%1\" cellspacing=\"0\" cellpadding=\"%2\">")
+                    .arg(bordered ? 1 : 0)
+                    .arg(bordered ? 4 : 2) +
+                nl;
+        while (i < end) {
             const int row = paragraphs[i].row;
             html += QStringLiteral("<tr>");
-            while (i < paragraphs.size() && paragraphs[i].table == table && paragraphs[i].row == row) {
+            while (i < end && paragraphs[i].row == row) {
                 const int column = paragraphs[i].column;
                 QStringList cell;
-                while (i < paragraphs.size() && paragraphs[i].table == table && paragraphs[i].row == row &&
-                       paragraphs[i].column == column)
-                    cell.append(paragraphBody(file, topic, paragraphs[i++], links));
-                html += QStringLiteral("<td valign=\"top\" style=\"white-space: pre-wrap\">%1</td>")
-                            .arg(cell.join(QStringLiteral("<br>")));
+                const qsizetype first = i;
+                while (i < end && paragraphs[i].row == row && paragraphs[i].column == column) {
+                    cell.append(paragraphBody(file, topic, paragraphs[i], links, page));
+                    ++i;
+                }
+                const int width = layout.columnWidths.value(column);
+                const QString widthAttribute =
+                    width <= 0 || total <= 0 ? QString()
+                    : layout.relative
+                        ? QStringLiteral(" width=\"%1%\"").arg(width * 100 / total)
+                        : QStringLiteral(" width=\"%1\"").arg(px(width + layout.columnGaps.value(column)));
+                html +=
+                    QStringLiteral("<td valign=\"top\"%1 style=\"white-space: pre-wrap; -qt-user-state: %2\">%3</td>")
+                        .arg(widthAttribute)
+                        .arg(first)
+                        .arg(cell.join(QStringLiteral("<br>")));
             }
             html += QStringLiteral("</tr>") + nl;
         }
         html += QStringLiteral("</table>") + nl;
     }
+    if (inNonScrolling)
+        html += QStringLiteral("</div>") + nl;
     if (!page)
         return html;
     return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>\n<body>\n%2"

@@ -15,8 +15,17 @@ struct HelpHtmlLinks {
     std::function<QString(const QString& picture, const HelpImage& image)> picture;
 };
 
-// The topic's body; a whole page (with head and title) when page is set.
-QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page = false);
+// The parts of a topic: the region at its top that does not scroll, the rest, or both.
+enum class HelpRegion { Whole, NonScrolling, Scrolling };
+// Background of the region that does not scroll.
+inline constexpr const char* HelpNonScrollingBackground = "#ffffe8";
+
+// The topic's body (or the region's); a whole page (with head and title) when page is set, where
+// the region that does not scroll stays at the top on its own background. Paragraphs carry their
+// indents and spacing; each block's -qt-user-state is its paragraph's index in the topic, so a
+// window can give the block its tab stops. Tables have borders only where the file asks.
+QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page = false,
+                      HelpRegion region = HelpRegion::Whole);
 
 // A page that opens the file in a browser: the file's title, every topic in
 // file order and the keyword index; a keyword of several topics lists them all

@@ -37,11 +37,12 @@ QString HelpTopic::plainText() const
 struct HelpFile::RecordState {
     HelpDecoding decoding = HelpDecoding::Lenient;
     FontStyle style;
-    int table = -1;     // the table being filled, while records of tables follow each other
+    int table = -1; // the table being filled, while records of tables follow each other
     int tables = 0;
     int row = 0;
-    int embedded = 0;   // pictures embedded in the topic so far
+    int embedded = 0; // pictures embedded in the topic so far
     bool inTable = false;
+    quint32 scroll = 0xFFFFFFFF; // records before this position are in the non-scrolling region
 };
 
 void HelpFile::readTopicStream()
@@ -99,6 +100,7 @@ void HelpFile::readLinks()
         const qint32 dataLen1 = header.s32();
         Link link;
         link.pos = pos;
+        link.topicPos = topicPos;
         link.type = header.u8();
         if (dataLen1 < LinkHeaderSize || blockSize < dataLen1 || blockSize > m_topic.size() - pos || dataLen2 < 0 ||
             dataLen2 > MaxLinkText)
@@ -142,6 +144,17 @@ void HelpFile::readLinks()
         topic.title = decode(end < 0 ? text : text.left(end));
         topic.offset = link.offset;
         topic.firstLink = i;
+        try {
+            // The header's non-scrolling and scrolling starts (after its size, the browse sequence
+            // and the topic number); no non-scrolling region when the first is -1.
+            Reader header(m_topic, link.data1, link.size1);
+            header.skip(16);
+            const quint32 nonScroll = header.u32();
+            const quint32 scroll = header.u32();
+            if (nonScroll != 0xFFFFFFFF)
+                topic.scroll = scroll;
+        } catch (const Damaged&) {
+        }
         topic.endLink = qsizetype(m_links.size());
         m_topics.push_back(topic);
     }
@@ -165,6 +178,7 @@ HelpTopic HelpFile::buildTopic(qsizetype index, HelpDecoding decoding) const
     result.order = int(index + 1);
     RecordState state;
     state.decoding = decoding;
+    state.scroll = topic.scroll;
     try {
         for (qsizetype i = topic.firstLink + 1; i < topic.endLink; ++i) {
             const Link& link = m_links[i];
@@ -176,10 +190,9 @@ HelpTopic HelpFile::buildTopic(qsizetype index, HelpDecoding decoding) const
         }
     } catch (const Damaged&) {
         if (decoding == HelpDecoding::Strict)
-            throw RunTimeError(HelpError::InvalidFormat,
-                               QStringLiteral("Téma %1 souboru nápovědy '%2' nelze přečíst celé.")
-                                   .arg(index + 1)
-                                   .arg(m_path));
+            throw RunTimeError(
+                HelpError::InvalidFormat,
+                QStringLiteral("Téma %1 souboru nápovědy '%2' nelze přečíst celé.").arg(index + 1).arg(m_path));
         damaged();
     }
     return result;
@@ -209,6 +222,7 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
     FontStyle& style = state.style;
     HelpJump jump;
     HelpParagraph paragraph;
+    HelpParagraph shape; // the layout the record's paragraph format gives; copied into each paragraph
     auto put = [&](const QString& piece, const QString& picture = QString(),
                    HelpRun::Placement placement = HelpRun::Placement::InText) {
         if (piece.isEmpty() && picture.isEmpty())
@@ -225,8 +239,17 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
             HelpRun{piece, style.bold, style.italic, jump, style.underline, style.points, picture, placement});
     };
     int column = 0;
+    const bool nonScrolling = state.scroll != 0xFFFFFFFF && link.topicPos < state.scroll;
     auto endParagraph = [&](HelpParagraph::Alignment alignment) {
         paragraph.alignment = alignment;
+        paragraph.leftIndent = shape.leftIndent;
+        paragraph.rightIndent = shape.rightIndent;
+        paragraph.firstLineIndent = shape.firstLineIndent;
+        paragraph.spaceAbove = shape.spaceAbove;
+        paragraph.spaceBelow = shape.spaceBelow;
+        paragraph.tabStops = shape.tabStops;
+        paragraph.border = shape.border;
+        paragraph.nonScrolling = nonScrolling;
         if (link.type == 0x23) {
             paragraph.table = state.table;
             paragraph.row = state.row;
@@ -236,7 +259,7 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
         paragraph = HelpParagraph();
     };
 
-    format.compressedULong(); // topic size
+    format.compressedULong();  // topic size
     format.compressedUShort(); // characters in this record
     const bool table = link.type == 0x23;
     if (table) {
@@ -249,8 +272,19 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
         const quint8 columns = format.u8();
         const quint8 tableType = format.u8();
         if (tableType == 0 || tableType == 2)
-            format.skip(2);
-        format.skip(qsizetype(columns) * 4);
+            format.skip(2); // the least width of the table
+        HelpTable layout;
+        layout.relative = tableType == 0 || tableType == 2;
+        for (int i = 0; i < columns; ++i) {
+            layout.columnWidths.append(format.s16());
+            layout.columnGaps.append(format.s16());
+        }
+        // The first row's columns size the table (rows of one table repeat them).
+        if (state.row == 0) {
+            while (topic.tables.size() <= state.table)
+                topic.tables.append(HelpTable());
+            topic.tables[state.table] = layout;
+        }
     }
     state.inTable = table;
     bool more = true;
@@ -265,17 +299,33 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
         const quint16 bits = format.u16();
         if (bits & 0x0001)
             format.compressedULong();
-        for (quint16 flag = 0x0002; flag <= 0x0040; flag <<= 1) {
-            if (bits & flag)
-                format.compressedShort();
+        shape = HelpParagraph();
+        int* const distances[] = {&shape.spaceAbove, &shape.spaceBelow,  nullptr,
+                                  &shape.leftIndent, &shape.rightIndent, &shape.firstLineIndent};
+        for (int i = 0; i < 6; ++i) {
+            if (!(bits & (0x0002 << i)))
+                continue;
+            const int value = format.compressedShort();
+            if (distances[i])
+                *distances[i] = value;
         }
-        if (bits & 0x0100)
-            format.skip(1 + 2);
+        if (bits & 0x0100) {
+            const quint8 sides = format.u8();
+            format.skip(2); // the border's width
+            shape.border = sides & 0x1F;
+        }
         if (bits & 0x0200) {
             const qint16 stops = format.compressedShort();
             for (int i = 0; i < stops; ++i) {
-                if (format.compressedUShort() & 0x4000)
-                    format.compressedUShort();
+                const quint16 position = format.compressedUShort();
+                HelpTabStop stop{position & 0x3FFF, HelpTabStop::Kind::Left};
+                if (position & 0x4000) {
+                    const quint16 kind = format.compressedUShort();
+                    stop.kind = kind == 1   ? HelpTabStop::Kind::Right
+                                : kind == 2 ? HelpTabStop::Kind::Center
+                                            : HelpTabStop::Kind::Left;
+                }
+                shape.tabStops.append(stop);
             }
         }
         const auto alignment = (bits & 0x0800)   ? HelpParagraph::Alignment::Center
@@ -295,18 +345,30 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
                 cellDone = true;
                 more = table;
                 break;
-            case 0x20: format.skip(4); break;
-            case 0x21: format.skip(2); break;
+            case 0x20:
+                format.skip(4);
+                break;
+            case 0x21:
+                format.skip(2);
+                break;
             case 0x80: {
                 const quint16 font = format.u16();
                 if (font < m_fonts.size())
                     style = m_fonts[font];
                 break;
             }
-            case 0x81: put(QStringLiteral("\n")); break;
-            case 0x82: endParagraph(alignment); break;
-            case 0x83: put(QStringLiteral("\t")); break;
-            case 0x86: case 0x87: case 0x88: {
+            case 0x81:
+                put(QStringLiteral("\n"));
+                break;
+            case 0x82:
+                endParagraph(alignment);
+                break;
+            case 0x83:
+                put(QStringLiteral("\t"));
+                break;
+            case 0x86:
+            case 0x87:
+            case 0x88: {
                 const quint8 type = format.u8();
                 const qint32 size = format.compressedLong();
                 if (type == 0x22)
@@ -334,21 +396,35 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
                 }
                 break;
             }
-            case 0x89: jump = HelpJump(); break;
-            case 0x8B: put(QString(QChar(0x00A0))); break;
-            case 0x8C: put(QString(QChar(0x2011))); break;
-            case 0xC8: case 0xCC:
+            case 0x89:
+                jump = HelpJump();
+                break;
+            case 0x8B:
+                put(QString(QChar(0x00A0)));
+                break;
+            case 0x8C:
+                put(QString(QChar(0x2011)));
+                break;
+            case 0xC8:
+            case 0xCC:
                 // The length counts the macro string with its terminating NUL.
                 format.skip(format.s16());
                 jump = HelpJump();
                 break;
-            case 0xE0: case 0xE1:
+            case 0xE0:
+            case 0xE1:
                 jump = HelpJump{HelpJump::Kind::TopicOffset, format.u32(), command == 0xE0};
                 break;
-            case 0xE2: case 0xE3: case 0xE6: case 0xE7:
+            case 0xE2:
+            case 0xE3:
+            case 0xE6:
+            case 0xE7:
                 jump = HelpJump{HelpJump::Kind::ContextHash, format.u32(), command == 0xE2 || command == 0xE6};
                 break;
-            case 0xEA: case 0xEB: case 0xEE: case 0xEF: {
+            case 0xEA:
+            case 0xEB:
+            case 0xEE:
+            case 0xEF: {
                 const qint16 size = format.s16();
                 if (size < 0)
                     throw Damaged{};

@@ -16,7 +16,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <QUrl>
@@ -46,6 +48,11 @@ QDialog* HelpWindowViewer::window() const
 QTextBrowser* HelpWindowViewer::browser() const
 {
     return m_browser;
+}
+
+QTextBrowser* HelpWindowViewer::nonScrolling() const
+{
+    return m_top;
 }
 
 QListWidget* HelpWindowViewer::indexTopics() const
@@ -125,12 +132,30 @@ void HelpWindowViewer::build()
     layout->addLayout(buttons);
 
     m_pages = new QStackedWidget(m_window);
-    m_browser = new QTextBrowser(m_pages);
+    // The topic: the region that does not scroll above, on its own background, and the rest below.
+    auto* topicPage = new QWidget(m_pages);
+    auto* topicLayout = new QVBoxLayout(topicPage);
+    topicLayout->setContentsMargins(0, 0, 0, 0);
+    topicLayout->setSpacing(0);
+    m_top = new QTextBrowser(topicPage);
+    m_top->setObjectName(QStringLiteral("helpNonScrolling"));
+    m_top->setOpenLinks(false);
+    m_top->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_top->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_top->setFrameShape(QFrame::NoFrame);
+    m_top->setStyleSheet(QStringLiteral("QTextBrowser { background: %1; border-bottom: 1px solid gray }")
+                             .arg(QLatin1String(HelpNonScrollingBackground)));
+    m_top->document()->setDocumentMargin(12);
+    m_top->hide();
+    m_browser = new QTextBrowser(topicPage);
     m_browser->setObjectName(QStringLiteral("helpText"));
     m_browser->setOpenLinks(false);
     m_browser->document()->setDocumentMargin(12);
-    QObject::connect(m_browser, &QTextBrowser::anchorClicked, m_window, [this](const QUrl& url) { followLink(url); });
-    m_pages->addWidget(m_browser);
+    for (QTextBrowser* browser : {m_top.data(), m_browser.data()})
+        QObject::connect(browser, &QTextBrowser::anchorClicked, m_window, [this](const QUrl& url) { followLink(url); });
+    topicLayout->addWidget(m_top);
+    topicLayout->addWidget(m_browser, 1);
+    m_pages->addWidget(topicPage);
 
     m_contents = new QTreeWidget(m_pages);
     m_contents->setObjectName(QStringLiteral("helpContents"));
@@ -299,7 +324,14 @@ void HelpWindowViewer::present(const HelpTopic& topic, bool remember)
     if (remember && m_current != 0)
         m_history.append(m_current);
     m_current = topic.order;
-    showTopic(topic, m_browser);
+    showTopic(topic, m_browser, HelpRegion::Scrolling);
+    showTopic(topic, m_top, HelpRegion::NonScrolling);
+    const bool top = !m_top->document()->isEmpty();
+    m_top->setVisible(top);
+    if (top) {
+        m_top->document()->setTextWidth(m_browser->viewport()->width());
+        m_top->setFixedHeight(int(m_top->document()->size().height()) + 2);
+    }
     m_pages->setCurrentIndex(0);
     m_back->setEnabled(!m_history.isEmpty());
 }
@@ -346,7 +378,7 @@ void HelpWindowViewer::followLink(const QUrl& url)
     }
 }
 
-void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser)
+void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser, HelpRegion region)
 {
     QTextDocument* document = browser->document();
     const HelpHtmlLinks links{
@@ -357,5 +389,26 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser)
                 document->addResource(QTextDocument::ImageResource, QUrl(name), helpPictureImage(image));
             return name;
         }};
-    browser->setHtml(helpTopicHtml(*m_file, topic, links));
+    browser->setHtml(helpTopicHtml(*m_file, topic, links, false, region));
+    // Rich text knows no tab stops: each block takes its paragraph's. The file measures them from the
+    // left margin, Qt from where the first line starts (indents included).
+    QTextCursor cursor(document);
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        const int index = block.userState();
+        if (index < 0 || index >= topic.paragraphs.size() || topic.paragraphs[index].tabStops.isEmpty())
+            continue;
+        const HelpParagraph& paragraph = topic.paragraphs[index];
+        QList<QTextOption::Tab> tabs;
+        for (const HelpTabStop& stop : paragraph.tabStops) {
+            const QTextOption::TabType type = stop.kind == HelpTabStop::Kind::Right    ? QTextOption::RightTab
+                                              : stop.kind == HelpTabStop::Kind::Center ? QTextOption::CenterTab
+                                                                                       : QTextOption::LeftTab;
+            const int fromLineStart = stop.position - paragraph.leftIndent - paragraph.firstLineIndent;
+            tabs.append(QTextOption::Tab(fromLineStart * 10.0 / 15, type));
+        }
+        QTextBlockFormat format = block.blockFormat();
+        format.setTabPositions(tabs);
+        cursor.setPosition(block.position());
+        cursor.setBlockFormat(format);
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DesktopServices.h"
+#include "HelpHtml.h"
 #include "HelpViewer.h"
 
 #include <QList>
@@ -43,6 +44,8 @@ public:
     // The help window once a topic was shown, else null.
     QDialog* window() const;
     QTextBrowser* browser() const;
+    // The topic's region that does not scroll, above the browser; hidden when the topic has none.
+    QTextBrowser* nonScrolling() const;
     // The topics of the keyword chosen in the index ("Nalezená témata"), else null.
     QListWidget* indexTopics() const;
     // The pop-up window of the last pop-up jump, else null.
@@ -60,7 +63,7 @@ private:
     void build();
     // Shows the topic in the window, the one shown before it kept for "Zpět" when remember is set.
     void present(const HelpTopic& topic, bool remember);
-    void showTopic(const HelpTopic& topic, QTextBrowser* browser);
+    void showTopic(const HelpTopic& topic, QTextBrowser* browser, HelpRegion region = HelpRegion::Whole);
     void followLink(const QUrl& url);
     void fillContents();
     void fillIndex();
@@ -71,6 +74,7 @@ private:
     DesktopServices& m_desktop;
     QPointer<QDialog> m_window;
     QPointer<QTextBrowser> m_browser;
+    QPointer<QTextBrowser> m_top; // the topic's region that does not scroll
     QPointer<QStackedWidget> m_pages;
     QPointer<QTreeWidget> m_contents;
     QPointer<QLineEdit> m_filter;

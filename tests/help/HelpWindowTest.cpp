@@ -18,6 +18,8 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QTextTable>
 #include <QTreeWidget>
 #include <QWidget>
 
@@ -146,7 +148,9 @@ private slots:
         QVERIFY(desktop.events.isEmpty());
         QTextBrowser* browser = viewer.browser();
         QCOMPARE(viewer.currentTopic(), 1);
-        QVERIFY(browser->toPlainText().startsWith(QStringLiteral("x-GUI DLL v0.2 Beta\n")));
+        // The title stands in the region that does not scroll, the text below it.
+        QCOMPARE(viewer.nonScrolling()->toPlainText(), QStringLiteral("x-GUI DLL v0.2 Beta"));
+        QVERIFY(viewer.nonScrolling()->isVisible());
         QVERIFY(browser->toPlainText().contains(QStringLiteral("How to use the DLL")));
         QCOMPARE(formatOf(browser, QStringLiteral("Commands")).fontWeight(), int(QFont::Bold));
         QCOMPARE(formatOf(browser, QStringLiteral("Commands")).font().pointSize(), 8);
@@ -196,7 +200,7 @@ private slots:
         QVERIFY(link.isAnchor());
         emit browser->anchorClicked(QUrl(link.anchorHref()));
         QCOMPARE(viewer.currentTopic(), 3);
-        QVERIFY(browser->toPlainText().startsWith(QStringLiteral("Editbox control")));
+        QVERIFY(viewer.nonScrolling()->toPlainText().startsWith(QStringLiteral("Editbox control")));
         QVERIFY(back->isEnabled());
         back->click();
         QCOMPARE(viewer.currentTopic(), 1);
@@ -254,8 +258,9 @@ private slots:
         auto* list = viewer.window()->findChild<QListWidget*>(QStringLiteral("helpIndex"));
         QListWidget* topics = viewer.indexTopics();
         QCOMPARE(list->count(), keywords);
-        QCOMPARE(int(std::count_if(index.begin(), index.end(), [](const HelpKeyword& k) { return k.orders.size() > 1; })),
-                 severalTopics);
+        QCOMPARE(
+            int(std::count_if(index.begin(), index.end(), [](const HelpKeyword& k) { return k.orders.size() > 1; })),
+            severalTopics);
         const QStringList titles = file.topicTitles();
         int opened = 0;
         for (int row = 0; row < list->count(); ++row) {
@@ -288,6 +293,71 @@ private slots:
         }
         QVERIFY(opened >= severalTopics * 2);
         QVERIFY(desktop.events.isEmpty());
+    }
+
+    // Real topics laid out as their records say: a hanging indent whose wrapped lines start where the
+    // text after the tab starts (not at the left margin), a table without borders and with the
+    // file's column widths, and the region that does not scroll shown apart.
+    void realTopicsKeepTheirParagraphLayout()
+    {
+        const QString winfile = QStringLiteral(DIVADEDADI_CORPUS "/en_winfile31.hlp");
+        const QString rxlib = QStringLiteral(DIVADEDADI_CORPUS "/ru_rxlib40h.hlp");
+        if (!QFileInfo::exists(winfile) || !QFileInfo::exists(rxlib))
+            QSKIP("skipped: corpus not present");
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpContents(winfile);
+        viewer.window()->resize(420, 600);
+        viewer.openTopic(11);
+        QTextBrowser* browser = viewer.browser();
+        const QTextCursor found =
+            browser->document()->find(QStringLiteral("Or select the directory you want to expand in"));
+        QVERIFY(!found.isNull());
+        const QTextBlock block = found.block();
+        QTextLayout* layout = block.layout();
+        QVERIFY2(layout->lineCount() >= 2, "the paragraph wraps");
+        const int afterTab = int(block.text().indexOf(QLatin1Char('\t'))) + 1;
+        QVERIFY(afterTab > 0);
+        const qreal textStart = layout->lineAt(0).cursorToX(afterTab);
+        const qreal secondLine = layout->lineAt(1).x();
+        // Left indent 40 half points (27 px), first line 27 half points (18 px) further left.
+        QVERIFY2(std::abs(textStart - secondLine) <= 1,
+                 qPrintable(QStringLiteral("%1 %2").arg(textStart).arg(secondLine)));
+        QCOMPARE(qRound(block.blockFormat().leftMargin()), 26);
+        QCOMPARE(qRound(block.blockFormat().textIndent()), -18);
+        QCOMPARE(block.blockFormat().tabPositions().size(), 1);
+        // Spacing below the paragraph (6 half points) and above the heading (12).
+        QCOMPARE(qRound(block.blockFormat().bottomMargin()), 4);
+        QVERIFY(!viewer.nonScrolling()->isVisible()); // this file has no region that does not scroll
+
+        // A table of the component library: no borders, the first column 295 half points wide.
+        viewer.showHelpContents(rxlib);
+        viewer.openTopic(10);
+        QTextCursor cell = viewer.browser()->document()->find(QStringLiteral("Properties"));
+        QTextTable* table = nullptr;
+        for (QTextCursor c(viewer.browser()->document()); !c.atEnd() && !table;
+             c.movePosition(QTextCursor::NextBlock)) {
+            table = c.currentTable();
+            if (c.block().next() == c.block())
+                break;
+        }
+        QVERIFY(table);
+        QCOMPARE(table->format().border(), 0.0);
+        const QList<QTextLength> widths = table->format().columnWidthConstraints();
+        if (!widths.isEmpty())
+            QCOMPARE(qRound(widths.first().rawValue()), (295 + 1) * 10 / 15);
+        QVERIFY(!viewer.nonScrolling()->isVisible());
+        Q_UNUSED(cell);
+
+        // A class's topic: its heading and the line of jumps below it stand still, the text scrolls.
+        viewer.openTopic(7);
+        QVERIFY(viewer.nonScrolling()->isVisible());
+        QVERIFY(viewer.nonScrolling()->toPlainText().contains(QStringLiteral("TAnimatedCursorImage Class")));
+        QVERIFY(viewer.nonScrolling()->toPlainText().contains(QStringLiteral("Hierarchy")));
+        QVERIFY(!viewer.browser()->toPlainText().contains(QStringLiteral("TAnimatedCursorImage Class")));
+        QVERIFY(!viewer.browser()->toPlainText().isEmpty());
+        QCOMPARE(viewer.nonScrolling()->palette().color(QPalette::Base).name(), QStringLiteral("#ffffe8"));
     }
 
     // The .cnt file beside the help file makes the contents; a pop-up jump

@@ -180,3 +180,50 @@ TEST(ZulhelpCorpus, htmlIndexLinksEveryTopicOfEveryKeyword)
         EXPECT_EQ(fromPage, fromIndex);
     }
 }
+
+// Pages of real topics keep the layout their records give: indents, the first tab reaching its
+// stop, tables without borders at the file's widths, the region that does not scroll set apart.
+TEST(ZulhelpCorpus, htmlPagesKeepTheParagraphLayout)
+{
+    struct Row {
+        const char* file;
+        int order;
+        QStringList present;
+        QStringList absent;
+    };
+    const QList<Row> rows = {
+        {"en_winfile31.hlp",
+         11,
+         {QStringLiteral(
+              "margin-left: 26px; margin-right: 12px; text-indent: -18px; margin-top: 0px; margin-bottom: 4px"),
+          QStringLiteral(
+              "<span style=\"display: inline-block; min-width: 18px\"><span style=\"font-size: 10pt\"></span>"
+              "</span><span style=\"font-size: 10pt\">Or select the directory")},
+         {QStringLiteral("class=\"nonscrolling\""), QStringLiteral("<table")}},
+        {"ru_rxlib40h.hlp",
+         10,
+         {QStringLiteral("<table border=\"0\""), QStringLiteral("<td valign=\"top\" width=\"197\"")},
+         {QStringLiteral("<table border=\"1\"")}},
+        {"ru_rxlib40h.hlp",
+         7,
+         {QStringLiteral("<div class=\"nonscrolling\" style=\"position: sticky; top: 0; background: #ffffe8")},
+         {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.file) + " " + std::to_string(row.order));
+        const QString file = QStringLiteral(DIVADEDADI_CORPUS "/") + QLatin1String(row.file);
+        if (!QFile::exists(file))
+            GTEST_SKIP() << "skipped: corpus not present";
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral(ZULHELP_PATH), {QStringLiteral("--html"), file, QString::number(row.order)});
+        ASSERT_TRUE(process.waitForFinished(30000));
+        const QString page = QString::fromUtf8(process.readAllStandardOutput());
+        for (const QString& text : row.present)
+            EXPECT_TRUE(page.contains(text)) << text.toStdString();
+        for (const QString& text : row.absent)
+            EXPECT_FALSE(page.contains(text)) << text.toStdString();
+    }
+}
