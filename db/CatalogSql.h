@@ -22,9 +22,9 @@ inline constexpr const char* entryColumns = "Name, Attributes, Connect, SourceTa
 inline constexpr int attachedTable = 0x40000000;
 inline constexpr int attachedOdbc = 0x20000000;
 
-// Every link with its connect string and source table: Name, Attributes, Connect, SourceTableName.
+// Every link with its connect string and source table: NameKey, Name, Attributes, Connect, SourceTableName.
 inline constexpr const char* allLinks =
-    "SELECT Name, Attributes, Connect, SourceTableName FROM MSysObjects "
+    "SELECT NameKey, Name, Attributes, Connect, SourceTableName FROM MSysObjects "
     "WHERE Connect IS NOT NULL AND Connect<>'' ORDER BY NameKey";
 // The recorded fields of every link: NameKey, Name, Type, Size.
 inline constexpr const char* allLinkFields = "SELECT NameKey, Name, Type, Size FROM MSysFields ORDER BY NameKey, Position";

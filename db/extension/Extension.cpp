@@ -13,10 +13,11 @@
 **     sensitive, "ch" after "h") and ZUL_GEN, which the files' text columns
 **     name, and length() counting 16-bit units as the engine does, so that the
 **     files' size rules refuse here what the engine refuses;
-**   - makes each link to a database file a TEMP table of the link's name
-**     (module zul_link, see LinkTable.cpp) that reads and changes the data
-**     file's source table. The data files are opened by the link tables
-**     themselves, not attached: any number of them works.
+**   - makes each link to a database file a table of the link's name (an
+**     eponymous virtual table, see LinkTable.cpp) that reads and changes the
+**     data file's source table. Nothing is written to any schema; the data
+**     files are opened by the link tables themselves at their first use, not
+**     attached: any number of them works, and loading stays quick.
 ** On a file without the engine's catalogue nothing but the functions is
 ** added. A link whose data file is missing, is no database or lacks its
 ** table fails when it is used, naming the file and the table; loading never
@@ -124,7 +125,7 @@ struct Field {
     int size;
 };
 
-// Makes the TEMP link tables of the program file's file links. A link that cannot be made is left out.
+// Makes a table of each file link of the program file. A link that cannot be made is left out.
 void makeLinkTables(sqlite3* db)
 {
     if (!hasCatalog(db))
@@ -144,16 +145,13 @@ void makeLinkTables(sqlite3* db)
     sqlite3_finalize(statement);
 
     statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT NameKey, Name, Connect, SourceTableName FROM MSysObjects "
-                               "WHERE Connect IS NOT NULL AND Connect<>''",
-                           -1, &statement, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, catalogsql::allLinks, -1, &statement, nullptr) != SQLITE_OK)
         return;
-    // One transaction of the TEMP schema for all of them: hundreds of links load at once.
-    sqlite3_exec(db, "SAVEPOINT zul_links", nullptr, nullptr, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW) {
+    linktable::SharedFiles* shared = linktable::newSharedFiles();
+    while (shared && sqlite3_step(statement) == SQLITE_ROW) {
         const std::string name = text(statement, 1);
-        const std::string path = linkedPath(text(statement, 2));
-        std::string source = text(statement, 3);
+        const std::string path = linkedPath(text(statement, 3));
+        std::string source = text(statement, 4);
         if (path.empty() || name.empty())
             continue;
         if (source.empty())
@@ -166,17 +164,10 @@ void makeLinkTables(sqlite3* db)
         // A link never refreshed has no recorded fields: it still gets its name, and fails when used.
         if (schema.empty())
             schema = quotedName("?");
-        schema = "CREATE TABLE x(" + schema + ")";
-        char* create = sqlite3_mprintf("CREATE VIRTUAL TABLE IF NOT EXISTS temp.\"%w\" USING %s(file=%Q, table=%Q, "
-                                       "schema=%Q)",
-                                       name.c_str(), linktable::moduleName, path.c_str(), source.c_str(),
-                                       schema.c_str());
-        if (create)
-            sqlite3_exec(db, create, nullptr, nullptr, nullptr);
-        sqlite3_free(create);
+        linktable::registerLink(db, shared, name, path, source, "CREATE TABLE x(" + schema + ")");
     }
     sqlite3_finalize(statement);
-    sqlite3_exec(db, "RELEASE zul_links", nullptr, nullptr, nullptr);
+    linktable::releaseLoaderHold(shared);
 }
 
 } // namespace
@@ -190,8 +181,6 @@ sqlite3_zulsqlite_init(sqlite3* db, char** errorMessage, const sqlite3_api_routi
         int rc = registerZulCollations(db, &failedLocale);
         if (rc == SQLITE_OK)
             rc = textlength::registerUtf16Length(db);
-        if (rc == SQLITE_OK)
-            rc = linktable::registerModule(db);
         if (rc != SQLITE_OK) {
             if (errorMessage)
                 *errorMessage =

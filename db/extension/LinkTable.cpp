@@ -1,29 +1,32 @@
 /*
-** zul_link: a linked table of a program file, read and changed in its data file.
+** A linked table of a program file, read and changed in its data file.
 **
-** The extension's loader makes one for each link to a file, in the TEMP schema
-** and under the link's name, so that "SELECT * FROM Osoby" reads the data
-** file's source table and INSERT, UPDATE and DELETE change it:
+** The extension's loader registers one module per link to a file, named after
+** the link, as an eponymous-only virtual table: "SELECT * FROM Osoby" reads the
+** data file's source table and INSERT, UPDATE and DELETE change it, without a
+** CREATE VIRTUAL TABLE and without anything written to any schema:
 **
-**     CREATE VIRTUAL TABLE temp."Osoby" USING zul_link(
-**         file='/srv/data/ZUL_db.accdb', table='Osoby',
-**         schema='CREATE TABLE x("Id" INTEGER, "Jmeno" TEXT(50) COLLATE ZUL_CZ)');
+**     linktable::registerLink(db, files, "Osoby", "/srv/data/ZUL_data.accdb", "Osoby",
+**         "CREATE TABLE x(\"Id\" INTEGER, \"Jmeno\" TEXT(50) COLLATE ZUL_CZ)");
 **
-** Arguments (each once, in any order; an unknown one is refused by name):
-**   file=PATH    the data file (required)
-**   table=NAME   the source table in the data file (required)
-**   schema=SQL   the columns as the link recorded them (required): the table's
-**                columns are named after them, and text columns carry the
-**                program file's collation.
+** Each link's settings come with its module, not from SQL:
+**   path    the data file
+**   table   the source table in the data file
+**   schema  the columns as the link recorded them: the table's columns are
+**           named after them, and text columns carry the program file's
+**           collation
+** The table takes no arguments; one given in SQL is refused.
 **
-** The data file is opened at the first use, not when the table is made, so a
-** link whose file is missing, is no database or lacks its table fails when it
-** is used, with a message naming the link, the file and the table; the other
-** links keep working. The data file is opened once per connection and shared
-** by all links into it; the engine's collations and length() are registered
-** on it, so its own size and key rules hold. A change is committed to the data
-** file when the program file's transaction commits (before it: the data file
-** cannot take part in the program file's journal).
+** The table is connected, and its data file opened, at its first use, so
+** loading costs little however many links there are, and a link whose file is
+** missing, is no database or lacks its table fails when it is used, with a
+** message naming the link, the file and the table; the other links keep
+** working. The data file is opened once per connection and shared by all links
+** into it; the engine's collations and length() are registered on it, so its
+** own size and key rules hold. A change is committed to the data file at the
+** connection's commit (its sync step: a data file that refuses fails the whole
+** commit); savepoints and the rollback of a statement that failed half-way
+** reach the data file.
 **
 ** Constraints "column = value" (and rowid = value) are handed to the data file,
 ** so that a change of one row by its key reads one row.
@@ -66,16 +69,32 @@ struct DataFile {
     int writers = 0;      // link tables inside the current write transaction
     bool inTransaction = false;
     bool committed = false; // committed at the program file's sync, waiting for its commit
+    int savepoints = 0;     // the data file's savepoints zul_s0 ... open, one per level of the connection's
 };
 
-// The module's state for one connection: its open data files by path.
-struct Module {
+} // namespace
+
+// The data files open on one connection, by path; shared by its links and freed with the last.
+struct SharedFiles {
     std::map<std::string, std::unique_ptr<DataFile>> files;
+    int links = 0;
+};
+
+namespace {
+
+// One link's settings: the aux data of its module.
+struct LinkSpec {
+    SharedFiles* shared = nullptr;
+    std::string name;
+    std::string path;
+    std::string table;
+    std::string schema;
+    std::vector<std::string> columns;
 };
 
 struct LinkVtab {
     sqlite3_vtab base; // first: SQLite sees this
-    Module* module = nullptr;
+    SharedFiles* shared = nullptr;
     sqlite3* host = nullptr;
     std::string name;  // the link's name
     std::string path;  // the data file
@@ -103,26 +122,6 @@ std::string quoted(const std::string& name)
         result += c;
     }
     return result + '"';
-}
-
-// An argument's value without its quotes ('x', "x"); inner doubled quotes become one.
-std::string dequoted(const char* text)
-{
-    std::string value(text);
-    while (!value.empty() && value.front() == ' ')
-        value.erase(0, 1);
-    while (!value.empty() && value.back() == ' ')
-        value.pop_back();
-    if (value.size() < 2 || (value.front() != '\'' && value.front() != '"') || value.back() != value.front())
-        return value;
-    const char quote = value.front();
-    std::string result;
-    for (size_t i = 1; i + 1 < value.size(); ++i) {
-        result += value[i];
-        if (value[i] == quote && value[i + 1] == quote)
-            ++i;
-    }
-    return result;
 }
 
 void setError(sqlite3_vtab* vtab, const char* format, ...)
@@ -166,7 +165,7 @@ void releaseFile(LinkVtab* link)
     if (!file || --file->users > 0)
         return;
     sqlite3_close_v2(file->db);
-    link->module->files.erase(file->path);
+    link->shared->files.erase(file->path);
 }
 
 // Opens the link's data file (or takes the connection's open one) and checks its source table.
@@ -189,7 +188,7 @@ int openFile(LinkVtab* link)
                  link->path.c_str());
         return SQLITE_ERROR;
     }
-    auto& slot = link->module->files[link->path];
+    auto& slot = link->shared->files[link->path];
     if (!slot) {
         auto file = std::make_unique<DataFile>();
         file->path = link->path;
@@ -216,7 +215,7 @@ int openFile(LinkVtab* link)
                 setError(&link->base, "Propojenou tabulku '%s' nelze otevřít: soubor '%s': %s.", link->name.c_str(),
                          link->path.c_str(), file->db ? sqlite3_errmsg(file->db) : sqlite3_errstr(rc));
             sqlite3_close_v2(file->db);
-            link->module->files.erase(link->path);
+            link->shared->files.erase(link->path);
             return rc;
         }
         slot = std::move(file);
@@ -316,61 +315,32 @@ std::vector<std::string> columnNames(const std::string& schema)
 
 // ---------------------------------------------------------------- methods, in the order SQLite calls them
 
-int linkConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** vtab, char** error)
+int linkConnect(sqlite3* db, void* aux, int argc, const char* const*, sqlite3_vtab** vtab, char** error)
 {
     *vtab = nullptr;
+    const auto* spec = static_cast<const LinkSpec*>(aux);
     try {
-        // The arguments name files: only TEMP tables, which only the connection's own program makes, may
-        // use the module; a table in the file's own schema was put there by whoever wrote the file.
-        if (argc < 3 || std::strcmp(argv[1], "temp") != 0) {
-            *error = sqlite3_mprintf("%s: tabulky lze vytvořit jen v TEMP.", moduleName);
+        // argv: the module's name, the schema, the table's name, then arguments, of which it takes none.
+        if (argc > 3) {
+            *error = sqlite3_mprintf("Propojená tabulka '%s' nepřijímá argumenty.", spec->name.c_str());
             return SQLITE_ERROR;
         }
-        std::string file, table, schema;
-        bool haveFile = false, haveTable = false, haveSchema = false;
-        for (int i = 3; i < argc; ++i) {
-            const char* equals = std::strchr(argv[i], '=');
-            std::string key = equals ? std::string(argv[i], size_t(equals - argv[i])) : std::string(argv[i]);
-            while (!key.empty() && key.back() == ' ')
-                key.pop_back();
-            while (!key.empty() && key.front() == ' ')
-                key.erase(0, 1);
-            const auto take = [&](bool& have, std::string& value) {
-                if (have || !equals)
-                    return false;
-                have = true;
-                value = dequoted(equals + 1);
-                return true;
-            };
-            const bool ok = key == "file"     ? take(haveFile, file)
-                            : key == "table"  ? take(haveTable, table)
-                            : key == "schema" ? take(haveSchema, schema)
-                                              : false;
-            if (!ok) {
-                *error = sqlite3_mprintf("%s: neznámý nebo opakovaný argument '%s'.", moduleName, key.c_str());
-                return SQLITE_ERROR;
-            }
-        }
-        if (!haveFile || !haveTable || !haveSchema) {
-            *error = sqlite3_mprintf("%s: chybí argument '%s'.", moduleName,
-                                     !haveFile ? "file" : !haveTable ? "table" : "schema");
-            return SQLITE_ERROR;
-        }
-        int rc = sqlite3_declare_vtab(db, schema.c_str());
+        const int rc = sqlite3_declare_vtab(db, spec->schema.c_str());
         if (rc != SQLITE_OK) {
-            *error = sqlite3_mprintf("%s: neplatné schéma '%s'.", moduleName, schema.c_str());
+            *error = sqlite3_mprintf("Propojená tabulka '%s': neplatné schéma '%s'.", spec->name.c_str(),
+                                     spec->schema.c_str());
             return rc;
         }
-        // Direct-only for the same reason: no view or trigger of a hostile schema may reach a file through it.
+        // Direct-only: the table reaches a file, so no view or trigger of a schema someone else wrote may use it.
         sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
         auto link = std::make_unique<LinkVtab>();
         std::memset(&link->base, 0, sizeof(link->base));
-        link->module = static_cast<Module*>(aux);
+        link->shared = spec->shared;
         link->host = db;
-        link->name = argv[2];
-        link->path = file;
-        link->table = table;
-        link->columns = columnNames(schema);
+        link->name = spec->name;
+        link->path = spec->path;
+        link->table = spec->table;
+        link->columns = spec->columns;
         *vtab = &link.release()->base;
         return SQLITE_OK;
     } catch (...) {
@@ -631,6 +601,7 @@ void endTransaction(DataFile* file)
     if (file->writers == 0) {
         file->inTransaction = false;
         file->committed = false;
+        file->savepoints = 0;
     }
 }
 
@@ -663,17 +634,68 @@ int linkRollback(sqlite3_vtab* vtab)
     return SQLITE_OK;
 }
 
-void destroyModule(void* aux)
+// Savepoints: the connection's savepoint level n (its own, and the one around each statement that
+// can fail half-way) is the data file's savepoint zul_s<n>, so that a statement or a savepoint rolled
+// back takes back its rows in the data file too. The links into one file share its savepoints: each
+// call acts on the level only where another link into the file has not done so already.
+int linkSavepoint(sqlite3_vtab* vtab, int level)
 {
-    auto* module = static_cast<Module*>(aux);
-    for (auto& [path, file] : module->files)
+    auto* link = reinterpret_cast<LinkVtab*>(vtab);
+    DataFile* file = link->file;
+    if (!file || !file->inTransaction)
+        return SQLITE_OK;
+    while (file->savepoints <= level) {
+        const std::string sql = "SAVEPOINT zul_s" + std::to_string(file->savepoints);
+        const int rc = execute(link, sql.c_str());
+        if (rc != SQLITE_OK)
+            return rc;
+        ++file->savepoints;
+    }
+    return SQLITE_OK;
+}
+
+int linkRelease(sqlite3_vtab* vtab, int level)
+{
+    auto* link = reinterpret_cast<LinkVtab*>(vtab);
+    DataFile* file = link->file;
+    if (!file || !file->inTransaction || file->savepoints <= level)
+        return SQLITE_OK;
+    const std::string sql = "RELEASE zul_s" + std::to_string(level);
+    file->savepoints = level;
+    return execute(link, sql.c_str());
+}
+
+int linkRollbackTo(sqlite3_vtab* vtab, int level)
+{
+    auto* link = reinterpret_cast<LinkVtab*>(vtab);
+    DataFile* file = link->file;
+    if (!file || !file->inTransaction || file->savepoints <= level)
+        return SQLITE_OK;
+    // The savepoint stays open after ROLLBACK TO, as the connection's does; inner ones end.
+    const std::string sql = "ROLLBACK TO zul_s" + std::to_string(level);
+    file->savepoints = level + 1;
+    return execute(link, sql.c_str());
+}
+
+void releaseShared(SharedFiles* shared)
+{
+    for (auto& [path, file] : shared->files)
         sqlite3_close_v2(file->db);
-    delete module;
+    delete shared;
+}
+
+// SQLite drops a link's module when the connection closes (or its name is registered again).
+void destroySpec(void* aux)
+{
+    auto* spec = static_cast<LinkSpec*>(aux);
+    if (--spec->shared->links == 0)
+        releaseShared(spec->shared);
+    delete spec;
 }
 
 sqlite3_module linkModule = {
-    /* iVersion    */ 1,
-    /* xCreate     */ linkConnect, // the table holds nothing of its own: made and connected alike
+    /* iVersion    */ 2, // with savepoints
+    /* xCreate     */ nullptr, // eponymous only: no CREATE VIRTUAL TABLE can name a file through it
     /* xConnect    */ linkConnect,
     /* xBestIndex  */ linkBestIndex,
     /* xDisconnect */ linkDisconnect,
@@ -692,9 +714,9 @@ sqlite3_module linkModule = {
     /* xRollback   */ linkRollback,
     /* xFindMethod */ nullptr,
     /* xRename     */ nullptr, // a link is renamed in the program file's catalogue, not here
-    /* xSavepoint  */ nullptr,
-    /* xRelease    */ nullptr,
-    /* xRollbackTo */ nullptr,
+    /* xSavepoint  */ linkSavepoint,
+    /* xRelease    */ linkRelease,
+    /* xRollbackTo */ linkRollbackTo,
     /* xShadowName */ nullptr,
 #if SQLITE_VERSION_NUMBER >= 3044000
     /* xIntegrity  */ nullptr,
@@ -703,13 +725,33 @@ sqlite3_module linkModule = {
 
 } // namespace
 
-int registerModule(sqlite3* db)
+SharedFiles* newSharedFiles()
 {
-    auto* module = new (std::nothrow) Module();
-    if (!module)
+    SharedFiles* shared = new (std::nothrow) SharedFiles();
+    if (shared)
+        shared->links = 1; // the loader's own hold, until releaseLoaderHold
+    return shared;
+}
+
+void releaseLoaderHold(SharedFiles* shared)
+{
+    if (shared && --shared->links == 0)
+        releaseShared(shared);
+}
+
+int registerLink(sqlite3* db, SharedFiles* shared, const std::string& name, const std::string& path,
+                 const std::string& table, const std::string& schema)
+{
+    LinkSpec* spec = nullptr;
+    try {
+        spec = new LinkSpec{shared, name, path, table, schema, columnNames(schema)};
+    } catch (...) {
+        delete spec;
         return SQLITE_NOMEM;
-    // sqlite3_create_module_v2 calls destroyModule itself when it fails.
-    return sqlite3_create_module_v2(db, moduleName, &linkModule, module, destroyModule);
+    }
+    ++shared->links;
+    // sqlite3_create_module_v2 calls destroySpec itself when it fails.
+    return sqlite3_create_module_v2(db, name.c_str(), &linkModule, spec, destroySpec);
 }
 
 } // namespace linktable

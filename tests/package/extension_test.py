@@ -96,6 +96,18 @@ def test_reads_writes_and_czech_order(folder):
     required = error_of(db, "INSERT INTO Osoby (Id) VALUES (9)")
     check("NOT NULL" in required, f"a required field: {required}")
     check(shell(data, "SELECT count(*) FROM Osoby") == ["5"], "refused changes left the data file as it was")
+    # Inside a transaction a statement that fails half-way and a savepoint rolled back take their rows back.
+    db.execute("BEGIN")
+    db.execute("INSERT INTO Osoby (Id, Jmeno) VALUES (10, 'Petr')")
+    half_way = error_of(db, "INSERT INTO Osoby (Id, Jmeno) VALUES (11, 'Ota'), (2, 'Dvojník')")
+    check("UNIQUE" in half_way, f"the second row of a statement is refused: {half_way}")
+    db.execute("SAVEPOINT s")
+    db.execute("INSERT INTO Osoby (Id, Jmeno) VALUES (12, 'Rut')")
+    db.execute("ROLLBACK TO s")
+    db.execute("RELEASE s")
+    db.execute("COMMIT")
+    kept = shell(data, "SELECT Id FROM Osoby WHERE Id >= 10")
+    check(kept == ["10"], f"only the whole statements of the transaction are kept: {kept}")
 
 
 def test_relink_seen_by_a_new_connection(folder):
