@@ -222,6 +222,21 @@ TEST_F(LinkWrites, aLinkIntoTheProgramFileItselfIsRefused)
     prog->TableDefs().AppendUnrefreshed(def);
     EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("select * from Kruh")); }),
               refused.arg(QStringLiteral("Kruh"), self));
+    // A circle through another file ends at the first link: a link is no table to read through.
+    const QString other = path(QStringLiteral("other.accdb"));
+    {
+        auto file = DbEngine().CreateDatabase(other, dao::dbLangCzech, dao::dbVersion120);
+        auto back = file->CreateTableDef(QStringLiteral("Zpet"));
+        back->setConnect(dao::dbConnectPrefix + self);
+        back->setSourceTableName(QStringLiteral("Tam"));
+        file->TableDefs().AppendUnrefreshed(back);
+    }
+    auto there = prog->CreateTableDef(QStringLiteral("Tam"));
+    there->setConnect(dao::dbConnectPrefix + other);
+    there->setSourceTableName(QStringLiteral("Zpet"));
+    prog->TableDefs().AppendUnrefreshed(there);
+    EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("select * from Tam")); }),
+              QStringLiteral("3011|Zdrojová tabulka 'Zpet' nebyla v souboru '%1' nalezena.").arg(other));
 }
 
 TEST_F(LinkWrites, linksIntoTwelveDataFilesAreReadAndChangedInTurn)

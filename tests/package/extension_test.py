@@ -136,9 +136,14 @@ def test_bad_links_fail_alone(folder):
     raw.execute(
         "INSERT INTO MSysObjects (NameKey, Name, Attributes, Connect, SourceTableName) VALUES ('bez', 'Bez', ?, ?, 'Nic')",
         (0x40000000, ";DATABASE=" + good))
+    raw.execute(
+        "INSERT INTO MSysObjects (NameKey, Name, Attributes, Connect, SourceTableName) VALUES ('sam', 'Sam', ?, ?, 'MSysInfo')",
+        (0x40000000, ";DATABASE=" + prog))
     raw.commit()
     raw.close()
     db = connect(prog)
+    itself = error_of(db, "SELECT * FROM Sam")
+    check("samotný soubor programu" in itself and prog in itself, f"a link into the program file itself: {itself}")
     missing = error_of(db, "SELECT * FROM Chybi")
     check(gone in missing and "nebyl nalezen" in missing, f"a missing data file is named: {missing}")
     garbage = error_of(db, "SELECT * FROM Zdroj")
