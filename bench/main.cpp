@@ -10,6 +10,7 @@
 #include "BenchFiles.h"
 #include "ChildProcess.h"
 #include "CommitProbe.h"
+#include "LinkBench.h"
 #include "NullViews.h"
 #include "SyncCounter.h"
 
@@ -53,6 +54,9 @@ constexpr double kDiskOverShmTarget = 1.3;     // the same process: the build's 
 constexpr double kLargeProcessTargetMs = 2500; // unattended process on 5,000 tables, the build's disk
 constexpr double kFillTargetMs = 300;          // FillDataFileList with 10,000 paths
 constexpr double kMemoryTargetMb = 80;         // peak memory of the process
+constexpr double kLinkReadTarget = 1.1;        // a full read through a link / the same read of the data file
+constexpr double kExtensionLoadTargetMs = 20;  // loading the extension on 500 links into 3 data files
+constexpr double kLinkChangeTarget = 1.2;      // a durable one-row change through a link / made directly
 constexpr int kCommits = 200;
 constexpr int kListPaths = 10000;
 constexpr int kProcessTables = 1000;
@@ -558,6 +562,42 @@ int run(const Options& options)
                        QStringLiteral("process %1, %2 tables: %3 ms start to exit (target < %4 ms)")
                            .arg(kind, tableCountText(kLargeProcessTables), ms(r.milliseconds))
                            .arg(kLargeProcessTargetMs));
+
+    const LinkFigures links = measureLinks(work, QStringLiteral(ZULSQLITE_PATH));
+    print(QStringLiteral("\nLinks (%1 rows read in full; a durable one-row change, %2 times)")
+              .arg(QLocale(QLocale::English).toString(links.rows))
+              .arg(links.changes));
+    print(QStringLiteral("  engine, data file / through the link:              %1 ms / %2 ms")
+              .arg(ms(links.engineDirectMs), ms(links.engineLinkMs)));
+    if (links.pythonDirectMs >= 0)
+        print(QStringLiteral("  Python with the extension, data file / the link:  %1 ms / %2 ms")
+                  .arg(ms(links.pythonDirectMs), ms(links.pythonLinkMs)));
+    print(QStringLiteral("  loading the extension, %1 links into %2 data files: %3 ms (median of 7)")
+              .arg(links.loadLinks)
+              .arg(links.loadFiles)
+              .arg(ms(links.loadMs)));
+    print(QStringLiteral("  one-row change, data file / through the link:      %1 ms / %2 ms")
+              .arg(ms(links.changeDirectMs), ms(links.changeLinkMs)));
+    verdicts.check(links.engineLinkMs <= kLinkReadTarget * links.engineDirectMs,
+                   QStringLiteral("full read through a link in the engine: %1 x the data file (target <= %2)")
+                       .arg(links.engineLinkMs / links.engineDirectMs, 0, 'f', 2)
+                       .arg(kLinkReadTarget));
+    if (links.pythonDirectMs >= 0)
+        verdicts.check(links.pythonLinkMs <= kLinkReadTarget * links.pythonDirectMs,
+                       QStringLiteral("full read through a link in Python: %1 x the data file (target <= %2)")
+                           .arg(links.pythonLinkMs / links.pythonDirectMs, 0, 'f', 2)
+                           .arg(kLinkReadTarget));
+    else
+        verdicts.check(false, QStringLiteral("full read through a link in Python: /usr/bin/python3 did not run"));
+    verdicts.check(links.loadMs < kExtensionLoadTargetMs,
+                   QStringLiteral("extension load on %1 links: %2 ms (target < %3 ms)")
+                       .arg(links.loadLinks)
+                       .arg(ms(links.loadMs))
+                       .arg(kExtensionLoadTargetMs));
+    verdicts.check(links.changeLinkMs <= kLinkChangeTarget * links.changeDirectMs,
+                   QStringLiteral("durable one-row change through a link: %1 x direct (target <= %2)")
+                       .arg(links.changeLinkMs / links.changeDirectMs, 0, 'f', 2)
+                       .arg(kLinkChangeTarget));
 
     print(QStringLiteral("\nSummary (the machine may be shared: timings vary from run to run)"));
     for (const QString& line : verdicts.lines())
