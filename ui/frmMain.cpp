@@ -385,7 +385,7 @@ QMenu* frmMain::boxContextMenu(int index)
     QMenu* menu = box->createStandardContextMenu();
     menu->setObjectName(index == 0 ? QStringLiteral("Text1Menu") : QStringLiteral("cboDBMenu"));
     menu->addSeparator();
-    QAction* browse = menu->addAction(QStringLiteral("&Procházet..."));
+    QAction* browse = menu->addAction(QStringLiteral("Pr&ocházet..."));
     browse->setObjectName(QStringLiteral("browseAction"));
     browse->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     browse->setEnabled(btnBrowse[index]->isEnabled());

@@ -39,7 +39,7 @@ HelpContent demoHelp()
                             "cestu ze seznamu. Konec zavře program.")),
         Paragraph{{Span{QStringLiteral("Ovládání z klávesnice"), Bold}}},
         text(QStringLiteral("Ctrl+O v poli cesty k programu nebo k databázi otevře výběr složky pro to pole; "
-                            "totéž nabízí položka Procházet... v místní nabídce pole (pravé tlačítko myši nebo "
+                            "totéž nabízí položka Procházet... (O) v místní nabídce pole (pravé tlačítko myši nebo "
                             "klávesa Menu).")),
         text(QStringLiteral("Alt+Šipka dolů nebo F4 v poli databáze otevře seznam dříve použitých databází. "
                             "Enter v poli programu přejde do pole databáze, Enter v poli databáze na tlačítko "
