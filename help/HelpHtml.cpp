@@ -31,8 +31,9 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
         html = QStringLiteral("<span style=\"font-size: %1pt\">%2</span>").arg(run.points).arg(html);
     if (const auto target = file.jumpTarget(run.jump)) {
         if (const auto order = file.orderAtOffset(*target))
-            html =
-                QStringLiteral("<a href=\"%1\">%2</a>").arg(links.topic(*order, run.jump.popup).toHtmlEscaped(), html);
+            html = QStringLiteral("<a href=\"%1\" style=\"%2\">%3</a>")
+                       .arg(links.topic(*order, run.jump.popup).toHtmlEscaped(),
+                            QLatin1String(run.jump.popup ? HelpPopupLinkStyle : HelpJumpLinkStyle), html);
     }
     return html;
 }

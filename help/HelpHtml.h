@@ -17,6 +17,11 @@ struct HelpHtmlLinks {
 
 // The parts of a topic: the region at its top that does not scroll, the rest, or both.
 enum class HelpRegion { Whole, NonScrolling, Scrolling };
+// Links as the platform's viewer draws them: a jump green with a solid underline, a pop-up green
+// with a dotted one (Qt's rich text reads the underline style from text-underline-style).
+inline constexpr const char* HelpJumpLinkStyle = "color: #008000; text-decoration: underline";
+inline constexpr const char* HelpPopupLinkStyle =
+    "color: #008000; text-decoration: underline; text-decoration-style: dotted; text-underline-style: dot-line";
 // Background of the region that does not scroll.
 inline constexpr const char* HelpNonScrollingBackground = "#ffffe8";
 

@@ -5,24 +5,35 @@
 #include "HelpHtml.h"
 #include "HelpMetafile.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCursor>
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFragment>
+#include <QTextLayout>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -30,6 +41,27 @@ const QString TopicScheme = QStringLiteral("topic");
 const QString PopupScheme = QStringLiteral("popup");
 const QString PictureScheme = QStringLiteral("picture");
 constexpr int OrderRole = Qt::UserRole;
+
+// Closes a pop-up when its text is clicked anywhere but on a link.
+class ClickCloses : public QObject {
+public:
+    ClickCloses(QWidget* popup, QTextBrowser* text) : QObject(popup), m_popup(popup), m_text(text) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (m_text->anchorAt(mouse->position().toPoint()).isEmpty())
+                m_popup->hide();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* m_popup;
+    QTextBrowser* m_text;
+};
 
 } // namespace
 
@@ -365,13 +397,44 @@ void HelpWindowViewer::followLink(const QUrl& url)
             m_popup->setAccessibleName(QStringLiteral("Vysvětlivka nápovědy"));
             m_popup->setOpenLinks(false);
             m_popup->setStyleSheet(QStringLiteral("background: #ffffe1"));
+            m_popup->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            m_popup->setFrameShape(QFrame::NoFrame);
             QObject::connect(m_popup, &QTextBrowser::anchorClicked, m_popupFrame,
                              [this](const QUrl& link) { followLink(link); });
+            // A click on the text outside a link closes the pop-up, as Esc does.
+            m_popup->viewport()->installEventFilter(new ClickCloses(m_popupFrame, m_popup));
+            auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_popupFrame);
+            escape->setContext(Qt::WidgetWithChildrenShortcut);
+            QObject::connect(escape, &QShortcut::activated, m_popupFrame, [this] { m_popupFrame->hide(); });
             layout->addWidget(m_popup);
         }
         showTopic(topic, m_popup);
-        m_popupFrame->resize(380, 180);
-        m_popupFrame->move(QCursor::pos() + QPoint(8, 8));
+        // As wide as the text needs up to two thirds of the screen, as tall as the text then is;
+        // a scroll bar only when even the screen's height is too little.
+        const QRect screen = m_window->screen()->availableGeometry();
+        const qreal widest = screen.width() * 2 / 3;
+        // Measured on a copy: the browser lays its own document out at its current width.
+        const std::unique_ptr<QTextDocument> probe(m_popup->document()->clone());
+        probe->setTextWidth(widest);
+        probe->size();
+        qreal used = 0;
+        for (QTextBlock block = probe->begin(); block.isValid(); block = block.next()) {
+            const QTextLayout* lines = block.layout();
+            const QRectF box = probe->documentLayout()->blockBoundingRect(block);
+            for (int i = 0; lines && i < lines->lineCount(); ++i)
+                used = std::max(used, box.x() + lines->lineAt(i).x() + lines->lineAt(i).naturalTextWidth());
+        }
+        const qreal width = std::ceil(std::min(widest, used + probe->documentMargin() + 2));
+        probe->setTextWidth(width);
+        const qreal needed = std::ceil(probe->size().height());
+        const int height = std::min(int(needed), screen.height() * 2 / 3);
+        const int frame = 2 * (m_popupFrame->frameWidth() + 1) + 2 * m_popup->frameWidth();
+        m_popup->setVerticalScrollBarPolicy(height < needed ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        m_popupFrame->resize(int(width) + frame, height + frame);
+        QPoint at = QCursor::pos() + QPoint(8, 8);
+        at.setX(std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() - m_popupFrame->width())));
+        at.setY(std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() - m_popupFrame->height())));
+        m_popupFrame->move(at);
         m_popupFrame->show();
     } catch (const RunTimeError& error) {
         report(error.description());
@@ -390,6 +453,23 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser, 
             return name;
         }};
     browser->setHtml(helpTopicHtml(*m_file, topic, links, false, region));
+    // Pop-up links get their dotted underline (Qt's HTML reader keeps only a solid one).
+    QList<std::pair<QTextFragment, QTextCharFormat>> popupLinks;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isAnchor() || !format.anchorHref().startsWith(PopupScheme + QLatin1Char(':')))
+                continue;
+            format.setUnderlineStyle(QTextCharFormat::DotLine);
+            popupLinks.append({it.fragment(), format});
+        }
+    }
+    for (const auto& [fragment, format] : popupLinks) {
+        QTextCursor range(document);
+        range.setPosition(fragment.position());
+        range.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+        range.setCharFormat(format);
+    }
     // Rich text knows no tab stops: each block takes its paragraph's. The file measures them from the
     // left margin, Qt from where the first line starts (indents included).
     QTextCursor cursor(document);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -358,6 +359,81 @@ private slots:
         QVERIFY(!viewer.browser()->toPlainText().contains(QStringLiteral("TAnimatedCursorImage Class")));
         QVERIFY(!viewer.browser()->toPlainText().isEmpty());
         QCOMPARE(viewer.nonScrolling()->palette().color(QPalette::Base).name(), QStringLiteral("#ffffe8"));
+    }
+
+    // Links of real topics look as the platform's viewer draws them, and their pop-ups fit their
+    // text: no wider than two thirds of the screen, tall enough to show it all, closed by a click.
+    void popupsFitTheirTextAndLinksAreStyled_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("popupLink");
+        QTest::addColumn<QString>("popupText");
+        QTest::newRow("setup glossary") << QStringLiteral("en_sierrasetup31.hlp") << 3 << QStringLiteral("WAVE")
+                                        << QStringLiteral("WAVE");
+        QTest::newRow("class hierarchy") << QStringLiteral("ru_rxlib40h.hlp") << 7 << QStringLiteral("Hierarchy")
+                                         << QStringLiteral("TObject");
+        QTest::newRow("file manager") << QStringLiteral("en_winfile31.hlp") << 52 << QStringLiteral(" From")
+                                      << QString();
+    }
+    void popupsFitTheirTextAndLinksAreStyled()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, order);
+        QFETCH(QString, popupLink);
+        QFETCH(QString, popupText);
+        const QString path = QStringLiteral(DIVADEDADI_CORPUS "/") + name;
+        if (!QFileInfo::exists(path))
+            QSKIP("skipped: corpus not present");
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpContents(path);
+        viewer.openTopic(order);
+        QTextBrowser* where =
+            viewer.nonScrolling()->document()->find(popupLink).isNull() ? viewer.browser() : viewer.nonScrolling();
+        const QTextCharFormat popupFormat = formatOf(where, popupLink);
+        QVERIFY(popupFormat.isAnchor());
+        QVERIFY(popupFormat.anchorHref().startsWith(QStringLiteral("popup:")));
+        QCOMPARE(popupFormat.underlineStyle(), QTextCharFormat::DotLine);
+        QCOMPARE(popupFormat.foreground().color().name(), QStringLiteral("#008000"));
+        // Every jump of the topic: green, a solid underline.
+        int jumps = 0;
+        for (QTextBrowser* browser : {viewer.browser(), viewer.nonScrolling()}) {
+            for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next()) {
+                for (auto it = block.begin(); !it.atEnd(); ++it) {
+                    const QTextCharFormat format = it.fragment().charFormat();
+                    if (!format.isAnchor() || !format.anchorHref().startsWith(QStringLiteral("topic:")))
+                        continue;
+                    QCOMPARE(format.underlineStyle(), QTextCharFormat::SingleUnderline);
+                    QCOMPARE(format.foreground().color().name(), QStringLiteral("#008000"));
+                    ++jumps;
+                }
+            }
+        }
+        Q_UNUSED(jumps);
+
+        emit where->anchorClicked(QUrl(popupFormat.anchorHref()));
+        QTextBrowser* popup = viewer.popup();
+        QVERIFY(popup && popup->isVisible());
+        if (!popupText.isEmpty())
+            QVERIFY(popup->toPlainText().contains(popupText));
+        const QRect screen = viewer.window()->screen()->availableGeometry();
+        QVERIFY(popup->window()->width() <= screen.width() * 2 / 3 + 8);
+        // All of the text shows: the document fits the viewport, no scroll bar.
+        QVERIFY2(
+            popup->document()->size().height() <= popup->viewport()->height() + 1,
+            qPrintable(
+                QStringLiteral("%1 > %2").arg(popup->document()->size().height()).arg(popup->viewport()->height())));
+        QVERIFY(popup->document()->size().width() <= popup->viewport()->width() + 1);
+        QVERIFY(!popup->verticalScrollBar()->isVisible());
+        // A short text makes a narrow pop-up, not a fixed-size box.
+        if (popup->toPlainText().size() < 40)
+            QVERIFY(popup->window()->width() < 380);
+        QTest::mouseClick(popup->viewport(), Qt::LeftButton, {},
+                          QPoint(popup->viewport()->width() - 2, popup->viewport()->height() - 2));
+        QVERIFY(!popup->isVisible());
+        QCOMPARE(viewer.currentTopic(), order);
     }
 
     // The .cnt file beside the help file makes the contents; a pop-up jump

@@ -129,7 +129,8 @@ TEST(ZulhelpCorpus, contentsTopicKeywordsAndHtml)
     QFile first(dir.filePath(QStringLiteral("1.html")));
     ASSERT_TRUE(first.open(QIODevice::ReadOnly));
     const QString page = QString::fromUtf8(first.readAll());
-    EXPECT_TRUE(page.contains(QStringLiteral("<a href=\"3.html\">")));
+    EXPECT_TRUE(
+        page.contains(QStringLiteral("<a href=\"3.html\" style=\"color: #008000; text-decoration: underline\">")));
     EXPECT_TRUE(page.contains(QStringLiteral("<img src=\"bm0.png\" width=\"88\" height=\"31\"")));
     EXPECT_EQ(QImage(dir.filePath(QStringLiteral("bm0.png"))).size(), QSize(88, 31));
 }
