@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "Globals.h"
+#include "OdbcConnectString.h"
 #include "Paths.h"
 #include "Settings.h"
 
@@ -88,7 +89,7 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
     gDataPath = ReadSetting(QStringLiteral("MAIN"), QStringLiteral("ZULdata"));
     if (plan.noDataPath)
         gDataPath.clear();
-    else if (!FileExists(gDataPath))
+    else if (!dataPathExists(gDataPath))
         gDataPath = programDir + QStringLiteral("ZUL_data.accdb"); // whether or not it exists
 
     if (!plan.commandLineStart)
@@ -98,7 +99,7 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
     if (HasKey(argumentText, CommandKey::ZulProg))
         gProgramPath = KeyValue(argumentText, CommandKey::ZulProg);
     if (HasKey(argumentText, CommandKey::ZulData))
-        gDataPath = KeyValue(argumentText, CommandKey::ZulData);
+        gDataPath = withoutPassword(KeyValue(argumentText, CommandKey::ZulData)); // the password serves this process only
     gShowMessage = HasKey(argumentText, CommandKey::ShowMessage);
     return plan;
 }
@@ -109,5 +110,5 @@ StartCourse ChooseStartCourse(const StartPlan& plan)
         return StartCourse::Interactive;
     if (!FileExists(gProgramPath))
         return StartCourse::PlainWindow;
-    return FileExists(gDataPath) ? StartCourse::UnattendedRelink : StartCourse::AutomaticBrowse;
+    return dataPathExists(gDataPath) ? StartCourse::UnattendedRelink : StartCourse::AutomaticBrowse;
 }

@@ -57,7 +57,7 @@ if(DIVADEDADI_DPKG_SHLIBDEPS)
 else()
     string(REGEX MATCH "^[0-9]+" divadedadi_icu_major "${ICU_VERSION}")
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6, libqt6gui6, libqt6core6, libsqlite3-0, libicu${divadedadi_icu_major}, libmdb3, libglib2.0-0, libxcb1, ${divadedadi_fonts}")
+        "libqt6widgets6, libqt6gui6, libqt6core6, libsqlite3-0, libicu${divadedadi_icu_major}, libmdb3, libodbc2, libglib2.0-0, libxcb1, ${divadedadi_fonts}")
 endif()
 
 include(CPack)

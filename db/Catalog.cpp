@@ -239,11 +239,13 @@ void Catalog::putLink(const TableEntry& link, const std::vector<std::shared_ptr<
     putLinkFields(link.name, fields);
 }
 
-bool Catalog::repointLink(const QString& name, const QString& connect, qint32 attributes)
+bool Catalog::repointLink(const QString& name, const QString& connect, qint32 attributes, const QString& source)
 {
-    Statement update(m_connection, QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2 WHERE NameKey=?3"),
+    Statement update(m_connection,
+                     QStringLiteral("UPDATE MSysObjects SET Connect=?1, Attributes=?2, "
+                                    "SourceTableName=coalesce(?4, SourceTableName) WHERE NameKey=?3"),
                      Statement::Reuse::Kept);
-    update.bindAll({connect, attributes, nameKey(name)});
+    update.bindAll({connect, attributes, nameKey(name), source.isEmpty() ? QVariant() : QVariant(source)});
     update.run();
     return sqlite3_changes(m_connection.handle()) == 1;
 }

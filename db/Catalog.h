@@ -75,7 +75,8 @@ public:
     // Stores a link (replacing a row a dropped table may have left) with its fields.
     void putLink(const TableEntry& link, const std::vector<std::shared_ptr<FieldDef>>& fields);
     // Points an existing link elsewhere; false when the catalogue has no such link any more.
-    bool repointLink(const QString& name, const QString& connect, qint32 attributes);
+    // A source given (not empty) replaces the stored source table's name as well.
+    bool repointLink(const QString& name, const QString& connect, qint32 attributes, const QString& source = QString());
     std::vector<std::shared_ptr<FieldDef>> linkFields(const QString& name);
     void putLinkFields(const QString& name, const std::vector<std::shared_ptr<FieldDef>>& fields);
     // Records the attributes (the hidden flag) of a table.

@@ -79,6 +79,11 @@ QString sqliteUri(const QString& absolutePath, const char* mode)
 
 Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolutePath(absolutePathOf(path))
 {
+    if (mode == Mode::Memory) {
+        m_absolutePath = m_path;
+        open("memory", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        return;
+    }
     if (mode == Mode::Create) {
         open("rwc", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         setDurability();

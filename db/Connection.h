@@ -51,7 +51,8 @@ class Statement;
 
 class Connection {
 public:
-    enum class Mode { ReadWrite, ReadOnly, Create };
+    // Memory: a private database in memory, gone when the connection closes.
+    enum class Mode { ReadWrite, ReadOnly, Create, Memory };
     // path is kept as given for messages; the file is opened by its absolute path.
     Connection(const QString& path, Mode mode);
     ~Connection();

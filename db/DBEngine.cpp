@@ -1,6 +1,9 @@
 #include "DBEngine.h"
 
 #include "DatabaseCore.h"
+#include "OdbcConnectString.h"
+#include "OdbcErrors.h"
+#include "OdbcLinks.h"
 #include "SqlDialect.h"
 
 #include <QDir>
@@ -24,14 +27,6 @@ RunTimeError objectNotSet()
 RunTimeError invalidName(const QString& name)
 {
     return RunTimeError(ErrorNumber::InvalidName, QStringLiteral("'%1' není platný název tabulky.").arg(name));
-}
-
-RunTimeError odbcUnsupported(const QString& name)
-{
-    return RunTimeError(ErrorNumber::OdbcFailed,
-                        QStringLiteral("Připojení ODBC tabulky '%1' selhalo: zdroje ODBC tento databázový stroj "
-                                       "nepodporuje.")
-                            .arg(name));
 }
 
 void checkName(const QString& name)
@@ -173,7 +168,8 @@ void TableDef::setConnect(const QString& connect)
     if (!d->isLink())
         throw RunTimeError(ErrorNumber::CannotSetProperty,
                            QStringLiteral("Vlastnost Connect nelze nastavit u místní tabulky '%1'.").arg(d->name));
-    d->heldConnect = connect;
+    // A password is used for this process only, never held where it could be stored.
+    d->heldConnect = withoutPassword(connect);
 }
 
 QString TableDef::SourceTableName() const
@@ -205,16 +201,17 @@ void TableDef::RefreshLink()
         throw RunTimeError(ErrorNumber::OperationNotSupported,
                            QStringLiteral("Tabulka '%1' není propojená; propojení nelze obnovit.").arg(d->name));
     const QString connect = d->heldConnect.value_or(d->connect);
-    if (isOdbcConnect(connect))
-        throw odbcUnsupported(d->name);
+    const bool odbc = isOdbcConnect(connect);
     QString table = d->source.isEmpty() ? d->name : d->source;
-    const auto fields = db.sourceFields(linkedPath(connect), &table);
-    const qint32 attributes = (d->attributes & dao::dbHiddenObject) | dao::dbAttachedTable;
+    const auto fields = odbc ? odbcSourceFields(connect, &table) : db.sourceFields(linkedPath(connect), &table);
+    const qint32 attributes =
+        (d->attributes & dao::dbHiddenObject) | (odbc ? dao::dbAttachedODBC : dao::dbAttachedTable);
     Connection& c = db.connection();
     // Connect string and fields change together or not at all.
     Transaction transaction(c);
     Catalog catalog(c);
-    if (!catalog.repointLink(d->name, connect, attributes))
+    // A server's names are case-sensitive: an ODBC link keeps the server's own spelling of its table.
+    if (!catalog.repointLink(d->name, connect, attributes, odbc ? table : QString()))
         throw RunTimeError(ErrorNumber::ItemNotInCollection,
                            QStringLiteral("Propojená tabulka '%1' již v databázi není.").arg(d->name));
     // A link re-pointed to a file whose table has the same fields keeps its recorded ones.
@@ -226,6 +223,8 @@ void TableDef::RefreshLink()
     d->connect = connect;
     d->heldConnect.reset();
     d->attributes = attributes;
+    if (odbc)
+        d->source = table;
     d->fields = fields;
     d->fieldsLoaded = true;
 }
@@ -541,6 +540,7 @@ public:
     explicit DatabaseImpl(std::shared_ptr<DbCore> database) : core(std::move(database)), tableDefs(this) {}
     std::shared_ptr<DbCore> core;
     TableDefCollection tableDefs;
+    bool serverCatalog = false; // the table definitions of an ODBC data source, without rows
 
     DbCore& openCore() const
     {
@@ -594,6 +594,11 @@ void DatabaseImpl::appendLink(TableDefImpl& def, bool refresh)
         break;
     }
     case LinkKind::Odbc:
+        // Only the stored form is kept; the password serves this process's connections.
+        if (refresh)
+            fields = odbcSourceFields(def.connect, &link.source);
+        link.connect = withoutPassword(def.connect);
+        def.connect = link.connect;
         link.attributes |= dao::dbAttachedODBC;
         break;
     }
@@ -680,6 +685,8 @@ std::shared_ptr<TableDef> Database::CreateTableDef(const QString& name)
 void Database::Execute(const QString& sql, const QVariantList& params)
 {
     DbCore& db = d->openCore();
+    if (d->serverCatalog)
+        throw OdbcError::notReadable(db.name());
     const QString dropped = droppedTable(sql);
     if (!dropped.isEmpty() && db.hasCatalog()) {
         // Dropping a link removes its definition; dropping a local table also forgets its attributes.
@@ -736,6 +743,8 @@ void Database::Execute(const QString& sql, const QVariantList& params)
 
 std::unique_ptr<Recordset> Database::OpenRecordset(const QString& sql, const QVariantList& params, int)
 {
+    if (d->serverCatalog)
+        throw OdbcError::notReadable(d->openCore().name());
     auto impl = std::make_unique<RecordsetImpl>();
     impl->core = d->core;
     impl->sql = sql;
@@ -828,6 +837,11 @@ DBEngine::~DBEngine() = default;
 
 std::unique_ptr<Database> DBEngine::OpenDatabase(const QString& path)
 {
+    if (isOdbcConnect(path)) {
+        auto impl = std::make_unique<DatabaseImpl>(openServerCatalog(path));
+        impl->serverCatalog = true;
+        return std::unique_ptr<Database>(new Database(std::move(impl)));
+    }
     auto connection = std::make_unique<Connection>(path, Connection::Mode::ReadWrite);
     auto core = std::make_shared<DbCore>(path, std::move(connection));
     return std::unique_ptr<Database>(new Database(std::make_unique<DatabaseImpl>(core)));

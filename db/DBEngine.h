@@ -88,7 +88,11 @@ struct IndexDef {
 //    on a local table it raises.
 //  - RefreshLink: opens the linked file, finds SourceTableName there and
 //    records its fields; raises on a local table, a missing file, a file that
-//    is not a database, a missing source table, or an ODBC link.
+//    is not a database, or a missing source table. An ODBC link connects to
+//    its server instead (3151 when it does not answer, 3011 when the table is
+//    missing) and keeps the server's spelling of the table's name.
+//  - An ODBC connect string is held and stored without its password (PWD=),
+//    which serves this process's connections only.
 //  - Name, Attributes (the hidden flag) are written at once.
 //  - SourceTableName cannot be changed.
 class TableDef {
@@ -136,7 +140,8 @@ public:
     std::shared_ptr<TableDef> Item(int index) const;           // raises 3265 out of range
     std::shared_ptr<TableDef> Item(const QString& name) const; // raises 3265 when missing
     // A definition with fields becomes a local table; one with a Connect
-    // string becomes a link (the linked file is opened and checked first).
+    // string becomes a link (the linked file or server table is opened and
+    // checked first).
     void Append(const std::shared_ptr<TableDef>& def);
     // Stores a link as it stands without opening the linked file, for links
     // brought from another system whose file is not there; no fields are
@@ -221,6 +226,11 @@ public:
     // only (a write then raises 3051 naming the file). A file without any write
     // permission bit is opened for reading only, also for the superuser. A
     // relative path is resolved against the current folder.
+    // An ODBC connect string ("ODBC;DSN=..." or "ODBC;DRIVER={...};...") opens
+    // the data source: its TableDefs are the user tables of the server's
+    // default schema as local tables with their fields, for linking; queries
+    // on it raise (rows are read through links). Raises 3151 when the server
+    // does not answer.
     std::unique_ptr<Database> OpenDatabase(const QString& path);
     // Refuses an existing file.
     std::unique_ptr<Database> CreateDatabase(const QString& path, const QString& locale, int options = 0);

@@ -2,6 +2,7 @@
 
 #include "DBEngine.h"
 #include "Globals.h"
+#include "OdbcConnectString.h"
 #include "Paths.h"
 #include "RunTimeError.h"
 #include "Settings.h"
@@ -181,7 +182,7 @@ void FillDataFileList(DesktopServices& desktop, ComboBoxView& combo, const std::
         const QString lastDb = ReadSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"));
         if (given && !currentText.isEmpty())
             combo.setText(currentText);
-        if (combo.text().isEmpty() && !lastDb.isEmpty() && FileExists(lastDb))
+        if (combo.text().isEmpty() && !lastDb.isEmpty() && dataPathExists(lastDb))
             combo.setText(lastDb);
     });
     if (!filled && combo.text() != kept)

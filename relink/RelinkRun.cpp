@@ -3,6 +3,7 @@
 #include "DBEngine.h"
 #include "Globals.h"
 #include "ListFile.h"
+#include "OdbcConnectString.h"
 #include "Paths.h"
 #include "RelinkLog.h"
 #include "RunTimeError.h"
@@ -113,11 +114,14 @@ private:
         step(8, [&] { m_window.setDbCaption(QString()); });
         step(9, [&] { m_window.setTableCaption(QString()); });
         step(10, [&] { gProgramPath = m_window.programPathText(); });
-        step(11, [&] { gDataPath = combo.text(); });
-        step(12, [&] { AddListPath(m_desktop, combo.text()); });
-        step(13, [&] { FillDataFileList(m_desktop, combo, combo.text()); });
-        step(14, [&] { WriteSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"), combo.text()); });
-        step(15, [&] { m_connect = dao::dbConnectPrefix + gDataPath; });
+        // A server's connect string is kept and shown without its password, which serves this process only.
+        step(11, [&] { gDataPath = withoutPassword(combo.text()); });
+        step(12, [&] { AddListPath(m_desktop, withoutPassword(combo.text())); });
+        step(13, [&] { FillDataFileList(m_desktop, combo, withoutPassword(combo.text())); });
+        step(14, [&] {
+            WriteSetting(QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"), withoutPassword(combo.text()));
+        });
+        step(15, [&] { m_connect = isOdbcConnect(gDataPath) ? gDataPath : dao::dbConnectPrefix + gDataPath; });
     }
 
     void openFiles()
@@ -145,7 +149,8 @@ private:
             m_programCause = m_report.failures.last().description;
         step(17, [&] { m_dataDb = DbEngine().OpenDatabase(gDataPath); });
         step(18, [&] {
-            m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") + FolderOfPath(gDataPath));
+            m_window.setDbCaption(FolderOfPath(gProgramPath) + QStringLiteral(" -> ") +
+                                  (isOdbcConnect(gDataPath) ? gDataPath : FolderOfPath(gDataPath)));
         });
         step(19, [&] { m_window.setProgressValue(0); });
         step(20, [&] { m_window.setProgressVisible(true); });

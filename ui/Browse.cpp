@@ -3,6 +3,7 @@
 #include "frmDir.h"
 #include "Globals.h"
 #include "ListFile.h"
+#include "OdbcConnectString.h"
 #include "Paths.h"
 #include "RunTimeError.h"
 
@@ -66,7 +67,7 @@ void BrowseForFile(BrowseHost& host, DesktopServices& desktop, int index)
         }
         host.focusProgramPath();
 
-        if (FileExists(combo.text()) && gAutoBrowse)
+        if (dataPathExists(combo.text()) && gAutoBrowse)
             host.startRelink();
     } catch (const RunTimeError& error) {
         // Nothing above is expected to fail; if something does, the main window stays usable.

@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "Icons.h"
 #include "ListFile.h"
+#include "OdbcConnectString.h"
 #include "OnTop.h"
 #include "Paths.h"
 #include "ProgressBarColor.h"
@@ -408,7 +409,7 @@ void frmMain::Form_Load()
 void frmMain::UpdateLinkButton()
 {
     // Both tests always run, the data file first.
-    const bool dataExists = FileExists(cboDB->currentText());
+    const bool dataExists = dataPathExists(cboDB->currentText());
     const bool programExists = FileExists(Text1->text());
     btnPropoj->setEnabled(dataExists && programExists && !m_runInProgress);
 }

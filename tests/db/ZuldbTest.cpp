@@ -97,7 +97,7 @@ TEST_F(Zuldb, buildsAndListsADataFileAndAProgramFileWithLinks)
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_EQ(broken.out, QStringLiteral("Bez\tdata.accdb\tT03\tsource table missing\n"
                                          "Pryc\tgone.accdb\tX\tfile missing\n"
-                                         "Sklad\tODBC;DSN=Sklad\tSklad\todbc\n"
+                                         "Sklad\tODBC;DSN=Sklad\tSklad\tserver unreachable\n"
                                          "Spatna\tbad.accdb\tX\tnot a database\n"
                                          "Stara\tdata.accdb\tT02\tok\n"
                                          "T01\tdata.accdb\tT01\tok\n"));

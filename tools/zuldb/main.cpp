@@ -4,6 +4,9 @@
 #include "DBEngine.h"
 #include "FileSystem.h"
 #include "LineEscape.h"
+#include "OdbcConnectString.h"
+#include "OdbcLinks.h"
+#include "OdbcUpsize.h"
 #include "SharedFiles.h"
 
 #include <QElapsedTimer>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <optional>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,12 +33,13 @@ const char* const helpText =
     "                                      import převezme\n"
     "  link SOUBOR NÁZEV DATA [ZDROJ]      připojí tabulku ZDROJ (výchozí NÁZEV) ze souboru DATA\n"
     "                                      pod názvem NÁZEV; DATA začínající \"ODBC;\" se uloží jako\n"
-    "                                      připojovací řetězec ODBC bez kontroly\n"
+    "                                      připojovací řetězec ODBC bez kontroly a bez hesla (PWD=)\n"
     "  hide SOUBOR NÁZEV                   nastaví tabulce atribut skrytá\n"
     "  query SOUBOR SQL                    vypíše řádky dotazu oddělené tabulátorem, s řádkem záhlaví\n"
     "  check SOUBOR                        ověří každou propojenou tabulku: název, soubor, zdrojová\n"
     "                                      tabulka, stav (ok, file missing, not a database,\n"
-    "                                      source table missing, odbc); nic nemění; návratový kód 0,\n"
+    "                                      source table missing; u ODBC ok, server unreachable,\n"
+    "                                      table missing); nic nemění; návratový kód 0,\n"
     "                                      když jsou všechny v pořádku, jinak 1; soubory na síťovém\n"
     "                                      systému souborů (NFS, SMB/CIFS, FUSE, ...) vyjmenuje\n"
     "  import ZDROJ CÍL [--quiet] [--stats]\n"
@@ -44,6 +49,12 @@ const char* const helpText =
     "                                      existující CÍL se nepřepíše; vypíše řádek na tabulku a souhrn\n"
     "                                      (--quiet nic, --stats i dobu a paměť); návratový kód 0 vše\n"
     "                                      převedeno, 2 převedeno s poznámkami, 1 nic\n"
+    "  upsize DATA PŘIPOJENÍ [--quiet] [--stats]\n"
+    "                                      přesune tabulky souboru DATA na databázový server\n"
+    "                                      (připojovací řetězec ODBC): sloupce s typy, primární klíče,\n"
+    "                                      jedinečné indexy a všechny řádky v jedné transakci serveru;\n"
+    "                                      tabulku, která na serveru již je, nepřepíše (nic nepřesune);\n"
+    "                                      heslo (PWD=) se jen použije; řádek na tabulku a souhrn\n"
     "\n"
     "Chyba se vypíše na standardní chybový výstup jako \"číslo  popis\" a návratový kód je 1.\n";
 
@@ -119,6 +130,19 @@ QString linkStatus(const QString& path, const QString& source, QMap<QString, std
     return QStringLiteral("ok");
 }
 
+// The status of one ODBC link: ok, server unreachable or table missing.
+QString odbcLinkStatus(const QString& connect, const QString& source)
+{
+    try {
+        QString table = source;
+        odbcSourceFields(connect, &table);
+    } catch (const RunTimeError& e) {
+        return e.number() == ErrorNumber::ObjectNotFound ? QStringLiteral("table missing")
+                                                         : QStringLiteral("server unreachable");
+    }
+    return QStringLiteral("ok");
+}
+
 int check(Database& db)
 {
     static const QString prefix = dao::dbConnectPrefix;
@@ -136,8 +160,8 @@ int check(Database& db)
         QString path;
         QString status;
         if (attributes & dao::dbAttachedODBC) {
-            path = connect;
-            status = QStringLiteral("odbc");
+            path = withoutPassword(connect);
+            status = odbcLinkStatus(connect, def->SourceTableName());
         } else {
             const int at = int(connect.indexOf(QStringLiteral("DATABASE="), 0, Qt::CaseInsensitive));
             path = at < 0 ? QString() : connect.mid(at + 9);
@@ -201,6 +225,73 @@ int importAccess(const QStringList& args)
     return result.exitCode();
 }
 
+using accessdb::counted;
+
+// upsize DATA CONNECT [--quiet] [--stats]
+int upsizeToServer(const QStringList& args)
+{
+    QStringList rest;
+    bool quiet = false;
+    bool stats = false;
+    for (const QString& arg : args.mid(1)) {
+        if (arg == QLatin1String("--quiet"))
+            quiet = true;
+        else if (arg == QLatin1String("--stats"))
+            stats = true;
+        else
+            rest << arg;
+    }
+    if (rest.size() != 2)
+        return usage(QStringLiteral("Nesprávný počet argumentů příkazu 'upsize'."));
+    QElapsedTimer clock;
+    clock.start();
+    // A live line only for a person watching a terminal.
+    const bool live = !quiet && ::isatty(STDOUT_FILENO);
+    qint64 lastShown = -1000;
+    bool lineShown = false;
+    const auto progress = [&](const UpsizeProgress& p) {
+        if (!live || (clock.elapsed() - lastShown < 200 && p.rowsDone < p.rowCount))
+            return;
+        lastShown = clock.elapsed();
+        const double seconds = std::max(0.001, double(clock.elapsed()) / 1000.0);
+        const double rate = double(p.rowsDone) / seconds;
+        const qint64 left = rate > 0 ? qint64(double(p.rowCount - p.rowsDone) / rate) : 0;
+        const QString line = QStringLiteral("\r%1/%2 tabulek, %3/%4 řádků, %5 řádků/s, zbývá %6 s   ")
+                                 .arg(p.tablesDone)
+                                 .arg(p.tableCount)
+                                 .arg(p.rowsDone)
+                                 .arg(p.rowCount)
+                                 .arg(qint64(rate))
+                                 .arg(left);
+        print(line);
+        std::fflush(stdout);
+        lineShown = true;
+    };
+    qint64 rows = 0;
+    const auto tables = upsize(rest.at(0), rest.at(1), nullptr, progress);
+    if (lineShown)
+        print(QStringLiteral("\r\033[K"));
+    for (const UpsizeTable& table : tables) {
+        rows += table.rows;
+        if (!quiet)
+            print(QStringLiteral("tabulka %1: %2\n").arg(table.name, counted(table.rows, "řádek", "řádky", "řádků")));
+    }
+    if (!quiet)
+        print(QStringLiteral("Přesunuto na server: %1 (%2)\n")
+                  .arg(counted(qint64(tables.size()), "tabulka", "tabulky", "tabulek"),
+                       counted(rows, "řádek", "řádky", "řádků")));
+    if (stats) {
+        rusage own{};
+        getrusage(RUSAGE_SELF, &own);
+        const double seconds = std::max(0.001, double(clock.elapsed()) / 1000.0);
+        print(QStringLiteral("Doba: %1 s; %2 řádků/s; paměť nejvýše %3 MB.\n")
+                  .arg(QLocale(QLocale::Czech).toString(seconds, 'f', 2))
+                  .arg(qint64(double(rows) / seconds))
+                  .arg(own.ru_maxrss / 1024));
+    }
+    return 0;
+}
+
 int run(const QStringList& args)
 {
     if (args.isEmpty())
@@ -212,6 +303,8 @@ int run(const QStringList& args)
     }
     if (command == QLatin1String("import"))
         return importAccess(args);
+    if (command == QLatin1String("upsize"))
+        return upsizeToServer(args);
     static const QMap<QString, std::pair<int, int>> arity = {
         {QStringLiteral("create"), {2, 2}}, {QStringLiteral("exec"), {3, 3}}, {QStringLiteral("tables"), {2, 2}},
         {QStringLiteral("link"), {4, 5}},   {QStringLiteral("hide"), {3, 3}}, {QStringLiteral("query"), {3, 3}},
@@ -244,10 +337,14 @@ int run(const QStringList& args)
     } else if (command == QLatin1String("link")) {
         auto def = db->CreateTableDef(args.at(2));
         const QString data = args.at(3);
-        def->setConnect(data.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive) ? data
-                                                                                      : dao::dbConnectPrefix + data);
+        const bool odbc = isOdbcConnect(data);
+        def->setConnect(odbc ? data : dao::dbConnectPrefix + data);
         def->setSourceTableName(args.size() > 4 ? args.at(4) : args.at(2));
-        db->TableDefs().Append(def);
+        // A server link is stored as given (its password dropped); `check` tells whether it works.
+        if (odbc)
+            db->TableDefs().AppendUnrefreshed(def);
+        else
+            db->TableDefs().Append(def);
     } else if (command == QLatin1String("hide")) {
         auto def = db->TableDefs().Item(args.at(2));
         def->setAttributes(def->Attributes() | dao::dbHiddenObject);

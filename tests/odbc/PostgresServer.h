@@ -1,0 +1,54 @@
+#pragma once
+
+// A real PostgreSQL server for the tests of ODBC links: started once per test
+// program in a temporary folder, as `nobody` when the tests run as root, on a
+// free port of 127.0.0.1, with one database and a user that logs in with a
+// password; stopped when the program ends. The driver "PostgreSQL Unicode"
+// and a data source "zultest" are registered in the folder (ODBCSYSINI,
+// ODBCINI), and the password is in a password file (PGPASSFILE) that the
+// server tests' children may be given.
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class PostgresServer {
+public:
+    // The server of this program, started at its first use; null when it
+    // cannot be, with the reason in *whyNot (missing binaries or driver).
+    static PostgresServer* instance(QString* whyNot);
+    ~PostgresServer();
+
+    int port() const { return m_port; }
+    static QString password() { return QStringLiteral("Heslo-7;x}"); }
+    // DSN-less, with the password when withPassword is set.
+    QString connectString(bool withPassword = true) const;
+    // The same without "ODBC;" as psql's and psqlODBC's users write it.
+    QString dsnConnect() const { return QStringLiteral("ODBC;DSN=zultest"); }
+    // The password file for children that connect without a password.
+    QString passwordFile() const;
+    QString folder() const { return m_dir.path(); }
+
+    // Runs SQL through psql in the test database; the output rows, fields by "|".
+    // Fails the calling test when psql fails.
+    QStringList psql(const QString& sql) const;
+    // Runs SQL and returns psql's exit code and standard error (for statements expected to fail).
+    int psqlStatus(const QString& sql, QString* error = nullptr) const;
+
+    // Stops and starts the server again (the same data).
+    bool stop();
+    bool start();
+
+private:
+    PostgresServer() = default;
+    bool setUp(QString* whyNot);
+    bool run(const QStringList& command, QString* output = nullptr, bool asServerUser = true) const;
+
+    QTemporaryDir m_dir;
+    QString m_bin;
+    int m_port = 0;
+    bool m_running = false;
+};
