@@ -254,6 +254,7 @@ void HelpWindowViewer::build()
     m_filter->setAccessibleName(QStringLiteral("Hledané slovo v rejstříku"));
     m_index->setAccessibleName(QStringLiteral("Rejstřík nápovědy"));
     m_indexTopics->setAccessibleName(QStringLiteral("Nalezená témata"));
+    m_top->setAccessibleName(QStringLiteral("Záhlaví tématu nápovědy"));
 }
 
 void HelpWindowViewer::fillContents()
