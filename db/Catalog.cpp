@@ -56,6 +56,14 @@ TableEntry entryOf(const Statement& row, int first = 0)
     return TableEntry{row.text(first), qint32(row.int64(first + 1)), row.text(first + 2), row.text(first + 3)};
 }
 
+RunTimeError damagedCatalog(const QString& fileName)
+{
+    return RunTimeError(ErrorNumber::DatabaseCorrupt,
+                        QStringLiteral("Databáze '%1' je poškozená: katalog jejích tabulek neprošel kontrolou "
+                                       "celistvosti.")
+                            .arg(fileName));
+}
+
 } // namespace
 
 QString nameKey(const QString& name)
@@ -134,6 +142,20 @@ void Catalog::checkShape(const QString& fileName)
         if (columnsOf(m_connection.handle(), it.key()) != it.value())
             throw RunTimeError(ErrorNumber::DatabaseCorrupt,
                                QStringLiteral("Databáze '%1' je poškozená.").arg(fileName));
+    // A damaged page or index of the catalogue (a row missing from the key on
+    // names, say) lets a look-up miss a table the listing shows, or find one
+    // twice: SQLite's own check of the catalogue's tables and their indexes,
+    // a few milliseconds for thousands of links, refuses such a file too.
+    for (const char* table : catalogsql::tableNames) {
+        sqlite3_stmt* raw = nullptr;
+        const QByteArray sql = QByteArrayLiteral("PRAGMA integrity_check(") + table + ')';
+        if (sqlite3_prepare_v2(m_connection.handle(), sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
+            throw damagedCatalog(fileName);
+        StatementHandle statement(raw);
+        const int rc = sqlite3_step(raw);
+        if (rc != SQLITE_ROW || qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)), "ok") != 0)
+            throw damagedCatalog(fileName);
+    }
 }
 
 QString Catalog::locale()
@@ -157,9 +179,10 @@ void Catalog::create(const QString& locale, int options)
 
 std::optional<TableEntry> Catalog::row(const QString& name)
 {
-    Statement row(m_connection,
-                  QStringLiteral("SELECT %1 FROM MSysObjects WHERE NameKey=?1").arg(QLatin1String(catalogsql::entryColumns)),
-                  Statement::Reuse::Kept);
+    Statement row(
+        m_connection,
+        QStringLiteral("SELECT %1 FROM MSysObjects WHERE NameKey=?1").arg(QLatin1String(catalogsql::entryColumns)),
+        Statement::Reuse::Kept);
     row.bind(1, nameKey(name));
     if (!row.step())
         return std::nullopt;
@@ -194,12 +217,19 @@ std::vector<TableEntry> Catalog::entries(bool withCatalog)
                      Statement::Reuse::Kept);
     while (tables.step()) {
         const QString name = tables.text(0);
-        byKey[nameKey(name)] = TableEntry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
+        TableEntry entry{name, isSystemName(name) ? dao::dbSystemObject : 0, QString(), QString()};
+        const QString key = nameKey(name);
+        // Two tables whose names differ only in the case of letters beyond
+        // ASCII (made by another program) are both listed, so that neither
+        // vanishes: the second one right after the first.
+        if (!byKey.try_emplace(key, entry).second)
+            byKey.emplace(key + QChar(1) + name, std::move(entry));
     }
     if (withCatalog) {
-        Statement rows(m_connection,
-                       QStringLiteral("SELECT NameKey, %1 FROM MSysObjects").arg(QLatin1String(catalogsql::entryColumns)),
-                       Statement::Reuse::Kept);
+        Statement rows(
+            m_connection,
+            QStringLiteral("SELECT NameKey, %1 FROM MSysObjects").arg(QLatin1String(catalogsql::entryColumns)),
+            Statement::Reuse::Kept);
         while (rows.step()) {
             TableEntry entry = entryOf(rows, 1);
             const QString key = rows.text(0);

@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "SharedFiles.h"
+
 #include "Collation.h"
 #include "DBEngine.h"
 #include "FileSystem.h"
@@ -62,9 +64,16 @@ void checkDatabaseFile(const QString& path)
     if (info.isDir())
         throw RunTimeError(ErrorNumber::FileNotFoundDb,
                            QStringLiteral("'%1' je složka, nikoli databázový soubor.").arg(path));
-    QFile file(info.absoluteFilePath());
-    if (!file.open(QIODevice::ReadOnly))
+    // A FIFO, device or socket is refused before it is opened: its open or
+    // its reads could hold the process for ever.
+    SharedFiles::requireRegularFile(path);
+    QFile file;
+    const int fd = SharedFiles::openForRead(QFile::encodeName(info.absoluteFilePath()));
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
+    }
     // SQLite would take an empty file for a new database; the smallest real one is one 512-byte page.
     static const QByteArray magic("SQLite format 3\0", 16);
     if (file.size() < 512 || file.read(16) != magic)
@@ -319,8 +328,9 @@ void Connection::raise(int rc, const QString& sql) const
     // A linked table is a view of the connection: a change to it is refused as the original engine does.
     static const QRegularExpression viewChange(QStringLiteral("^cannot modify (.+) because it is a view$"));
     if (const QRegularExpressionMatch match = viewChange.match(message); match.hasMatch())
-        throw RunTimeError(ErrorNumber::ReadOnlyObject,
-                           QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(match.captured(1)));
+        throw RunTimeError(
+            ErrorNumber::ReadOnlyObject,
+            QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(match.captured(1)));
     if (message.startsWith(QStringLiteral("no such table:")))
         throw RunTimeError(ErrorNumber::InputTableNotFound,
                            QStringLiteral("Databázový stroj nenašel vstupní tabulku nebo dotaz '%1'.")

@@ -715,6 +715,17 @@ void Database::Execute(const QString& sql, const QVariantList& params)
             throw RunTimeError(ErrorNumber::ReadOnlyObject,
                                QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(entry->name));
     }
+    // Names are the same without regard to case for every letter; SQLite
+    // folds only ASCII ones, so "účty" beside "Účty" is refused here.
+    bool ifNotExists = false;
+    if (const QString created = createdTable(sql, &ifNotExists); !created.isEmpty() && !isAscii(created)) {
+        const QString existing = Catalog(db.connection()).findTable(created, true);
+        if (!existing.isEmpty() && existing != created) {
+            if (ifNotExists)
+                return;
+            throw tableExists(created);
+        }
+    }
     const RewrittenSql rewritten = rewriteSql(sql, db.collation());
     db.prepareLinks(rewritten.names);
     QString text = rewritten.sql;

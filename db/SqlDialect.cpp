@@ -468,6 +468,38 @@ QString droppedTable(const QString& sql)
     return tableNameAt(significant, p);
 }
 
+QString createdTable(const QString& sql, bool* ifNotExists)
+{
+    const std::vector<SqlToken> significant = significantTokens(sql);
+    const auto word = [&](size_t i) { return i < significant.size() ? upper(significant[i]) : QString(); };
+    if (ifNotExists)
+        *ifNotExists = false;
+    if (word(0) == QLatin1String("ALTER") && word(1) == QLatin1String("TABLE")) {
+        size_t p = 2;
+        while (p < significant.size() && word(p) != QLatin1String("RENAME"))
+            ++p;
+        if (word(p + 1) == QLatin1String("TO"))
+            return tableNameAt(significant, p + 2);
+        // "rename column a to b" names no table.
+        return QString();
+    }
+    if (word(0) != QLatin1String("CREATE"))
+        return QString();
+    size_t p = 1;
+    if (word(p) == QLatin1String("TEMP") || word(p) == QLatin1String("TEMPORARY"))
+        ++p;
+    if (word(p) != QLatin1String("TABLE"))
+        return QString();
+    ++p;
+    if (word(p) == QLatin1String("IF") && word(p + 1) == QLatin1String("NOT") &&
+        word(p + 2) == QLatin1String("EXISTS")) {
+        p += 3;
+        if (ifNotExists)
+            *ifNotExists = true;
+    }
+    return tableNameAt(significant, p);
+}
+
 QString redefinedTable(const QString& sql)
 {
     const std::vector<SqlToken> significant = significantTokens(sql);

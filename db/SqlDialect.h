@@ -42,6 +42,10 @@ QString droppedTable(const QString& sql);
 // The table whose definition the statement changes ("alter table T ...",
 // "create [unique] index I on T ..."); empty for any other statement.
 QString redefinedTable(const QString& sql);
+// The name a statement gives a new table ("create table T ...", "alter table
+// X rename to T"); empty for any other statement. ifNotExists tells whether
+// the statement says "if not exists".
+QString createdTable(const QString& sql, bool* ifNotExists = nullptr);
 
 // A column definition for the engine's field type codes; raises 3259 for an
 // unknown type.

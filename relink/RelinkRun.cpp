@@ -1,5 +1,6 @@
 #include "RelinkRun.h"
 
+#include "Catalog.h"
 #include "DBEngine.h"
 #include "Globals.h"
 #include "ListFile.h"
@@ -8,6 +9,8 @@
 #include "RelinkLog.h"
 #include "RunTimeError.h"
 #include "Settings.h"
+
+#include <QHash>
 
 #include <memory>
 #include <optional>
@@ -21,6 +24,14 @@ const QString kCleanText = QStringLiteral("Propojení databází proběhlo v po�
 
 // The step a refused log is reported under: the log is written with the settings.
 constexpr int kLogStep = 45;
+
+RunTimeError duplicateName(const QString& name, const QString& first)
+{
+    return RunTimeError(ErrorNumber::TableAlreadyExists,
+                        QStringLiteral("Tabulka '%1' má v datovém souboru stejný název jako tabulka '%2' (velikost "
+                                       "písmen se nerozlišuje); propojit ji nelze.")
+                            .arg(name, first));
+}
 
 // Only one run at a time, even if a caller ignores the disabled button.
 bool runInProgress = false;
@@ -232,6 +243,19 @@ private:
                 m_tableName = need(data).Name();
                 name = m_tableName;
             });
+            // Names are the same without regard to case: a second table of
+            // the data file under a name already linked in this run (made by
+            // another program) is a failure of its own, not a second link.
+            if (name) {
+                const QString key = nameKey(*name);
+                if (const auto first = m_linkedKeys.constFind(key); first != m_linkedKeys.cend()) {
+                    report(27, duplicateName(*name, *first).description());
+                    if (savepoint)
+                        endTableSavepoint(false);
+                    return RelinkReport::Outcome::Failed;
+                }
+                m_linkedKeys.insert(key, *name);
+            }
             step(28, [&] { m_window.setTableCaption(m_tableName); });
             step(29, [&] { m_desktop.doEvents(); });
             if (m_programCause) {
@@ -370,10 +394,11 @@ private:
     std::unique_ptr<Database> m_programDb;
     std::unique_ptr<Database> m_dataDb;
     QString m_connect;
-    QString m_tableName;    // not cleared between tables
-    QString m_reportTable;  // the table the report entries belong to
-    int m_reportIndex = -1; // its entry in the report's tables
-    int m_tableCount = 0;   // the progress maximum
+    QHash<QString, QString> m_linkedKeys; // folded name -> name of every table the walk linked
+    QString m_tableName;                  // not cleared between tables
+    QString m_reportTable;                // the table the report entries belong to
+    int m_reportIndex = -1;               // its entry in the report's tables
+    int m_tableCount = 0;                 // the progress maximum
     int m_progress = 0;
     int m_position = 0;
     // Why the program file could not be opened; empty while it is open.

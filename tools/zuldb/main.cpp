@@ -207,6 +207,8 @@ int importAccess(const QStringList& args)
     }
     if (files.size() != 2)
         return usage(QStringLiteral("Nesprávný počet argumentů příkazu 'import'."));
+    for (const QString& file : files)
+        SharedFiles::requireRegularFile(file);
     QElapsedTimer clock;
     clock.start();
     const auto result = accessdb::importFile(files.at(0), files.at(1), [quiet](const QString& line) {
