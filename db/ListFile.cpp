@@ -6,6 +6,9 @@
 #include "Paths.h"
 #include "RunTimeError.h"
 #include "Settings.h"
+#include "SharedFiles.h"
+
+#include <QFile>
 
 #include <memory>
 
@@ -35,6 +38,13 @@ public:
     ~ListSession() { close(); }
 
     void open() { m_db = DbEngine().OpenDatabase(gListDbPath); }
+    // For a change: a link another user planted in a shared program folder is
+    // not written through (see SharedFiles.h).
+    void openForWriting()
+    {
+        SharedFiles::resolveForWrite(QFile::encodeName(gListDbPath));
+        open();
+    }
     void create() { m_db = DbEngine().CreateDatabase(gListDbPath, dao::dbLangCzech, dao::dbVersion120); }
     Database& db() { return *m_db; }
     Recordset& openRecordset(const QString& sql, const QVariantList& params = {})
@@ -134,7 +144,7 @@ void AddListPath(DesktopServices& desktop, const QString& path)
     if (path.isEmpty())
         return;
     runListOperation(desktop, [&path](ListSession& session) {
-        session.open();
+        session.openForWriting();
         Recordset& records =
             session.openRecordset(QStringLiteral("select * from Databaze where Databaze.Cesta=?"), {pathValue(path)});
         if (isEmpty(records))
@@ -145,7 +155,7 @@ void AddListPath(DesktopServices& desktop, const QString& path)
 void DeleteListPath(DesktopServices& desktop, const QString& path)
 {
     runListOperation(desktop, [&path](ListSession& session) {
-        session.open();
+        session.openForWriting();
         session.db().Execute(QStringLiteral("delete * from Databaze where Databaze.Cesta=?"), {pathValue(path)});
     });
 }

@@ -1,7 +1,10 @@
 #include "HelpFile.h"
 
+#include "SharedFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <unistd.h>
 
 #include <unicode/ucnv.h>
 
@@ -37,20 +40,34 @@ ConverterPtr openConverter(const QString& name)
 QString HelpFile::codePageOfCharset(quint8 charset)
 {
     switch (charset) {
-    case 238: return QStringLiteral("windows-1250");
-    case 204: return QStringLiteral("windows-1251");
-    case 161: return QStringLiteral("windows-1253");
-    case 162: return QStringLiteral("windows-1254");
-    case 177: return QStringLiteral("windows-1255");
-    case 178: return QStringLiteral("windows-1256");
-    case 186: return QStringLiteral("windows-1257");
-    case 163: return QStringLiteral("windows-1258");
-    case 222: return QStringLiteral("windows-874");
-    case 128: return QStringLiteral("windows-932");
-    case 129: return QStringLiteral("windows-949");
-    case 134: return QStringLiteral("windows-936");
-    case 136: return QStringLiteral("windows-950");
-    default: return {}; // ANSI (0) and default (1) say nothing about the author's code page
+    case 238:
+        return QStringLiteral("windows-1250");
+    case 204:
+        return QStringLiteral("windows-1251");
+    case 161:
+        return QStringLiteral("windows-1253");
+    case 162:
+        return QStringLiteral("windows-1254");
+    case 177:
+        return QStringLiteral("windows-1255");
+    case 178:
+        return QStringLiteral("windows-1256");
+    case 186:
+        return QStringLiteral("windows-1257");
+    case 163:
+        return QStringLiteral("windows-1258");
+    case 222:
+        return QStringLiteral("windows-874");
+    case 128:
+        return QStringLiteral("windows-932");
+    case 129:
+        return QStringLiteral("windows-949");
+    case 134:
+        return QStringLiteral("windows-936");
+    case 136:
+        return QStringLiteral("windows-950");
+    default:
+        return {}; // ANSI (0) and default (1) say nothing about the author's code page
     }
 }
 
@@ -59,24 +76,61 @@ namespace {
 QString codePageOfLcid(quint16 lcid)
 {
     switch (lcid & 0x3FF) {
-    case 0x05: case 0x1B: case 0x15: case 0x0E: case 0x24: case 0x1A: case 0x18: case 0x1C:
+    case 0x05:
+    case 0x1B:
+    case 0x15:
+    case 0x0E:
+    case 0x24:
+    case 0x1A:
+    case 0x18:
+    case 0x1C:
         return QStringLiteral("windows-1250");
-    case 0x19: case 0x22: case 0x23: case 0x02: case 0x2F:
+    case 0x19:
+    case 0x22:
+    case 0x23:
+    case 0x02:
+    case 0x2F:
         return QStringLiteral("windows-1251");
-    case 0x08: return QStringLiteral("windows-1253");
-    case 0x1F: return QStringLiteral("windows-1254");
-    case 0x0D: return QStringLiteral("windows-1255");
-    case 0x01: case 0x29: case 0x20: return QStringLiteral("windows-1256");
-    case 0x25: case 0x26: case 0x27: return QStringLiteral("windows-1257");
-    case 0x2A: return QStringLiteral("windows-1258");
-    case 0x1E: return QStringLiteral("windows-874");
-    case 0x11: return QStringLiteral("windows-932");
-    case 0x12: return QStringLiteral("windows-949");
-    case 0x04: return lcid == 0x0404 ? QStringLiteral("windows-950") : QStringLiteral("windows-936");
-    case 0x09: case 0x07: case 0x0C: case 0x0A: case 0x10: case 0x13: case 0x16: case 0x1D: case 0x14:
-    case 0x06: case 0x0B: case 0x0F: case 0x03:
+    case 0x08:
+        return QStringLiteral("windows-1253");
+    case 0x1F:
+        return QStringLiteral("windows-1254");
+    case 0x0D:
+        return QStringLiteral("windows-1255");
+    case 0x01:
+    case 0x29:
+    case 0x20:
+        return QStringLiteral("windows-1256");
+    case 0x25:
+    case 0x26:
+    case 0x27:
+        return QStringLiteral("windows-1257");
+    case 0x2A:
+        return QStringLiteral("windows-1258");
+    case 0x1E:
+        return QStringLiteral("windows-874");
+    case 0x11:
+        return QStringLiteral("windows-932");
+    case 0x12:
+        return QStringLiteral("windows-949");
+    case 0x04:
+        return lcid == 0x0404 ? QStringLiteral("windows-950") : QStringLiteral("windows-936");
+    case 0x09:
+    case 0x07:
+    case 0x0C:
+    case 0x0A:
+    case 0x10:
+    case 0x13:
+    case 0x16:
+    case 0x1D:
+    case 0x14:
+    case 0x06:
+    case 0x0B:
+    case 0x0F:
+    case 0x03:
         return QStringLiteral("windows-1252");
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -129,9 +183,15 @@ HelpFile::HelpFile(const QString& path, const QString& defaultCodePage) : m_path
     const QFileInfo info(path);
     if (!info.exists() || !info.isFile())
         throw RunTimeError(HelpError::FileNotFound, QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(path));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened without blocking and only as a regular file: a pipe swapped in
+    // after the check cannot hold the window.
+    const int fd = SharedFiles::openForRead(QFile::encodeName(path));
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         throw RunTimeError(HelpError::FileAccess, QStringLiteral("Soubor nápovědy '%1' nelze přečíst.").arg(path));
+    }
     const QByteArray data = file.read(MaxFileSize + 1);
     if (data.size() > MaxFileSize)
         throw RunTimeError(HelpError::InvalidFormat, QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(path));
@@ -289,8 +349,8 @@ QString HelpFile::decode(const QByteArray& bytes) const
     ucnv_reset(converter);
     std::vector<UChar> out(size_t(bytes.size()) * 2 + 2);
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(converter, out.data(), int32_t(out.size()), bytes.constData(),
-                                         int32_t(bytes.size()), &status);
+    const int32_t length =
+        ucnv_toUChars(converter, out.data(), int32_t(out.size()), bytes.constData(), int32_t(bytes.size()), &status);
     if (U_FAILURE(status))
         return QString::fromLatin1(bytes);
     return QString(reinterpret_cast<const QChar*>(out.data()), length);
@@ -371,10 +431,9 @@ HelpTopic HelpFile::topicByContext(qint32 context, HelpDecoding decoding) const
 HelpTopic HelpFile::topicByOrder(int order, HelpDecoding decoding) const
 {
     if (order < 1 || order > topicCount())
-        throw RunTimeError(HelpError::TopicNotFound,
-                           QStringLiteral("Soubor nápovědy nemá téma s pořadím %1 (témat je %2).")
-                               .arg(order)
-                               .arg(topicCount()));
+        throw RunTimeError(
+            HelpError::TopicNotFound,
+            QStringLiteral("Soubor nápovědy nemá téma s pořadím %1 (témat je %2).").arg(order).arg(topicCount()));
     return buildTopic(order - 1, decoding);
 }
 

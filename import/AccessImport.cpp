@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace accessdb {
@@ -51,6 +53,36 @@ void renameNoReplace(const QString& from, const QString& to)
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
+    }
+}
+
+// Every import holds a lock on its reserved name (a hidden file beside the
+// target holding kReserveMark) for as long as it runs. A reserved name whose
+// lock can be taken belongs to an import that was killed: it is removed with
+// the files of its unfinished target, so none are left for ever.
+const QByteArray kReserveMark = QByteArrayLiteral("zuldb import\n");
+
+void removeDatabaseFiles(const QString& path);
+
+void removeAbandonedImports(const QString& folder)
+{
+    const QStringList hidden =
+        QDir(folder).entryList(QStringList{QStringLiteral(".*-??????")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : hidden) {
+        const QString path = folder + QLatin1Char('/') + name;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char mark[32] = {};
+        struct stat info {};
+        const bool ours = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                          ::read(fd, mark, sizeof mark) == kReserveMark.size() &&
+                          QByteArray(mark, int(kReserveMark.size())) == kReserveMark;
+        if (ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            removeDatabaseFiles(path + QStringLiteral(".import"));
+            ::unlink(QFile::encodeName(path).constData());
+        }
+        ::close(fd);
     }
 }
 
@@ -147,6 +179,15 @@ public:
         try {
             m_db->Execute(m_insert, kept);
             ++m_rows;
+            // The engine keeps a transaction's changed pages in memory until
+            // its commit; the file is hidden until the final rename, so
+            // committing now and then bounds the memory whatever the source's
+            // size without ever showing a half-made target.
+            if (++m_rowsSinceCommit >= kRowsPerCommit) {
+                m_db->CommitTrans();
+                m_db->BeginTrans();
+                m_rowsSinceCommit = 0;
+            }
         } catch (const RunTimeError& error) {
             if (m_failedRows++ == 0)
                 m_firstRowError = error.description();
@@ -226,6 +267,8 @@ private:
     bool m_skip = false;
     QString m_insert;
     qint64 m_rows = 0;
+    static constexpr qint64 kRowsPerCommit = 20000;
+    qint64 m_rowsSinceCommit = 0;
     qint64 m_failedRows = 0;
     QString m_firstRowError;
     QStringList m_tableNotes;
@@ -287,6 +330,14 @@ ImportResult importFile(const QString& source, const QString& target, const std:
         throw RunTimeError(
             ErrorNumber::ReadOnly,
             QStringLiteral("Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.").arg(folder, target));
+    // The reservation is marked and locked for the import's life; reservations
+    // of killed imports are cleared first.
+    if (reserve.write(kReserveMark) != kReserveMark.size() || !reserve.flush() ||
+        ::flock(int(reserve.handle()), LOCK_EX | LOCK_NB) != 0)
+        throw RunTimeError(
+            ErrorNumber::ReadOnly,
+            QStringLiteral("Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.").arg(folder, target));
+    removeAbandonedImports(folder);
     const QString temporary = reserve.fileName() + QStringLiteral(".import");
     ImportResult result;
     Writer writer(temporary, print, result);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -394,4 +396,32 @@ TEST_F(FilledListTest, operationsStartedWhileTheFillCatchesUpUseTheirOwnHandle)
     FillDataFileList(m_desktop, combo, QStringLiteral("/a"));
     EXPECT_TRUE(m_desktop.boxes().isEmpty()) << m_desktop.boxes().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(rows(), QStringList({QStringLiteral("/a|true|<null>"), QStringLiteral("/c|true|<null>")}));
+}
+
+// In a program folder others can write, a list file that is a link of
+// another user is not changed through; a link of the running user is.
+TEST_F(FilledListTest, linksOfOtherUsersInASharedFolderAreNotWrittenThrough)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant another user's link";
+    struct Case {
+        uid_t linkOwner;
+        bool followed;
+    };
+    const QString target = path(QStringLiteral("real.accdb"));
+    ASSERT_TRUE(QFile::rename(gListDbPath, target));
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 01777), 0);
+    for (const Case c : {Case{65534, false}, Case{0, true}}) {
+        SCOPED_TRACE(c.linkOwner);
+        QFile::remove(gListDbPath);
+        const QByteArray link = QFile::encodeName(gListDbPath);
+        ASSERT_EQ(::symlink("real.accdb", link.constData()), 0);
+        ASSERT_EQ(::lchown(link.constData(), c.linkOwner, c.linkOwner), 0);
+        m_desktop.events.clear();
+        const QString added = QStringLiteral("/data/%1.accdb").arg(c.linkOwner);
+        AddListPath(m_desktop, added);
+        EXPECT_EQ(rows().contains(added + QStringLiteral("|true|<null>")), c.followed);
+        EXPECT_EQ(m_desktop.events.join(QLatin1Char('\n')).contains(QStringLiteral("symbolický odkaz")), !c.followed)
+            << m_desktop.events.join(QLatin1Char('\n')).toStdString();
+    }
 }

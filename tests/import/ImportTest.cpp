@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -469,5 +470,36 @@ TEST(ImportEndToEnd, theImportedProgramFileIsRelinkedToTheImportedDataFile)
             EXPECT_TRUE(line.contains(QStringLiteral("\tC:\\\\Users\\\\carlo\\\\")) &&
                         line.endsWith(QLatin1String("\tfile missing")))
                 << line.toStdString();
+    }
+}
+
+// An import killed at any moment leaves its hidden reservation, its
+// unfinished file and that file's journal; the next import into the folder
+// removes them (and never a file of a running import or of anyone else).
+TEST(ImportZuldb, temporariesOfAKilledImportAreGoneAfterTheNextImport)
+{
+    NEED_CORPUS();
+    const QString source = corpus + QStringLiteral("/ace_be_transport.accdb");
+    for (const int delay : {50, 150, 400, 800}) {
+        SCOPED_TRACE(delay);
+        QTemporaryDir dir;
+        QFile other(dir.filePath(QStringLiteral(".someone-abcdef")));
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write("not an import\n");
+        other.close();
+        QProcess killed;
+        killed.start(QStringLiteral(ZULDB_EXE),
+                     {QStringLiteral("import"), source, dir.filePath(QStringLiteral("a.accdb"))});
+        ASSERT_TRUE(killed.waitForStarted());
+        QThread::msleep(delay);
+        ::kill(pid_t(killed.processId()), SIGKILL);
+        killed.waitForFinished();
+
+        const Outcome next =
+            zuldb({"import", "--quiet", corpus + QStringLiteral("/jet4_ru_cash.mdb"), dir.filePath("b.accdb")});
+        EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        left.removeOne(QStringLiteral("a.accdb")); // the killed import may have finished
+        EXPECT_EQ(left, (QStringList{QStringLiteral(".someone-abcdef"), QStringLiteral("b.accdb")}));
     }
 }
