@@ -9,6 +9,7 @@
 #include <unicode/ucnv.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 
 using HelpData::Damaged;
@@ -303,10 +304,24 @@ void HelpFile::readFonts()
     // Fonts only add formatting; a damaged font table leaves plain text.
     try {
         Reader reader(file);
-        reader.skip(2);
+        const quint16 faceCount = reader.u16();
         const quint16 count = reader.u16();
         const quint16 facenamesOffset = reader.u16();
         const quint16 descriptorsOffset = reader.u16();
+        // Face names stand in fixed slots between the header and the descriptors.
+        QStringList faces;
+        const qsizetype slot = faceCount > 0 ? (descriptorsOffset - facenamesOffset) / faceCount : 0;
+        for (int i = 0; i < faceCount && slot > 0; ++i) {
+            QByteArray name = Reader(file, facenamesOffset + i * slot, slot).bytes(slot);
+            if (const qsizetype end = name.indexOf('\0'); end >= 0)
+                name.truncate(end);
+            // Some writers leave other data in a slot; only something shaped like a face name counts.
+            const bool plausible =
+                !name.isEmpty() && std::isalpha(uchar(name[0])) && std::all_of(name.begin(), name.end(), [](char c) {
+                    return std::isalnum(uchar(c)) || c == ' ' || c == '-' || c == '_';
+                });
+            faces.append(plausible ? QString::fromLatin1(name) : QString());
+        }
         Reader descriptors(file, descriptorsOffset);
         std::vector<FontStyle> fonts;
         for (int i = 0; i < count; ++i) {
@@ -316,7 +331,9 @@ void HelpFile::readFonts()
                 const qsizetype weightAt = facenamesOffset >= 16 ? 28 : 30;
                 const qsizetype italicAt = weightAt + 4;
                 Reader at(file, descriptors.pos(), 42);
-                at.skip(weightAt);
+                at.skip(1);
+                style.face = faces.value(at.u16());
+                at.skip(weightAt - 3);
                 style.bold = at.s16() >= 600;
                 at.skip(italicAt - weightAt - 2);
                 style.italic = at.u8() != 0;
@@ -325,7 +342,9 @@ void HelpFile::readFonts()
             } else {
                 const quint8 attributes = descriptors.u8();
                 const quint8 halfPoints = descriptors.u8();
-                descriptors.skip(9);
+                descriptors.skip(1); // family
+                style.face = faces.value(descriptors.u16());
+                descriptors.skip(6); // colours
                 style.bold = attributes & 0x01;
                 style.italic = attributes & 0x02;
                 style.underline = attributes & (0x04 | 0x10); // single or double

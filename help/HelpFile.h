@@ -130,6 +130,7 @@ private:
         bool italic = false;
         bool underline = false;
         int points = 0;
+        QString face; // as the file names it
     };
     struct RecordState; // what carries on from record to record while a topic is built
 

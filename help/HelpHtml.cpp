@@ -1,5 +1,7 @@
 #include "HelpHtml.h"
 
+#include "HelpFonts.h"
+
 #include <algorithm>
 
 namespace {
@@ -27,8 +29,15 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
         html = QStringLiteral("<i>%1</i>").arg(html);
     if (run.underline)
         html = QStringLiteral("<u>%1</u>").arg(html);
-    if (run.points > 0 && run.picture.isEmpty())
-        html = QStringLiteral("<span style=\"font-size: %1pt\">%2</span>").arg(run.points).arg(html);
+    if (run.picture.isEmpty() && (run.points > 0 || !run.face.isEmpty())) {
+        QString style;
+        if (!run.face.isEmpty())
+            style = QStringLiteral("font-family: %1").arg(helpFontFamilyCss(run.face).toHtmlEscaped());
+        if (run.points > 0)
+            style += (style.isEmpty() ? QString() : QStringLiteral("; ")) +
+                     QStringLiteral("font-size: %1pt").arg(run.points);
+        html = QStringLiteral("<span style=\"%1\">%2</span>").arg(style, html);
+    }
     if (const auto target = file.jumpTarget(run.jump)) {
         if (const auto order = file.orderAtOffset(*target))
             html = QStringLiteral("<a href=\"%1\" style=\"%2\">%3</a>")

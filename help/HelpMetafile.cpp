@@ -6,6 +6,7 @@
 
 #include "HelpData.h"
 #include "HelpFile.h"
+#include "HelpFonts.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -398,7 +399,8 @@ void Player::text(const QPointF& at, const QByteArray& bytes, const std::vector<
     const Font& f = m_dc.font;
     // Text is drawn upright in device pixels, whatever the direction of the logical axes.
     const double scaleY = std::abs(t.m22()), scaleX = std::abs(t.m11());
-    QFont font(f.face.isEmpty() ? QStringLiteral("Liberation Sans") : f.face);
+    QFont font;
+    font.setFamilies(helpFontFamilies(f.face));
     font.setStyleStrategy(QFont::PreferAntialias);
     double pixels = std::abs(f.height) * scaleY;
     if (f.height == 0)

@@ -32,6 +32,7 @@ struct HelpRun {
     QString picture = {}; // "bm<N>" for the file's picture N, "e<N>" for one embedded in the topic
     enum class Placement { InText, Left, Right };
     Placement placement = Placement::InText; // a picture in the text, or at the left or right margin
+    QString face = {};                       // the font's face as the file names it; empty where it names none
 
     bool operator==(const HelpRun&) const = default;
 };

@@ -230,13 +230,14 @@ void HelpFile::appendDisplayRecord(const Link& link, RecordState& state, HelpTop
         if (!paragraph.runs.isEmpty() && picture.isEmpty()) {
             HelpRun& last = paragraph.runs.last();
             if (last.picture.isEmpty() && last.bold == style.bold && last.italic == style.italic &&
-                last.underline == style.underline && last.points == style.points && last.jump == jump) {
+                last.underline == style.underline && last.points == style.points && last.jump == jump &&
+                last.face == style.face) {
                 last.text += piece;
                 return;
             }
         }
-        paragraph.runs.append(
-            HelpRun{piece, style.bold, style.italic, jump, style.underline, style.points, picture, placement});
+        paragraph.runs.append(HelpRun{piece, style.bold, style.italic, jump, style.underline, style.points, picture,
+                                      placement, style.face});
     };
     int column = 0;
     const bool nonScrolling = state.scroll != 0xFFFFFFFF && link.topicPos < state.scroll;

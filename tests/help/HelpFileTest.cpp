@@ -50,11 +50,18 @@ void expectZulTopic(const HelpTopic& topic)
     ASSERT_EQ(topic.paragraphs.size(), 3);
     const QList<HelpRun> first = topic.paragraphs[0].runs;
     ASSERT_EQ(first.size(), 5);
-    EXPECT_EQ(first[0], (HelpRun{QStringLiteral("Program "), false, false, {}, false, 10}));
-    EXPECT_EQ(first[1], (HelpRun{QStringLiteral("DIVadedadi"), true, false, {}, false, 10}));
-    EXPECT_EQ(first[2], (HelpRun{QStringLiteral(" propojí tabulky "), false, false, {}, false, 10}));
-    EXPECT_EQ(first[3], (HelpRun{QStringLiteral("datového souboru"), false, true, {}, false, 10}));
-    EXPECT_EQ(first[4], (HelpRun{QStringLiteral(" s programem."), false, false, {}, false, 10}));
+    EXPECT_EQ(first[0],
+              (HelpRun{QStringLiteral("Program "), false, false, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
+    EXPECT_EQ(first[1],
+              (HelpRun{QStringLiteral("DIVadedadi"), true, false, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
+    EXPECT_EQ(
+        first[2],
+        (HelpRun{QStringLiteral(" propojí tabulky "), false, false, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
+    EXPECT_EQ(
+        first[3],
+        (HelpRun{QStringLiteral("datového souboru"), false, true, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
+    EXPECT_EQ(first[4],
+              (HelpRun{QStringLiteral(" s programem."), false, false, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
     ASSERT_EQ(topic.paragraphs[1].runs.size(), 1);
     EXPECT_EQ(topic.paragraphs[1].runs[0],
               (HelpRun{QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.\nDruhý řádek\tpo tabulátoru"),
@@ -62,7 +69,10 @@ void expectZulTopic(const HelpTopic& topic)
                        true,
                        {},
                        false,
-                       10}));
+                       10,
+                       {},
+                       {},
+                       QStringLiteral("Arial")}));
     const QList<HelpRun> third = topic.paragraphs[2].runs;
     ASSERT_EQ(third.size(), 3);
     EXPECT_EQ(third[1].text, QStringLiteral("Seznam souborů"));
@@ -164,7 +174,8 @@ TEST_P(HelpFileVariants, topicLongerThanOneBlockAndTheTopicAfterIt)
     const HelpTopic last = help.topicByContext(900);
     EXPECT_EQ(last.title, QStringLiteral("Poslední"));
     ASSERT_EQ(last.paragraphs.size(), 1);
-    EXPECT_EQ(last.paragraphs[0].runs[0], (HelpRun{QStringLiteral("Konec."), false, true, {}, false, 10}));
+    EXPECT_EQ(last.paragraphs[0].runs[0],
+              (HelpRun{QStringLiteral("Konec."), false, true, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
     EXPECT_EQ(help.topicTitles(),
               (QStringList{QStringLiteral("První"), QStringLiteral("Dlouhé téma"), QStringLiteral("Poslední")}));
 }
@@ -284,9 +295,11 @@ TEST(HelpFile, tableCellsAfterParagraphs)
     EXPECT_EQ(read.plainText(),
               QStringLiteral("Soubor ZUL_db.accdb.\nZUL.accdr\nprogramový soubor\nZUL_data.accdb\tdata"));
     ASSERT_EQ(read.paragraphs.size(), 4);
-    EXPECT_EQ(read.paragraphs[1].runs[0], (HelpRun{QStringLiteral("ZUL.accdr"), true, false, {}, false, 10}));
+    EXPECT_EQ(read.paragraphs[1].runs[0],
+              (HelpRun{QStringLiteral("ZUL.accdr"), true, false, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
     EXPECT_EQ(read.paragraphs[2].alignment, HelpParagraph::Alignment::Center);
-    EXPECT_EQ(read.paragraphs[3].runs[1], (HelpRun{QStringLiteral("\tdata"), false, true, {}, false, 10}));
+    EXPECT_EQ(read.paragraphs[3].runs[1],
+              (HelpRun{QStringLiteral("\tdata"), false, true, {}, false, 10, {}, {}, QStringLiteral("Arial")}));
     // The topic after a table still starts where the map says.
     EXPECT_EQ(help.topicByContext(805).title, QStringLiteral("Propojení databází"));
 }

@@ -3,9 +3,12 @@
 // libwmf's independent renderer, and damaged metafiles drawn without harm.
 #include "HelpMetafile.h"
 #include "HelpFile.h"
+#include "HelpFonts.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
@@ -17,6 +20,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 
@@ -487,4 +491,41 @@ TEST_F(HelpMetafile, damagedCorpusMetafilesDrawWithoutHarm)
         }
     }
     EXPECT_GT(played, 0);
+}
+
+// The faces the corpus's help files name resolve to installed fonts: the common Windows faces to
+// the metric-compatible Liberation faces, any other to a font that exists.
+TEST_F(HelpMetafile, corpusFontFacesResolveToInstalledFonts)
+{
+    if (!QFileInfo::exists(CorpusDir))
+        GTEST_SKIP() << "skipped: corpus not present";
+    std::set<QString> faces;
+    for (const QFileInfo& info : QDir(CorpusDir).entryInfoList({QStringLiteral("*.hlp")}, QDir::Files, QDir::Name)) {
+        const HelpFile help(info.filePath());
+        for (int order = 1; order <= std::min(help.topicCount(), 60); ++order) {
+            for (const HelpParagraph& paragraph : help.topicByOrder(order).paragraphs) {
+                for (const HelpRun& run : paragraph.runs)
+                    faces.insert(run.face);
+            }
+        }
+    }
+    for (const char* expected : {"Arial", "Courier New", "MS Sans Serif", "Helv", "Arial Cyr", "Symbol"})
+        EXPECT_TRUE(faces.count(QLatin1String(expected))) << expected;
+    const std::map<QString, QString> metricCompatible = {
+        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans")},
+        {QStringLiteral("Arial Cyr"), QStringLiteral("Liberation Sans")},
+        {QStringLiteral("Helv"), QStringLiteral("Liberation Sans")},
+        {QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")},
+        {QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")}};
+    faces.insert(QStringLiteral("Times New Roman"));
+    faces.insert(QStringLiteral("A Face Nobody Installed"));
+    for (const QString& face : faces) {
+        QFont font;
+        font.setFamilies(helpFontFamilies(face));
+        const QString resolved = QFontInfo(font).family();
+        EXPECT_FALSE(resolved.isEmpty()) << face.toStdString();
+        if (const auto found = metricCompatible.find(face); found != metricCompatible.end()) {
+            EXPECT_EQ(resolved, found->second) << face.toStdString();
+        }
+    }
 }

@@ -198,8 +198,9 @@ TEST(ZulhelpCorpus, htmlPagesKeepTheParagraphLayout)
          {QStringLiteral(
               "margin-left: 26px; margin-right: 12px; text-indent: -18px; margin-top: 0px; margin-bottom: 4px"),
           QStringLiteral(
-              "<span style=\"display: inline-block; min-width: 18px\"><span style=\"font-size: 10pt\"></span>"
-              "</span><span style=\"font-size: 10pt\">Or select the directory")},
+              "<span style=\"display: inline-block; min-width: 18px\"><span style=\"font-family: 'Liberation Sans', "
+              "'Helv', sans-serif; font-size: 10pt\"></span></span><span style=\"font-family: 'Liberation Sans', "
+              "'Helv', sans-serif; font-size: 10pt\">Or select the directory")},
          {QStringLiteral("class=\"nonscrolling\""), QStringLiteral("<table")}},
         {"ru_rxlib40h.hlp",
          10,
