@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -69,11 +70,12 @@ QString pictureName(int order, const QString& picture)
 }
 
 // Writes the topic's page and its pictures into the folder.
-void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page)
+// Pictures shared by topics are written once per folder: written holds the names already there.
+void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder, FILE* page, std::set<QString>& written)
 {
     auto picture = [&](const QString& id, const HelpImage& image) {
         const QString name = pictureName(topic.order, id);
-        if (image.isNull())
+        if (image.isNull() || !written.insert(name).second)
             return name;
         const QImage out = helpPictureImage(image);
         const QString path = folder.filePath(name);
@@ -161,7 +163,8 @@ int main(int argc, char* argv[])
         if (args.size() == 3 && command == QLatin1String("--html")) {
             const int order = number(args[2], QStringLiteral("pořadí tématu"));
             const HelpFile help(args[1], codePage);
-            writeHtml(help, help.topicByOrder(order, decoding), QDir::current(), stdout);
+            std::set<QString> written;
+            writeHtml(help, help.topicByOrder(order, decoding), QDir::current(), stdout, written);
             return 0;
         }
         if (args.size() == 3 && command == QLatin1String("--html-dir")) {
@@ -169,8 +172,9 @@ int main(int argc, char* argv[])
             const QDir folder(args[2]);
             if (!folder.exists() && !QDir().mkpath(args[2]))
                 throw RunTimeError(HelpError::FileAccess, QStringLiteral("Složku '%1' nelze vytvořit.").arg(args[2]));
+            std::set<QString> written;
             for (int order = 1; order <= help.topicCount(); ++order)
-                writeHtml(help, help.topicByOrder(order, decoding), folder, nullptr);
+                writeHtml(help, help.topicByOrder(order, decoding), folder, nullptr, written);
             QFile index(folder.filePath(QStringLiteral("index.html")));
             const QByteArray page =
                 helpIndexHtml(help, [](int order) { return QStringLiteral("%1.html").arg(order); }).toUtf8();
