@@ -5,6 +5,7 @@
 #include "Collation.h"
 #include "DBEngine.h"
 #include "FileSystem.h"
+#include "OdbcTable.h"
 #include "SqlDialect.h"
 #include "TextLength.h"
 
@@ -156,6 +157,7 @@ void Connection::open(const char* uriMode, int flags)
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     registerCollations();
+    registerOdbcModule(db);
     textlength::registerUtf16Length(db);
 }
 
@@ -254,6 +256,11 @@ void Connection::exec(const QString& sql)
 
 void Connection::raise(int rc, const QString& sql) const
 {
+    // A link to a server failed inside SQLite: its own error, with its number.
+    int odbcNumber = 0;
+    QString odbcText;
+    if (takeOdbcError(&odbcNumber, &odbcText))
+        throw RunTimeError(odbcNumber, odbcText);
     const int extended = m_db ? sqlite3_extended_errcode(m_db.get()) : rc;
     const QString message = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db.get())) : QString();
     const auto after = [&message](const QString& prefix) {

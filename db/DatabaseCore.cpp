@@ -1,5 +1,6 @@
 #include "DatabaseCore.h"
 
+#include "OdbcTable.h"
 #include "SqlDialect.h"
 
 #include "FileSystem.h"
@@ -489,11 +490,15 @@ void DbCore::prepareLinks(const QStringList& names)
         attachment = m_attachments.erase(attachment);
     }
     for (const TableEntry& link : needed) {
-        if (isOdbcConnect(link.connect))
-            throw RunTimeError(ErrorNumber::OdbcFailed,
-                               QStringLiteral("Tabulku '%1' nelze číst: zdroje ODBC tento databázový stroj "
-                                              "nepodporuje.")
-                                   .arg(link.name));
+        if (isOdbcConnect(link.connect)) {
+            // A server table: a view of the link's name over the table that forwards to the server.
+            const QString table = QStringLiteral("zul_odbc%1").arg(++m_nextAlias);
+            c.exec(dropViewSql(link.name));
+            c.exec(odbcLinkSql(link.name, table, link.connect, link.source, collation()));
+            m_views.insert(nameKey(link.name),
+                           LinkView{link.name, table, QString(), QString(), link.connect, link.source});
+            continue;
+        }
         const QString path = linkedPath(link.connect);
         QString table = link.source.isEmpty() ? link.name : link.source;
         Source& data = source(path);
@@ -520,6 +525,9 @@ QString DbCore::writableLinkTarget(const QString& name)
     const auto view = m_views.constFind(nameKey(name));
     if (view == m_views.constEnd())
         return QString();
+    // A server table's view reads its forwarding table, which takes the changes (or refuses them).
+    if (view->path.isEmpty())
+        return QStringLiteral("temp.") + quoteName(view->alias);
     Connection& c = connection();
     const QString folder = QFileInfo(absolutePathOf(view->path)).absolutePath();
     if (sqlite3_db_readonly(c.handle(), view->alias.toUtf8().constData()) == 1 ||
@@ -531,7 +539,7 @@ QString DbCore::writableLinkTarget(const QString& name)
 void DbCore::explainReadOnlyLink(const QString& name)
 {
     const auto view = m_views.constFind(nameKey(name));
-    if (view != m_views.constEnd() && m_connection &&
+    if (view != m_views.constEnd() && m_connection && !view->path.isEmpty() &&
         sqlite3_db_readonly(m_connection->handle(), view->alias.toUtf8().constData()) != 0)
         throw linkReadOnly(view->name, view->path);
 }

@@ -195,8 +195,19 @@ std::shared_ptr<OdbcConnection> OdbcConnection::shared(const QString& connect)
     QMutexLocker lock(&sharedLock);
     auto& connections = sharedConnections();
     const auto found = connections.find(stored);
-    if (found != connections.end() && !found->second->isLost())
-        return found->second;
+    if (found != connections.end() && !found->second->isLost()) {
+        // A server restarted since leaves the kept connection dead, which drivers learn only by asking:
+        // one catalogue call that every driver answers.
+        SQLHANDLE probe = SQL_NULL_HANDLE;
+        bool alive = false;
+        if (succeeded(SQLAllocHandle(SQL_HANDLE_STMT, found->second->handle(), &probe))) {
+            const QString none = QStringLiteral("zul_no_such_table");
+            alive = succeeded(SQLTablesW(probe, nullptr, 0, nullptr, 0, wide(none), SQLSMALLINT(none.size()), nullptr, 0));
+            SQLFreeHandle(SQL_HANDLE_STMT, probe);
+        }
+        if (alive)
+            return found->second;
+    }
     auto connection = std::make_shared<OdbcConnection>(connect);
     connections[stored] = connection;
     return connection;

@@ -8,6 +8,7 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -348,6 +349,101 @@ TEST_F(OdbcServer, upsizeMovesTablesKeysAndRowsAndRefusesAnExistingTable)
               QStringList{"0"});
     EXPECT_EQ(server->psql(QStringLiteral("SELECT count(*) FROM \"Sklady\"")), QStringList{"1200"});
     EXPECT_FALSE((moved.out + moved.err + refused.out + refused.err).contains(PostgresServer::password()));
+}
+
+TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
+{
+    server->psql(QStringLiteral(
+        "DROP TABLE IF EXISTS lide, bezklice, klice;"
+        "CREATE TABLE klice (id integer PRIMARY KEY, t varchar(20));"
+        "INSERT INTO klice SELECT n, 'k' || n FROM generate_series(1, 20000) n; ANALYZE klice;"
+        "CREATE TABLE lide (id integer PRIMARY KEY, jmeno varchar(40), narozen timestamp, aktivni boolean);"
+        "INSERT INTO lide SELECT n, 'Osoba ' || n, NULL, NULL FROM generate_series(10, 2000) n;"
+        "INSERT INTO lide VALUES (1, 'Hora', '1950-03-01 08:30:00', true), (2, 'Chalupa', NULL, false), "
+        "(3, 'Čapek', '1890-01-09 00:00:00', true);"
+        "CREATE TABLE bezklice (a integer, b varchar(5)); INSERT INTO bezklice VALUES (1, 'x')"));
+    QTemporaryDir dir;
+    const QString progPath = dir.filePath(QStringLiteral("prog.accdr"));
+    auto prog = DbEngine().CreateDatabase(progPath, dao::dbLangCzech);
+    for (const auto& [name, source] :
+         {std::pair{"Lidé", "lide"}, std::pair{"Bez", "bezklice"}, std::pair{"Klíče", "klice"}}) {
+        auto def = prog->CreateTableDef(QString::fromUtf8(name));
+        def->setConnect(server->connectString());
+        def->setSourceTableName(QString::fromUtf8(source));
+        prog->TableDefs().Append(def);
+    }
+    // Czech order and text, dates and yes/no as the engine gives them.
+    EXPECT_EQ(column(*prog, QStringLiteral("select jmeno from Lidé where id < 5 order by jmeno"), QStringLiteral("jmeno")),
+              (QStringList{"Čapek", "Hora", "Chalupa"}));
+    auto row = prog->OpenRecordset(QStringLiteral("select * from Lidé where id = ?"), {1});
+    EXPECT_EQ(row->value(QStringLiteral("narozen")).toString(), QStringLiteral("1950-03-01 08:30:00"));
+    EXPECT_EQ(row->value(QStringLiteral("aktivni")), QVariant(true));
+    row->Close();
+
+    // A lookup by key is the server's index scan, not a read of the table (a table nothing else reads;
+    // a server reports its counts within seconds).
+    EXPECT_EQ(column(*prog, QStringLiteral("select t from Klíče where id = 15000"), QStringLiteral("t")),
+              QStringList{"k15000"});
+    QStringList scans;
+    for (int attempt = 0; attempt < 150 && (scans.size() != 1 || scans.front().section('|', 1, 1).toInt() < 1);
+         ++attempt) {
+        QThread::msleep(100);
+        scans = server->psql(QStringLiteral("SELECT pg_stat_clear_snapshot(); SELECT seq_scan, idx_scan FROM "
+                                            "pg_stat_user_tables WHERE relname='klice'"));
+        scans.removeAll(QString());
+        if (!scans.isEmpty() && scans.front().isEmpty())
+            scans.removeFirst();
+    }
+    ASSERT_EQ(scans.size(), 1);
+    EXPECT_EQ(scans.front().section('|', 1, 1), QStringLiteral("1")); // index scans
+
+    // Changes by key, and transactions that end on the server as they end here.
+    prog->Execute(QStringLiteral("insert into Lidé (id, jmeno, narozen, aktivni) values (?, ?, ?, ?)"),
+                  {4, QStringLiteral("Šťastný"), QDateTime(QDate(2000, 2, 29), QTime(12, 0)), true});
+    prog->Execute(QStringLiteral("update Lidé set jmeno = 'Hora Jan' where id = 1"));
+    prog->Execute(QStringLiteral("delete from Lidé where id = 2"));
+    prog->BeginTrans();
+    prog->Execute(QStringLiteral("insert into Lidé (id, jmeno) values (5, 'Zpět')"));
+    prog->Rollback();
+    prog->BeginTrans();
+    prog->Execute(QStringLiteral("insert into Lidé (id, jmeno) values (6, 'Potvrzen')"));
+    prog->CommitTrans();
+    EXPECT_EQ(server->psql(QStringLiteral("SELECT id, jmeno, narozen, aktivni FROM lide WHERE id < 10 ORDER BY id")),
+              (QStringList{"1|Hora Jan|1950-03-01 08:30:00|t", "3|Čapek|1890-01-09 00:00:00|t",
+                           "4|Šťastný|2000-02-29 12:00:00|t", "6|Potvrzen||"}));
+    EXPECT_EQ(errorOf([&] { prog->Execute(QStringLiteral("insert into Lidé (id, jmeno) values (1, 'Dvakrát')")); })
+                  .left(5),
+              QStringLiteral("3022|"));
+
+    // A table without a key is read, never changed.
+    EXPECT_EQ(column(*prog, QStringLiteral("select b from Bez"), QStringLiteral("b")), QStringList{"x"});
+    for (const char* change : {"insert into Bez (a, b) values (2, 'y')", "update Bez set b = 'z'", "delete from Bez"})
+        EXPECT_EQ(errorOf([&] { prog->Execute(QString::fromUtf8(change)); }),
+                  QStringLiteral("3027|Tabulku 'bezklice' nelze měnit: na serveru nemá primární klíč ani jedinečný index."))
+            << change;
+    EXPECT_EQ(server->psql(QStringLiteral("SELECT a, b FROM bezklice")), QStringList{"1|x"});
+    prog->Close();
+
+    // Eight processes write through the program file's link at once: every row arrives.
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int writer = 0; writer < 8; ++writer) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(childEnvironment(true));
+        QStringList script;
+        for (int i = 0; i < 10; ++i)
+            script << QStringLiteral("'%1' exec '%2' \"insert into Lidé (id, jmeno) values (%3, 'p%4')\" || exit 1")
+                          .arg(QStringLiteral(ZULDB_PATH), progPath)
+                          .arg(100000 + writer * 100 + i)
+                          .arg(writer);
+        process->start(QStringLiteral("sh"), {QStringLiteral("-c"), script.join(QLatin1Char('\n'))});
+        writers.push_back(std::move(process));
+    }
+    for (auto& process : writers) {
+        EXPECT_TRUE(process->waitForFinished(120000));
+        EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+    }
+    EXPECT_EQ(server->psql(QStringLiteral("SELECT count(*), count(DISTINCT jmeno) FROM lide WHERE id >= 100000")),
+              QStringList{"80|8"});
 }
 
 } // namespace
