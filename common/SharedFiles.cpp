@@ -97,42 +97,42 @@ Target resolveForWrite(const QByteArray& path)
     throw linkLoop(shown(path));
 }
 
-int openForWrite(const QByteArray& path, int flags, mode_t mode, Target* resolved)
+namespace {
+
+// Opens `file` as a regular file only: anything else is refused before the open where
+// it can be seen, and after it where it was swapped in between (O_NONBLOCK keeps a pipe
+// from blocking the open). `named` is the path the error shows.
+int openRegular(const QByteArray& file, int flags, mode_t mode, const QByteArray& named)
 {
-    const Target target = resolveForWrite(path);
-    if (resolved)
-        *resolved = target;
     struct stat before {};
-    if (::stat(target.path.constData(), &before) == 0 && !S_ISREG(before.st_mode))
-        throw notRegularFile(shown(path));
-    // The last part was checked above: a link put there since is not followed.
-    const int fd = ::open(target.path.constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, mode);
+    if (::stat(file.constData(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw notRegularFile(shown(named));
+    const int fd = ::open(file.constData(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
     if (fd < 0)
         return -1;
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
-        throw notRegularFile(shown(path));
+        throw notRegularFile(shown(named));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
+} // namespace
+
+int openForWrite(const QByteArray& path, int flags, mode_t mode, Target* resolved)
+{
+    const Target target = resolveForWrite(path);
+    if (resolved)
+        *resolved = target;
+    // The last part was checked above: a link put there since is not followed.
+    return openRegular(target.path, flags | O_NOFOLLOW, mode, path);
+}
+
 int openForRead(const QByteArray& path)
 {
-    struct stat before {};
-    if (::stat(path.constData(), &before) == 0 && !S_ISREG(before.st_mode))
-        throw notRegularFile(shown(path));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        ::close(fd);
-        throw notRegularFile(shown(path));
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return openRegular(path, O_RDONLY, 0, path);
 }
 
 void requireRegularFile(const QString& path)

@@ -191,20 +191,32 @@ int usage(const QString& problem)
     return 1;
 }
 
-// import SOURCE TARGET [--quiet] [--stats]
-int importAccess(const QStringList& args)
-{
+// The arguments of a command that reports as it goes: its files and the options
+// --quiet (no line per table) and --stats (time and memory at the end).
+struct ReportOptions {
     QStringList files;
     bool quiet = false;
     bool stats = false;
+};
+
+ReportOptions reportOptions(const QStringList& args)
+{
+    ReportOptions options;
     for (const QString& arg : args.mid(1)) {
         if (arg == QLatin1String("--quiet"))
-            quiet = true;
+            options.quiet = true;
         else if (arg == QLatin1String("--stats"))
-            stats = true;
+            options.stats = true;
         else
-            files << arg;
+            options.files << arg;
     }
+    return options;
+}
+
+// import SOURCE TARGET [--quiet] [--stats]
+int importAccess(const QStringList& args)
+{
+    const auto [files, quiet, stats] = reportOptions(args);
     if (files.size() != 2)
         return usage(QStringLiteral("Nesprávný počet argumentů příkazu 'import'."));
     for (const QString& file : files)
@@ -232,17 +244,7 @@ using accessdb::counted;
 // upsize DATA CONNECT [--quiet] [--stats]
 int upsizeToServer(const QStringList& args)
 {
-    QStringList rest;
-    bool quiet = false;
-    bool stats = false;
-    for (const QString& arg : args.mid(1)) {
-        if (arg == QLatin1String("--quiet"))
-            quiet = true;
-        else if (arg == QLatin1String("--stats"))
-            stats = true;
-        else
-            rest << arg;
-    }
+    const auto [rest, quiet, stats] = reportOptions(args);
     if (rest.size() != 2)
         return usage(QStringLiteral("Nesprávný počet argumentů příkazu 'upsize'."));
     QElapsedTimer clock;
