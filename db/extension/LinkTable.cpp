@@ -83,7 +83,7 @@ struct SharedFiles {
 namespace {
 
 // One link's settings: the aux data of its module.
-struct LinkSpec {
+struct LinkEntry {
     SharedFiles* shared = nullptr;
     std::string name;
     std::string path;
@@ -318,29 +318,29 @@ std::vector<std::string> columnNames(const std::string& schema)
 int linkConnect(sqlite3* db, void* aux, int argc, const char* const*, sqlite3_vtab** vtab, char** error)
 {
     *vtab = nullptr;
-    const auto* spec = static_cast<const LinkSpec*>(aux);
+    const auto* entry = static_cast<const LinkEntry*>(aux);
     try {
         // argv: the module's name, the schema, the table's name, then arguments, of which it takes none.
         if (argc > 3) {
-            *error = sqlite3_mprintf("Propojená tabulka '%s' nepřijímá argumenty.", spec->name.c_str());
+            *error = sqlite3_mprintf("Propojená tabulka '%s' nepřijímá argumenty.", entry->name.c_str());
             return SQLITE_ERROR;
         }
-        const int rc = sqlite3_declare_vtab(db, spec->schema.c_str());
+        const int rc = sqlite3_declare_vtab(db, entry->schema.c_str());
         if (rc != SQLITE_OK) {
-            *error = sqlite3_mprintf("Propojená tabulka '%s': neplatné schéma '%s'.", spec->name.c_str(),
-                                     spec->schema.c_str());
+            *error = sqlite3_mprintf("Propojená tabulka '%s': neplatné schéma '%s'.", entry->name.c_str(),
+                                     entry->schema.c_str());
             return rc;
         }
         // Direct-only: the table reaches a file, so no view or trigger of a schema someone else wrote may use it.
         sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
         auto link = std::make_unique<LinkVtab>();
         std::memset(&link->base, 0, sizeof(link->base));
-        link->shared = spec->shared;
+        link->shared = entry->shared;
         link->host = db;
-        link->name = spec->name;
-        link->path = spec->path;
-        link->table = spec->table;
-        link->columns = spec->columns;
+        link->name = entry->name;
+        link->path = entry->path;
+        link->table = entry->table;
+        link->columns = entry->columns;
         *vtab = &link.release()->base;
         return SQLITE_OK;
     } catch (...) {
@@ -685,12 +685,12 @@ void releaseShared(SharedFiles* shared)
 }
 
 // SQLite drops a link's module when the connection closes (or its name is registered again).
-void destroySpec(void* aux)
+void destroyEntry(void* aux)
 {
-    auto* spec = static_cast<LinkSpec*>(aux);
-    if (--spec->shared->links == 0)
-        releaseShared(spec->shared);
-    delete spec;
+    auto* entry = static_cast<LinkEntry*>(aux);
+    if (--entry->shared->links == 0)
+        releaseShared(entry->shared);
+    delete entry;
 }
 
 sqlite3_module linkModule = {
@@ -742,16 +742,16 @@ void releaseLoaderHold(SharedFiles* shared)
 int registerLink(sqlite3* db, SharedFiles* shared, const std::string& name, const std::string& path,
                  const std::string& table, const std::string& schema)
 {
-    LinkSpec* spec = nullptr;
+    LinkEntry* entry = nullptr;
     try {
-        spec = new LinkSpec{shared, name, path, table, schema, columnNames(schema)};
+        entry = new LinkEntry{shared, name, path, table, schema, columnNames(schema)};
     } catch (...) {
-        delete spec;
+        delete entry;
         return SQLITE_NOMEM;
     }
     ++shared->links;
-    // sqlite3_create_module_v2 calls destroySpec itself when it fails.
-    return sqlite3_create_module_v2(db, name.c_str(), &linkModule, spec, destroySpec);
+    // sqlite3_create_module_v2 calls destroyEntry itself when it fails.
+    return sqlite3_create_module_v2(db, name.c_str(), &linkModule, entry, destroyEntry);
 }
 
 } // namespace linktable
