@@ -15,16 +15,6 @@ namespace {
 constexpr int kPathFileAccessError = 75;
 constexpr int kPermissionDenied = 70;
 
-QByteArray folderOf(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    if (slash == 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
-
 QString shown(const QByteArray& path)
 {
     return QFile::decodeName(path);
@@ -38,6 +28,17 @@ bool sharedFolder(const struct stat& folder)
 } // namespace
 
 namespace SharedFiles {
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
 
 RunTimeError refusedLink(const QString& link)
 {

@@ -23,6 +23,9 @@
 
 namespace SharedFiles {
 
+// The folder part of a path: "." for a bare name, "/" for a name in the root.
+QByteArray folderOf(const QByteArray& path);
+
 // The engine's lock wait, the house rule for every wait on a lock.
 constexpr std::chrono::milliseconds kLockWait{4000};
 

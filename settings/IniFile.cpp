@@ -375,16 +375,6 @@ bool writeAll(int fd, const QByteArray& bytes, off_t offset = -1)
     return true;
 }
 
-QByteArray folderOf(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    if (slash == 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
-
 QByteArray fileNameOf(const QByteArray& path)
 {
     return path.mid(path.lastIndexOf('/') + 1);
@@ -421,7 +411,7 @@ void removeAbandonedTemporaryFiles(const QByteArray& folder, const QByteArray& f
 FileDescriptor lockedTemporaryFile(const QByteArray& target, QByteArray& tempPath)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        tempPath = folderOf(target) + "/." + fileNameOf(target) + ".XXXXXX";
+        tempPath = SharedFiles::folderOf(target) + "/." + fileNameOf(target) + ".XXXXXX";
         FileDescriptor fd(::mkostemp(tempPath.data(), O_CLOEXEC));
         if (!fd.isOpen())
             return FileDescriptor();
@@ -441,7 +431,7 @@ FileDescriptor lockedTemporaryFile(const QByteArray& target, QByteArray& tempPat
 // shared folder) and nothing was replaced.
 bool replaceFile(const QByteArray& target, const QByteArray& bytes, const struct stat& existing)
 {
-    const QByteArray folder = folderOf(target);
+    const QByteArray folder = SharedFiles::folderOf(target);
     removeAbandonedTemporaryFiles(folder, fileNameOf(target));
     QByteArray tempPath;
     FileDescriptor fd = lockedTemporaryFile(target, tempPath);
@@ -493,7 +483,7 @@ bool folderWritable(const QByteArray& folder)
 // folder takes a new file and the writer can give the new file the same owner.
 bool replaceKeepsEverything(const QByteArray& path, int fd, const struct stat& info)
 {
-    return info.st_nlink == 1 && ::flistxattr(fd, nullptr, 0) == 0 && folderWritable(folderOf(path)) &&
+    return info.st_nlink == 1 && ::flistxattr(fd, nullptr, 0) == 0 && folderWritable(SharedFiles::folderOf(path)) &&
            (::geteuid() == 0 || info.st_uid == ::geteuid());
 }
 
@@ -550,7 +540,7 @@ FileDescriptor openLocked(const QByteArray& path, SharedFiles::Target& target, s
         if (!fd.isOpen() && errno == ENOENT) {
             struct stat folder {};
             // The folder is never created: without it the write is lost.
-            if (::stat(folderOf(target.path).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+            if (::stat(SharedFiles::folderOf(target.path).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
                 fail(QStringLiteral("Složka souboru \u201E%1\u201C neexistuje.").arg(shown(path)));
             fd = FileDescriptor(SharedFiles::openForWrite(path, O_RDWR | O_CREAT | O_EXCL, 0666, &target));
             created = fd.isOpen();
