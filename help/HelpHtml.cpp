@@ -6,7 +6,24 @@
 
 namespace {
 
-QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run, const HelpHtmlLinks& links)
+// The picture's hot spots as a map named after the picture; empty when none leads anywhere.
+QString imageMap(const HelpFile& file, const QString& name, const HelpImage& image, const HelpHtmlLinks& links)
+{
+    QString areas;
+    for (const HelpHotspot& spot : image.hotspots) {
+        const QString address = helpHotspotAddress(file, spot, links);
+        if (!address.isEmpty())
+            areas += QStringLiteral("<area shape=\"rect\" coords=\"%1,%2,%3,%4\" href=\"%5\" alt=\"%6\">")
+                         .arg(spot.x)
+                         .arg(spot.y)
+                         .arg(spot.x + spot.width)
+                         .arg(spot.y + spot.height)
+                         .arg(address.toHtmlEscaped(), spot.name.toHtmlEscaped());
+    }
+    return areas.isEmpty() ? QString() : QStringLiteral("<map name=\"%1\">%2</map>").arg(name, areas);
+}
+
+QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run, const HelpHtmlLinks& links, bool page)
 {
     QString html;
     if (!run.picture.isEmpty()) {
@@ -14,11 +31,14 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
         const char* align = run.placement == HelpRun::Placement::Left    ? " align=\"left\""
                             : run.placement == HelpRun::Placement::Right ? " align=\"right\""
                                                                          : "";
-        html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\"%4 alt=\"\">")
+        const QString map = page ? imageMap(file, QStringLiteral("map-") + run.picture, image, links) : QString();
+        html = QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\"%4%5 alt=\"\">")
                    .arg(links.picture(run.picture, image).toHtmlEscaped())
                    .arg(std::max(image.width, 1))
                    .arg(std::max(image.height, 1))
-                   .arg(QLatin1String(align));
+                   .arg(QLatin1String(align),
+                        map.isEmpty() ? QString() : QStringLiteral(" usemap=\"#map-%1\"").arg(run.picture)) +
+               map;
     } else {
         html = run.text.toHtmlEscaped();
         html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
@@ -68,22 +88,22 @@ QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpPa
     if (firstTab >= 0 && stop != paragraph.tabStops.end() && stop->kind == HelpTabStop::Kind::Left) {
         QString before;
         for (qsizetype i = 0; i < firstTab; ++i)
-            before += runHtml(file, topic, paragraph.runs[i], links);
+            before += runHtml(file, topic, paragraph.runs[i], links, page);
         HelpRun head = paragraph.runs[firstTab];
         HelpRun tail = head;
         const qsizetype at = head.text.indexOf(QLatin1Char('\t'));
         head.text = head.text.left(at);
         tail.text = tail.text.mid(at + 1);
-        before += runHtml(file, topic, head, links);
+        before += runHtml(file, topic, head, links, page);
         body = QStringLiteral("<span style=\"display: inline-block; min-width: %1px\">%2</span>")
                    .arg(px(stop->position - lineStart))
                    .arg(before);
-        body += runHtml(file, topic, tail, links);
+        body += runHtml(file, topic, tail, links, page);
         for (qsizetype i = firstTab + 1; i < paragraph.runs.size(); ++i)
-            body += runHtml(file, topic, paragraph.runs[i], links);
+            body += runHtml(file, topic, paragraph.runs[i], links, page);
     } else {
         for (const HelpRun& run : paragraph.runs)
-            body += runHtml(file, topic, run, links);
+            body += runHtml(file, topic, run, links, page);
     }
     return body.isEmpty() ? QStringLiteral("&nbsp;") : body;
 }
@@ -116,6 +136,16 @@ const char* alignmentName(HelpParagraph::Alignment alignment)
 }
 
 } // namespace
+
+QString helpHotspotAddress(const HelpFile& file, const HelpHotspot& spot, const HelpHtmlLinks& links)
+{
+    if (spot.kind == HelpHotspot::Kind::Macro)
+        return {};
+    const bool popup = spot.kind == HelpHotspot::Kind::Popup;
+    const auto target = file.jumpTarget(HelpJump{HelpJump::Kind::ContextHash, spot.contextHash, popup});
+    const auto order = target ? file.orderAtOffset(*target) : std::nullopt;
+    return order ? links.topic(*order, popup) : QString();
+}
 
 QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page,
                       HelpRegion region)

@@ -25,10 +25,15 @@ inline constexpr const char* HelpPopupLinkStyle =
 // Background of the region that does not scroll.
 inline constexpr const char* HelpNonScrollingBackground = "#ffffe8";
 
+// The address (as links.topic gives it) a picture's hot spot jumps or pops up to; empty for a
+// macro hot spot or one whose target the file does not hold.
+QString helpHotspotAddress(const HelpFile& file, const HelpHotspot& spot, const HelpHtmlLinks& links);
+
 // The topic's body (or the region's); a whole page (with head and title) when page is set, where
 // the region that does not scroll stays at the top on its own background. Paragraphs carry their
 // indents and spacing; each block's -qt-user-state is its paragraph's index in the topic, so a
-// window can give the block its tab stops. Tables have borders only where the file asks.
+// window can give the block its tab stops. Tables have borders only where the file asks. In a page a
+// picture's hot spots are an image map whose areas lead where the text's links do.
 QString helpTopicHtml(const HelpFile& file, const HelpTopic& topic, const HelpHtmlLinks& links, bool page = false,
                       HelpRegion region = HelpRegion::Whole);
 

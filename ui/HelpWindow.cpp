@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTextBlock>
@@ -27,6 +28,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTextFrame>
 #include <QTextLayout>
 #include <QTreeWidget>
 #include <QUrl>
@@ -34,6 +36,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -61,6 +65,112 @@ protected:
 private:
     QWidget* m_popup;
     QTextBrowser* m_text;
+};
+
+// The hot spots of the pictures a browser shows: over one the pointer is a hand, a click follows
+// it as a click on a text link does. The rectangles are in the picture's own pixels.
+class PictureLinks : public QObject {
+public:
+    static inline const QString Name = QStringLiteral("helpPictureLinks");
+    struct Spot {
+        QRect rect;
+        QUrl url;
+    };
+    PictureLinks(QTextBrowser* browser, std::function<void(const QUrl&)> follow)
+        : QObject(browser), m_browser(browser), m_follow(std::move(follow))
+    {
+        setObjectName(Name);
+        browser->viewport()->installEventFilter(this);
+    }
+    void clear() { m_spots.clear(); }
+    void add(const QString& picture, QSize size, const QList<Spot>& spots)
+    {
+        if (!spots.isEmpty())
+            m_spots[picture] = {size, spots};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto type = event->type();
+        if (m_spots.isEmpty() ||
+            (type != QEvent::MouseMove && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease))
+            return QObject::eventFilter(watched, event);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QUrl url = urlAt(mouse->position());
+        QWidget* viewport = m_browser->viewport();
+        if (!url.isEmpty() != m_pointer.has_value()) {
+            // Over a hot spot the hand, as over a link; off it, the pointer the text had.
+            if (url.isEmpty()) {
+                viewport->setCursor(*m_pointer);
+                m_pointer.reset();
+            } else {
+                m_pointer = viewport->cursor();
+                viewport->setCursor(Qt::PointingHandCursor);
+            }
+        }
+        if (url.isEmpty() || (type != QEvent::MouseMove && mouse->button() != Qt::LeftButton))
+            return QObject::eventFilter(watched, event);
+        if (type == QEvent::MouseButtonPress)
+            m_pressed = url;
+        else if (type == QEvent::MouseButtonRelease && std::exchange(m_pressed, QUrl()) == url)
+            m_follow(url);
+        return true; // the text does not start a selection on a hot spot
+    }
+
+private:
+    // The hot spot under a point of the viewport: each picture of the document is found where the
+    // layout put it, floating at a margin or standing in a line of text.
+    QUrl urlAt(QPointF point) const
+    {
+        const QPointF at =
+            point + QPointF(m_browser->horizontalScrollBar()->value(), m_browser->verticalScrollBar()->value());
+        QTextDocument* document = m_browser->document();
+        QAbstractTextDocumentLayout* layout = document->documentLayout();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextImageFormat image = it.fragment().charFormat().toImageFormat();
+                const auto found = image.isValid() ? m_spots.constFind(image.name()) : m_spots.constEnd();
+                if (found == m_spots.constEnd())
+                    continue;
+                const QSizeF shown(image.width(), image.height());
+                QRectF box(QPointF(), shown);
+                auto* frame = qobject_cast<QTextFrame*>(document->objectForFormat(image));
+                if (frame && frame->frameFormat().position() != QTextFrameFormat::InFlow) {
+                    box = layout->frameBoundingRect(frame);
+                } else {
+                    const QTextLayout* lines = block.layout();
+                    const int position = it.fragment().position() - block.position();
+                    const QTextLine line = lines->lineForTextPosition(position);
+                    if (!line.isValid())
+                        continue;
+                    // Standing on the baseline; the line's coordinates count from where the block's layout
+                    // stands, which the block's bounding rectangle gives in the document's coordinates.
+                    box.moveTopLeft(layout->blockBoundingRect(block).topLeft() +
+                                    QPointF(line.cursorToX(position), line.y() + line.ascent() - shown.height()));
+                }
+                if (!box.contains(at) || shown.isEmpty())
+                    continue;
+                const QPointF inPicture((at.x() - box.x()) * found->size.width() / shown.width(),
+                                        (at.y() - box.y()) * found->size.height() / shown.height());
+                for (const Spot& spot : found->spots) {
+                    if (QRectF(spot.rect).contains(inPicture))
+                        return spot.url;
+                }
+            }
+        }
+        return {};
+    }
+
+    struct Picture {
+        QSize size;
+        QList<Spot> spots;
+    };
+    QTextBrowser* m_browser;
+    std::function<void(const QUrl&)> m_follow;
+    QHash<QString, Picture> m_spots;  // by the picture's resource name
+    std::optional<QCursor> m_pointer; // the viewport's own, while the hand shows over a hot spot
+    QUrl m_pressed;
 };
 
 } // namespace
@@ -445,14 +555,29 @@ void HelpWindowViewer::followLink(const QUrl& url)
 void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser, HelpRegion region)
 {
     QTextDocument* document = browser->document();
-    const HelpHtmlLinks links{
-        [](int order, bool popup) { return QStringLiteral("%1:%2").arg(popup ? PopupScheme : TopicScheme).arg(order); },
-        [&](const QString& picture, const HelpImage& image) {
-            const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
-            if (!image.isNull())
-                document->addResource(QTextDocument::ImageResource, QUrl(name), helpPictureImage(image));
+    // One per browser, found by name: the class has no meta-object of its own to be cast to.
+    auto* pictureLinks =
+        static_cast<PictureLinks*>(browser->findChild<QObject*>(PictureLinks::Name, Qt::FindDirectChildrenOnly));
+    if (!pictureLinks)
+        pictureLinks = new PictureLinks(browser, [this](const QUrl& url) { followLink(url); });
+    pictureLinks->clear();
+    HelpHtmlLinks links;
+    links.topic = [](int order, bool popup) {
+        return QStringLiteral("%1:%2").arg(popup ? PopupScheme : TopicScheme).arg(order);
+    };
+    links.picture = [&](const QString& picture, const HelpImage& image) {
+        const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
+        if (image.isNull())
             return name;
-        }};
+        document->addResource(QTextDocument::ImageResource, QUrl(name), helpPictureImage(image));
+        QList<PictureLinks::Spot> spots;
+        for (const HelpHotspot& spot : image.hotspots) {
+            if (const QString address = helpHotspotAddress(*m_file, spot, links); !address.isEmpty())
+                spots.append({QRect(spot.x, spot.y, spot.width, spot.height), QUrl(address)});
+        }
+        pictureLinks->add(name, QSize(image.width, image.height), spots);
+        return name;
+    };
     browser->setHtml(helpTopicHtml(*m_file, topic, links, false, region));
     // Pop-up links get their dotted underline (Qt's HTML reader keeps only a solid one).
     QList<std::pair<QTextFragment, QTextCharFormat>> popupLinks;

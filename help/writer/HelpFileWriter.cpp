@@ -525,7 +525,7 @@ QByteArray macroCommand(const QByteArray& macro, quint8 command)
 }
 
 QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint32>& palette,
-                      const QList<QList<quint32>>& pixels, int packing)
+                      const QList<QList<quint32>>& pixels, int packing, const QList<Hotspot>& hotspots)
 {
     // Rows bottom-up, each padded to four bytes.
     const qsizetype stride = ((qsizetype(width) * bitsPerPixel + 31) / 32) * 4;
@@ -554,6 +554,24 @@ QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint
         packed = lz77Compress(packed, 0, packed.size(), 1 << 30, &consumed);
     }
 
+    // Hot spots: a version byte, the count, the size of the macro data, a fixed entry per spot, then
+    // each spot's name and its context string (or macro).
+    QByteArray spots;
+    if (!hotspots.isEmpty()) {
+        put8(spots, 1);
+        put16(spots, quint16(hotspots.size()));
+        put32(spots, 0);
+        for (const Hotspot& spot : hotspots) {
+            put8(spots, spot.type);
+            put16(spots, 0);
+            for (const int value : {spot.x, spot.y, spot.width, spot.height})
+                put16(spots, quint16(value));
+            put32(spots, HelpFile::contextHash(spot.context));
+        }
+        for (const Hotspot& spot : hotspots)
+            spots += spot.name + '\0' + spot.context + '\0';
+    }
+
     QByteArray picture;
     put8(picture, 6); // a device-independent bitmap
     put8(picture, quint8(packing));
@@ -566,7 +584,7 @@ QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint
     putCompressedULong(picture, quint32(palette.size()));
     putCompressedULong(picture, 0);
     putCompressedULong(picture, quint32(packed.size()));
-    putCompressedULong(picture, 0);
+    putCompressedULong(picture, quint32(spots.size()));
     const qsizetype offsetsAt = picture.size();
     put32(picture, 0);
     put32(picture, 0);
@@ -578,6 +596,10 @@ QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint
     }
     set32(picture, offsetsAt, quint32(picture.size()));
     picture += packed;
+    if (!spots.isEmpty()) {
+        set32(picture, offsetsAt + 4, quint32(picture.size()));
+        picture += spots;
+    }
 
     QByteArray file;
     put16(file, 0x506C);

@@ -87,11 +87,21 @@ QByteArray embeddedPictureCommand(const QByteArray& pictureFile, quint8 placemen
 // A macro hot spot (0xC8; 0xCC without its underline).
 QByteArray macroCommand(const QByteArray& macro, quint8 command = 0xC8);
 
+// A rectangle of a segmented picture that jumps (0xE3) or pops up (0xE2) to the topic of its
+// context string, or runs a macro (0xC8, the context string being the macro).
+struct Hotspot {
+    quint8 type = 0xE3;
+    int x = 0, y = 0, width = 0, height = 0;
+    QByteArray context;
+    QByteArray name = {};
+};
+
 // A picture file (|bmN) with one device-independent bitmap of 1, 4, 8 or 24
 // bits per pixel; pixels are rows of colour indexes (top row first) or, at
 // 24 bits, 0xRRGGBB values. packing: 0 stored, 1 RunLen, 2 LZ77, 3 both.
+// Hot spots make it a segmented picture.
 QByteArray bitmapFile(int width, int height, int bitsPerPixel, const QList<quint32>& palette,
-                      const QList<QList<quint32>>& pixels, int packing = 0);
+                      const QList<QList<quint32>>& pixels, int packing = 0, const QList<Hotspot>& hotspots = {});
 
 QByteArray encode(const QString& text, const QString& codePage = QStringLiteral("windows-1250"));
 

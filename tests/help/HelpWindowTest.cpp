@@ -2,12 +2,15 @@
 #include "HelpFileWriter.h"
 
 #include "HelpFile.h"
+#include "HelpHtml.h"
+#include "HelpPicture.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -362,19 +365,20 @@ private slots:
     }
 
     // Links of real topics look as the platform's viewer draws them, and their pop-ups fit their
-    // text: no wider than two thirds of the screen, tall enough to show it all, closed by a click.
+    // text: no wider than two thirds of the screen, tall enough to show it all, closed by a click or Esc.
     void popupsFitTheirTextAndLinksAreStyled_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("order");
         QTest::addColumn<QString>("popupLink");
         QTest::addColumn<QString>("popupText");
+        QTest::addColumn<bool>("escape"); // closed by Esc, else by a click on its text
         QTest::newRow("setup glossary") << QStringLiteral("en_sierrasetup31.hlp") << 3 << QStringLiteral("WAVE")
-                                        << QStringLiteral("WAVE");
+                                        << QStringLiteral("WAVE") << false;
         QTest::newRow("class hierarchy") << QStringLiteral("ru_rxlib40h.hlp") << 7 << QStringLiteral("Hierarchy")
-                                         << QStringLiteral("TObject");
+                                         << QStringLiteral("TObject") << true;
         QTest::newRow("file manager") << QStringLiteral("en_winfile31.hlp") << 52 << QStringLiteral(" From")
-                                      << QString();
+                                      << QString() << true;
     }
     void popupsFitTheirTextAndLinksAreStyled()
     {
@@ -382,6 +386,7 @@ private slots:
         QFETCH(int, order);
         QFETCH(QString, popupLink);
         QFETCH(QString, popupText);
+        QFETCH(bool, escape);
         const QString path = QStringLiteral(DIVADEDADI_CORPUS "/") + name;
         if (!QFileInfo::exists(path))
             QSKIP("skipped: corpus not present");
@@ -430,10 +435,117 @@ private slots:
         // A short text makes a narrow pop-up, not a fixed-size box.
         if (popup->toPlainText().size() < 40)
             QVERIFY(popup->window()->width() < 380);
-        QTest::mouseClick(popup->viewport(), Qt::LeftButton, {},
-                          QPoint(popup->viewport()->width() - 2, popup->viewport()->height() - 2));
+        if (escape)
+            QTest::keyClick(popup, Qt::Key_Escape);
+        else
+            QTest::mouseClick(popup->viewport(), Qt::LeftButton, {},
+                              QPoint(popup->viewport()->width() - 2, popup->viewport()->height() - 2));
         QVERIFY(!popup->isVisible());
         QCOMPARE(viewer.currentTopic(), order);
+    }
+
+    // A segmented picture's hot spots: read from the picture file, an image map in the page whose
+    // areas lead where text links do, and in the window a hand over a spot and a click that jumps or
+    // pops up; a macro spot leads nowhere. The spot is found on the screen by its colour.
+    void pictureHotspotsJumpOrPopUp_data()
+    {
+        QTest::addColumn<int>("placement");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("packing");
+        QTest::addColumn<int>("target"); // order of the topic the spot leads to
+        QTest::newRow("jump in the text") << 0x86 << 0xE3 << 0 << 2;
+        QTest::newRow("pop-up at the left margin") << 0x87 << 0xE2 << 2 << 3;
+        QTest::newRow("jump at the right margin") << 0x88 << 0xE3 << 3 << 3;
+    }
+    void pictureHotspotsJumpOrPopUp()
+    {
+        QFETCH(int, placement);
+        QFETCH(int, type);
+        QFETCH(int, packing);
+        QFETCH(int, target);
+        const QByteArray context = target == 2 ? "SOUBORY" : "POJEM";
+        // Blue, the spot red, the macro's spot green.
+        const QRect spot(10, 8, 20, 12), macro(32, 2, 6, 6);
+        QList<QList<quint32>> rows(30, QList<quint32>(40, 0x0000FF));
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x)
+                rows[y][x] = spot.contains(x, y) ? 0xFF0000 : macro.contains(x, y) ? 0x00FF00 : 0x0000FF;
+        }
+        const QByteArray picture =
+            bitmapFile(40, 30, 24, {}, rows, packing,
+                       {Hotspot{quint8(type), spot.x(), spot.y(), spot.width(), spot.height(), context, "spot"},
+                        Hotspot{0xC8, macro.x(), macro.y(), macro.width(), macro.height(), "About()"}});
+        const HelpImage image = decodeHelpPicture(picture);
+        QCOMPARE(image.hotspots.size(), 2);
+        const HelpHotspot& read = image.hotspots[0];
+        QCOMPARE(QRect(read.x, read.y, read.width, read.height), spot);
+        QCOMPARE(read.kind, type == 0xE2 ? HelpHotspot::Kind::Popup : HelpHotspot::Kind::Jump);
+        QCOMPARE(read.contextHash, HelpFile::contextHash(context));
+        QCOMPARE(read.name, QStringLiteral("spot"));
+        QCOMPARE(image.hotspots[1].kind, HelpHotspot::Kind::Macro);
+
+        HelpContent content;
+        content.topics = {
+            Topic{QStringLiteral("Obrázek"),
+                  {Paragraph{{span(QStringLiteral("Text před obrázkem. ")),
+                              Span{QStringLiteral(" a za ním."), 0, 0, 0, pictureCommand(0, quint8(placement))}}},
+                   Paragraph{{span(QStringLiteral("Další odstavec."))}}}},
+            Topic{QStringLiteral("Soubory"), {Paragraph{{span(QStringLiteral("Seznam souborů."))}}}},
+            Topic{QStringLiteral("Pojem"), {Paragraph{{span(QStringLiteral("Vysvětlení pojmu."))}}}}};
+        content.contextMap = {{805, 0}};
+        content.contextIds = {{"SOUBORY", 1}, {"POJEM", 2}};
+        content.files = {{"|bm0", picture}};
+        const QString path = writeHelp(build(content), QStringLiteral("obrazek.hlp"));
+
+        // The page: one area (the macro has none) with the link's address, the picture using the map.
+        const HelpFile file(path);
+        const HelpHtmlLinks links{[](int order, bool) { return QStringLiteral("%1.html").arg(order); },
+                                  [](const QString& id, const HelpImage&) { return id + QStringLiteral(".png"); }};
+        const QString page = helpTopicHtml(file, file.topicByOrder(1), links, true);
+        QCOMPARE(page.count(QStringLiteral("<area ")), 1);
+        QVERIFY2(
+            page.contains(QStringLiteral("<area shape=\"rect\" coords=\"10,8,30,20\" href=\"%1.html\"").arg(target)),
+            qPrintable(page));
+        QVERIFY(page.contains(QStringLiteral("usemap=\"#map-bm0\"")) &&
+                page.contains(QStringLiteral("<map name=\"map-bm0\">")));
+
+        QWidget owner;
+        RecordingDesktop desktop;
+        HelpWindowViewer viewer(&owner, desktop);
+        viewer.showHelpTopic(path, 805);
+        QVERIFY(QTest::qWaitForWindowExposed(viewer.window()));
+        QWidget* viewport = viewer.browser()->viewport();
+        const QImage shown = viewport->grab().toImage();
+        QRect red, blue;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb pixel = shown.pixel(x, y) & 0xFFFFFF;
+                red |= pixel == 0xFF0000 ? QRect(x, y, 1, 1) : QRect();
+                blue |= pixel == 0x0000FF ? QRect(x, y, 1, 1) : QRect();
+            }
+        }
+        QCOMPARE(red.size(), spot.size());
+        QCOMPARE(blue.size(), QSize(40, 30));
+        QTest::mouseMove(viewport, blue.topLeft() + QPoint(2, 2));
+        QVERIFY(viewport->cursor().shape() != Qt::PointingHandCursor);
+        QTest::mouseMove(viewport, red.center());
+        QCOMPARE(viewport->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseMove(viewport, blue.topLeft() + QPoint(2, 2));
+        QVERIFY(viewport->cursor().shape() != Qt::PointingHandCursor);
+        // The macro's spot and the rest of the picture do nothing.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, blue.topLeft() + macro.center());
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, blue.topLeft() + QPoint(2, 2));
+        QCOMPARE(viewer.currentTopic(), 1);
+        QVERIFY(!viewer.popup());
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, red.center());
+        if (type == 0xE2) {
+            QVERIFY(viewer.popup() && viewer.popup()->isVisible());
+            QCOMPARE(viewer.popup()->toPlainText(), QStringLiteral("Pojem\nVysvětlení pojmu."));
+            QCOMPARE(viewer.currentTopic(), 1);
+        } else {
+            QCOMPARE(viewer.currentTopic(), target);
+        }
+        QVERIFY(desktop.events.isEmpty());
     }
 
     // The .cnt file beside the help file makes the contents; a pop-up jump
