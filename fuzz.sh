@@ -38,6 +38,8 @@ cmake --build "$BUILD_DIR" -j"$JOBS" --target "${targets[@]/#/fuzz_}"
 # Qt's containers are not instrumented; their annotations would only mislead.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_container_overflow=0:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+# Leaks of libraries that keep caches to the end of the process (fontconfig) are not findings.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 status=0
 for target in "${targets[@]}"; do
     work="$BUILD_DIR/corpus/$target"
