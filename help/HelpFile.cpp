@@ -537,12 +537,16 @@ HelpImage HelpFile::picture(const QString& id, const HelpTopic& topic) const
     HelpImage image;
     if (const auto embedded = topic.embeddedPictures.find(id); embedded != topic.embeddedPictures.end()) {
         image = decodeHelpPicture(embedded->second);
+    } else if (const auto kept = m_pictures.find(id); kept != m_pictures.end()) {
+        return kept->second;
     } else if (id.startsWith(QLatin1String("bm"))) {
         try {
             image = decodeHelpPicture(m_container.file("|" + id.toLatin1()));
         } catch (const Damaged&) {
-            return {};
+            image = {};
         }
+        image.codePage = m_codePage;
+        return m_pictures[id] = image;
     }
     image.codePage = m_codePage;
     return image;

@@ -94,7 +94,8 @@ public:
     QList<HelpKeyword> keywords() const;
     // The titles table as stored: (topic offset, title).
     QList<std::pair<quint32, QString>> titleTable() const;
-    // A run's picture ("bm<N>" or one embedded in the topic); null when missing or unreadable.
+    // A run's picture ("bm<N>" or one embedded in the topic); null when missing or unreadable. The
+    // file's own pictures are decoded once and kept: topics share them (not for concurrent callers).
     HelpImage picture(const QString& id, const HelpTopic& topic) const;
 
     // Text of the file (or of its contents file) in the file's code page.
@@ -166,5 +167,6 @@ private:
     std::vector<Topic> m_topics;
     std::vector<std::pair<quint32, qsizetype>> m_topicsByOffset; // (offset, index into m_topics), sorted
     QList<HelpContextEntry> m_contextMap;
-    std::map<quint32, quint32> m_contextTable; // hash -> topic offset
+    std::map<quint32, quint32> m_contextTable;       // hash -> topic offset
+    mutable std::map<QString, HelpImage> m_pictures; // the file's own pictures decoded so far, by id
 };

@@ -1,6 +1,8 @@
 // The table of font faces that help files name and the Debian faces that stand in for them.
 #include "HelpFonts.h"
 
+#include <QHash>
+
 #include <array>
 
 namespace {
@@ -46,6 +48,10 @@ QStringList helpFontFamilies(const QString& face)
 
 QString helpFontFamilyCss(const QString& face)
 {
+    // A file names a few faces on thousands of runs: each is worked out once per thread.
+    thread_local QHash<QString, QString> known;
+    if (const auto found = known.constFind(face); found != known.constEnd())
+        return *found;
     QStringList quoted;
     for (const QString& family : helpFontFamilies(face)) {
         const bool generic = family == QLatin1String("sans-serif") || family == QLatin1String("serif") ||
@@ -54,5 +60,5 @@ QString helpFontFamilyCss(const QString& face)
         name.remove(QLatin1Char('\'')).remove(QLatin1Char('"')).remove(QLatin1Char(';')).remove(QLatin1Char('<'));
         quoted.append(generic ? name : QLatin1Char('\'') + name + QLatin1Char('\''));
     }
-    return quoted.join(QStringLiteral(", "));
+    return known[face] = quoted.join(QStringLiteral(", "));
 }

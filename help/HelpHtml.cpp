@@ -6,6 +6,15 @@
 
 namespace {
 
+// Text for HTML: most runs hold nothing to escape and are taken as they are.
+QString escaped(const QString& text)
+{
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QLatin1Char('<') || c == QLatin1Char('>') || c == QLatin1Char('&') || c == QLatin1Char('"');
+    });
+    return plain ? text : text.toHtmlEscaped();
+}
+
 // The picture's hot spots as a map named after the picture; empty when none leads anywhere.
 QString imageMap(const HelpFile& file, const QString& name, const HelpImage& image, const HelpHtmlLinks& links)
 {
@@ -40,7 +49,7 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
                         map.isEmpty() ? QString() : QStringLiteral(" usemap=\"#map-%1\"").arg(run.picture)) +
                map;
     } else {
-        html = run.text.toHtmlEscaped();
+        html = escaped(run.text);
         html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
     }
     if (run.bold)
@@ -52,7 +61,7 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
     if (run.picture.isEmpty() && (run.points > 0 || !run.face.isEmpty())) {
         QString style;
         if (!run.face.isEmpty())
-            style = QStringLiteral("font-family: %1").arg(helpFontFamilyCss(run.face).toHtmlEscaped());
+            style = QStringLiteral("font-family: ") + escaped(helpFontFamilyCss(run.face));
         if (run.points > 0)
             style += (style.isEmpty() ? QString() : QStringLiteral("; ")) +
                      QStringLiteral("font-size: %1pt").arg(run.points);
@@ -61,7 +70,7 @@ QString runHtml(const HelpFile& file, const HelpTopic& topic, const HelpRun& run
     if (const auto target = file.jumpTarget(run.jump)) {
         if (const auto order = file.orderAtOffset(*target))
             html = QStringLiteral("<a href=\"%1\" style=\"%2\">%3</a>")
-                       .arg(links.topic(*order, run.jump.popup).toHtmlEscaped(),
+                       .arg(escaped(links.topic(*order, run.jump.popup)),
                             QLatin1String(run.jump.popup ? HelpPopupLinkStyle : HelpJumpLinkStyle), html);
     }
     return html;
@@ -109,16 +118,21 @@ QString paragraphBody(const HelpFile& file, const HelpTopic& topic, const HelpPa
 }
 
 // The paragraph's indents and spacing; its index as the block's state, where the window finds its tab stops.
+// Appended piece by piece: a large file has hundreds of thousands of paragraphs.
 QString paragraphStyle(const HelpParagraph& paragraph, qsizetype index)
 {
-    QString style = QStringLiteral("white-space: pre-wrap; -qt-user-state: %1").arg(index);
+    QString style;
+    style.reserve(160);
+    style.append(QLatin1String("white-space: pre-wrap; -qt-user-state: ")).append(QString::number(index));
     const std::pair<const char*, int> distances[] = {{"margin-left", paragraph.leftIndent},
                                                      {"margin-right", paragraph.rightIndent},
                                                      {"text-indent", paragraph.firstLineIndent},
                                                      {"margin-top", paragraph.spaceAbove},
                                                      {"margin-bottom", paragraph.spaceBelow}};
-    for (const auto& [name, value] : distances)
-        style += QStringLiteral("; %1: %2px").arg(QLatin1String(name)).arg(px(value));
+    for (const auto& [name, value] : distances) {
+        style.append(QLatin1String("; ")).append(QLatin1String(name)).append(QLatin1String(": "));
+        style.append(QString::number(px(value))).append(QLatin1String("px"));
+    }
     return style;
 }
 

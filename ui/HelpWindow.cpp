@@ -230,6 +230,7 @@ void HelpWindowViewer::open(const QString& helpFile, const std::function<HelpTop
         const HelpTopic topic = chooseTopic(*file);
         const bool sameFile = m_file && m_path == helpFile;
         m_file = std::move(file);
+        m_pictureImages.clear();
         m_path = helpFile;
         build();
         if (!sameFile) {
@@ -569,7 +570,12 @@ void HelpWindowViewer::showTopic(const HelpTopic& topic, QTextBrowser* browser, 
         const QString name = QStringLiteral("%1:%2/%3").arg(PictureScheme).arg(topic.order).arg(picture);
         if (image.isNull())
             return name;
-        document->addResource(QTextDocument::ImageResource, QUrl(name), helpPictureImage(image));
+        // Drawn once per file: the file's own pictures recur from topic to topic.
+        const QString key = picture.startsWith(QLatin1String("bm")) ? picture : name;
+        auto drawn = m_pictureImages.find(key);
+        if (drawn == m_pictureImages.end())
+            drawn = m_pictureImages.insert(key, helpPictureImage(image));
+        document->addResource(QTextDocument::ImageResource, QUrl(name), *drawn);
         QList<PictureLinks::Spot> spots;
         for (const HelpHotspot& spot : image.hotspots) {
             if (const QString address = helpHotspotAddress(*m_file, spot, links); !address.isEmpty())

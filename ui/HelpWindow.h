@@ -4,6 +4,8 @@
 #include "HelpHtml.h"
 #include "HelpViewer.h"
 
+#include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -86,5 +88,6 @@ private:
     std::unique_ptr<HelpFile> m_file;
     QString m_path;
     int m_current = 0;
-    QList<int> m_history; // topics shown before the current one
+    QList<int> m_history;                   // topics shown before the current one
+    QHash<QString, QImage> m_pictureImages; // pictures of the file as drawn, by picture id
 };
