@@ -4,12 +4,14 @@
 // memory file system, because durable flushes are part of the cost; the
 // process is measured in /dev/shm as well, for comparison.
 //
-// Usage: divadedadi_bench [--app PATH] [--work FOLDER] [--sizes 100,1000,5000] [--keep]
+// Usage: divadedadi_bench [--app PATH] [--work FOLDER] [--sizes 100,1000,5000] [--keep] [--help-only]
+// (--help-only: the help reader's figures alone)
 // Exit code: 0 every target met, 1 a target missed, 2 a measurement failed.
 
 #include "BenchFiles.h"
 #include "ChildProcess.h"
 #include "CommitProbe.h"
+#include "HelpBench.h"
 #include "LinkBench.h"
 #include "NullViews.h"
 #include "SyncCounter.h"
@@ -21,8 +23,9 @@
 #include "RelinkRun.h"
 #include "RunTimeError.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLocale>
 #include <QStorageInfo>
@@ -57,6 +60,8 @@ constexpr double kMemoryTargetMb = 80;         // peak memory of the process
 constexpr double kLinkReadTarget = 1.1;        // a full read through a link / the same read of the data file
 constexpr double kExtensionLoadTargetMs = 20;  // loading the extension on 500 links into 3 data files
 constexpr double kLinkChangeTarget = 1.2;      // a durable one-row change through a link / made directly
+constexpr double kHelpHtmlTargetMs = 1000;     // zulhelp --html-dir of the largest help file of the corpus
+constexpr double kHelpWindowTargetMs = 50;     // the help window opening a topic with pictures
 constexpr int kCommits = 200;
 constexpr int kListPaths = 10000;
 constexpr int kProcessTables = 1000;
@@ -390,7 +395,8 @@ struct Options {
     QString app;
     QString work;
     QList<int> sizes{100, 1000, 5000};
-    bool keep = false; // leave the files for a profiler
+    bool keep = false;     // leave the files for a profiler
+    bool helpOnly = false; // only the help reader's figures
 };
 
 Options parseOptions(const QStringList& arguments)
@@ -402,8 +408,8 @@ Options parseOptions(const QStringList& arguments)
     options.work = QCoreApplication::applicationDirPath();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& name = arguments[i];
-        if (name == QStringLiteral("--keep")) {
-            options.keep = true;
+        if (name == QStringLiteral("--keep") || name == QStringLiteral("--help-only")) {
+            (name == QStringLiteral("--keep") ? options.keep : options.helpOnly) = true;
             continue;
         }
         require(i + 1 < arguments.size(), QStringLiteral("%1 needs a value").arg(name));
@@ -430,6 +436,56 @@ QString tableCountText(int tables)
     return QLocale(QLocale::English).toString(tables);
 }
 
+// The help reader over the corpus's help files: the largest written out as HTML pages and pictures
+// by zulhelp (start to exit), and the help window opening topics with metafile and bitmap pictures.
+void measureHelp(const QString& work, Verdicts& verdicts)
+{
+    print(QStringLiteral("\nHelp reader (the shared corpus's help files)"));
+    const QDir corpus(QStringLiteral(HELP_CORPUS));
+    const QFileInfoList files = corpus.entryInfoList({QStringLiteral("*.hlp")}, QDir::Files, QDir::Size);
+    if (files.isEmpty()) {
+        print(QStringLiteral("  no help files in %1").arg(corpus.path()));
+        verdicts.check(false, QStringLiteral("help reader: not measured"));
+        return;
+    }
+    const QFileInfo& largest = files.first();
+    QList<ChildResult> runs;
+    for (int i = 0; i < 3; ++i) {
+        const QString folder = QDir(work).filePath(QStringLiteral("html-%1").arg(i));
+        runs.append(runChild(QStringLiteral(ZULHELP_PATH), {QStringLiteral("--html-dir"), largest.filePath(), folder},
+                             {QStringLiteral("QT_QPA_PLATFORM=offscreen")}, 60, folder + QStringLiteral(".log")));
+        require(runs.last().exitStatus == 0, QStringLiteral("zulhelp --html-dir failed, see %1.log").arg(folder));
+    }
+    std::sort(runs.begin(), runs.end(), [](const ChildResult& a, const ChildResult& b) {
+        return a.milliseconds < b.milliseconds;
+    });
+    const ChildResult& html = runs[1];
+    print(QStringLiteral("  zulhelp --html-dir %1 (%2 KB, %3 pages): %4 ms (CPU %5 ms), peak %6 MB; median of 3")
+              .arg(largest.fileName())
+              .arg(largest.size() / 1024)
+              .arg(QDir(QDir(work).filePath(QStringLiteral("html-0"))).entryList({QStringLiteral("*.html")}).size())
+              .arg(ms(html.milliseconds), ms(html.cpuMilliseconds))
+              .arg(html.peakKilobytes / 1024.0, 0, 'f', 1));
+    verdicts.check(html.milliseconds < kHelpHtmlTargetMs,
+                   QStringLiteral("zulhelp --html-dir %1: %2 ms (target < %3 ms)")
+                       .arg(largest.fileName(), ms(html.milliseconds))
+                       .arg(kHelpHtmlTargetMs));
+    for (const QString& name : {QStringLiteral("de_calc31u.hlp"), largest.fileName()}) {
+        const HelpWindowFigure window = measureHelpWindow(corpus.filePath(name), 60);
+        require(window.boxes == 0 && window.topics > 0, QStringLiteral("the help window failed on %1").arg(name));
+        print(QStringLiteral("  help window, %1, %2 topics with pictures: first opening median %3 ms, worst %4 ms; "
+                             "opened again %5 ms")
+                  .arg(name)
+                  .arg(window.topics)
+                  .arg(ms(window.firstMedianMs), ms(window.firstWorstMs), ms(window.againMedianMs)));
+        verdicts.check(window.firstMedianMs < kHelpWindowTargetMs,
+                       QStringLiteral("help window opens a topic with pictures of %1: %2 ms median, %3 ms worst "
+                                      "(target < %4 ms)")
+                           .arg(name, ms(window.firstMedianMs), ms(window.firstWorstMs))
+                           .arg(kHelpWindowTargetMs));
+    }
+}
+
 int run(const Options& options)
 {
     QTemporaryDir temp(QDir(options.work).filePath(QStringLiteral("divadedadi-bench-XXXXXX")));
@@ -440,6 +496,10 @@ int run(const Options& options)
     if (QStorageInfo(work).fileSystemType() == "tmpfs")
         print(QStringLiteral("Warning: the work folder is on tmpfs; commits are not durable there. Use --work."));
     Verdicts verdicts;
+    if (options.helpOnly) {
+        measureHelp(work, verdicts);
+        return verdicts.missed() ? 1 : 0;
+    }
 
     print(QStringLiteral("\nDurable commit (one-row insert, %1 commits)").arg(kCommits));
     const CommitFigure engineSettings = sqliteCommit(QDir(work).filePath(QStringLiteral("commit.accdb")));
@@ -631,6 +691,8 @@ int run(const Options& options)
                        .arg(links.changeLinkMs / links.changeDirectMs, 0, 'f', 2)
                        .arg(kLinkChangeTarget));
 
+    measureHelp(work, verdicts);
+
     print(QStringLiteral("\nSummary (the machine may be shared: timings vary from run to run)"));
     for (const QString& line : verdicts.lines())
         print(QStringLiteral("  ") + line);
@@ -641,7 +703,10 @@ int run(const Options& options)
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The help window is measured offscreen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     try {
         return run(parseOptions(app.arguments()));
     } catch (const BenchFailure& failure) {
