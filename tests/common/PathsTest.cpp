@@ -1,4 +1,5 @@
 #include "Paths.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,16 +13,6 @@ void touch(const QString& path)
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
-QString raisedText(const QString& path, PathStyle style)
-{
-    try {
-        FolderOfPath(path, style);
-    } catch (const RunTimeError& e) {
-        return QString::number(e.number()) + QLatin1Char('|') + e.description();
-    }
-    return QStringLiteral("no error");
 }
 
 } // namespace
@@ -93,8 +84,10 @@ TEST(FolderOfPath, windowsRules)
     EXPECT_EQ(FolderOfPath(QStringLiteral("abc"), w), QStringLiteral("abc"));
     EXPECT_EQ(FolderOfPath(QString(), w), QString());
     // The last character is never examined.
-    EXPECT_EQ(raisedText(QStringLiteral("abc\\"), w), QStringLiteral("5|Neplatné volání procedury nebo argument"));
-    EXPECT_EQ(raisedText(QStringLiteral("ZUL_data.accdb"), w), QStringLiteral("5|Neplatné volání procedury nebo argument"));
+    EXPECT_EQ(errorOf([&] { FolderOfPath(QStringLiteral("abc\\"), w); }),
+              QStringLiteral("5|Neplatné volání procedury nebo argument"));
+    EXPECT_EQ(errorOf([&] { FolderOfPath(QStringLiteral("ZUL_data.accdb"), w); }),
+              QStringLiteral("5|Neplatné volání procedury nebo argument"));
 }
 
 TEST(FolderOfPath, nativeRules)
@@ -105,8 +98,9 @@ TEST(FolderOfPath, nativeRules)
     EXPECT_EQ(FolderOfPath(QStringLiteral("/")), QStringLiteral("/"));
     EXPECT_EQ(FolderOfPath(QString()), QString());
     EXPECT_EQ(FolderOfPath(QStringLiteral("data/x.accdb")), QStringLiteral("data/"));
-    EXPECT_EQ(raisedText(QStringLiteral("ZUL_data.accdb"), PathStyle::Native).left(2), QStringLiteral("5|"));
-    EXPECT_EQ(raisedText(QStringLiteral("ab/"), PathStyle::Native).left(2), QStringLiteral("5|"));
+    EXPECT_EQ(errorOf([&] { FolderOfPath(QStringLiteral("ZUL_data.accdb"), PathStyle::Native); }).left(2),
+              QStringLiteral("5|"));
+    EXPECT_EQ(errorOf([&] { FolderOfPath(QStringLiteral("ab/"), PathStyle::Native); }).left(2), QStringLiteral("5|"));
 }
 
 TEST(JoinFolderAndName, rootGetsOneSeparator)

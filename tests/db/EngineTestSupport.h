@@ -1,9 +1,10 @@
 #pragma once
 
-// Helpers shared by the engine's tests: error capture, files and a plain
+// Helpers shared by the engine's tests: files and a plain
 // SQLite connection that knows nothing of the engine.
 
 #include "DBEngine.h"
+#include "TestSupport.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -11,49 +12,6 @@
 #include <QStringList>
 
 #include <sqlite3.h>
-
-#include <functional>
-#include <ostream>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList& list, std::ostream* out)
-{
-    *out << '{';
-    for (const QString& text : list)
-        *out << " \"" << text.toStdString() << '"';
-    *out << " }";
-}
-
-// "number|description" of the error the call raises, or "no error".
-inline QString errorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const RunTimeError& e) {
-        return QString::number(e.number()) + QLatin1Char('|') + e.description();
-    }
-    return QStringLiteral("no error");
-}
-
-inline QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-inline void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-}
 
 // Runs a query through stock SQLite (no engine collations) and returns the
 // rows, columns joined by "|".

@@ -1,5 +1,6 @@
 #include "HelpFile.h"
 #include "HelpFileWriter.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,18 +92,6 @@ struct Variant {
 
 class HelpFileVariants : public testing::TestWithParam<Variant> {};
 
-QString expectError(const std::function<void()>& action, int number)
-{
-    try {
-        action();
-    } catch (const RunTimeError& error) {
-        EXPECT_EQ(error.number(), number);
-        return error.description();
-    }
-    ADD_FAILURE() << "no error";
-    return {};
-}
-
 QList<Paragraph> longText(int count)
 {
     QList<Paragraph> paragraphs;
@@ -191,15 +180,15 @@ INSTANTIATE_TEST_SUITE_P(Storage, HelpFileVariants,
 TEST(HelpFile, unmappedContextNumberIsReported)
 {
     const HelpFile help(build(zulContent()), QStringLiteral("/x/ZUL.hlp"));
-    EXPECT_EQ(expectError([&] { help.topicByContext(804); }, HelpError::TopicNotFound),
-              QStringLiteral("Téma 804 v souboru nápovědy nebylo nalezeno."));
+    EXPECT_EQ(errorOf([&] { help.topicByContext(804); }),
+              errorText(HelpError::TopicNotFound, QStringLiteral("Téma 804 v souboru nápovědy nebylo nalezeno.")));
 
     HelpContent noMap = zulContent();
     noMap.contextMap.clear();
     const HelpFile withoutMap(build(noMap), QStringLiteral("/x/ZUL.hlp"));
     EXPECT_TRUE(withoutMap.contextMap().isEmpty());
-    EXPECT_EQ(expectError([&] { withoutMap.topicByContext(805); }, HelpError::TopicNotFound),
-              QStringLiteral("Téma 805 v souboru nápovědy nebylo nalezeno."));
+    EXPECT_EQ(errorOf([&] { withoutMap.topicByContext(805); }),
+              errorText(HelpError::TopicNotFound, QStringLiteral("Téma 805 v souboru nápovědy nebylo nalezeno.")));
 }
 
 TEST(HelpFile, missingFileOtherFormatAndFolder)
@@ -207,10 +196,11 @@ TEST(HelpFile, missingFileOtherFormatAndFolder)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString missing = dir.filePath(QStringLiteral("ZUL.hlp"));
-    EXPECT_EQ(expectError([&] { HelpFile{missing}; }, HelpError::FileNotFound),
-              QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(missing));
-    EXPECT_EQ(expectError([&] { HelpFile{dir.path()}; }, HelpError::FileNotFound),
-              QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(dir.path()));
+    EXPECT_EQ(errorOf([&] { HelpFile{missing}; }),
+              errorText(HelpError::FileNotFound, QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(missing)));
+    EXPECT_EQ(
+        errorOf([&] { HelpFile{dir.path()}; }),
+        errorText(HelpError::FileNotFound, QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(dir.path())));
 
     const QString other = dir.filePath(QStringLiteral("jiny.hlp"));
     for (const QByteArray& content : {QByteArray(), QByteArray("[MAIN]\r\nZULdata=x\r\n"), QByteArray("?_\x03")}) {
@@ -218,8 +208,8 @@ TEST(HelpFile, missingFileOtherFormatAndFolder)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
         file.close();
-        EXPECT_EQ(expectError([&] { HelpFile{other}; }, HelpError::InvalidFormat),
-                  QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(other));
+        EXPECT_EQ(errorOf([&] { HelpFile{other}; }),
+                  errorText(HelpError::InvalidFormat, QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(other)));
     }
 
     // A real file on disk reads like the bytes in memory, and nothing is written.
@@ -238,8 +228,9 @@ TEST(HelpFile, versionThreeZeroIsNotSupported)
 {
     HelpContent content = zulContent();
     content.minor = 15;
-    EXPECT_EQ(expectError([&] { HelpFile(build(content), QStringLiteral("/x/stary.hlp")); }, HelpError::InvalidFormat),
-              QStringLiteral("Soubor nápovědy '/x/stary.hlp' má nepodporovanou verzi formátu."));
+    EXPECT_EQ(errorOf([&] { HelpFile(build(content), QStringLiteral("/x/stary.hlp")); }),
+              errorText(HelpError::InvalidFormat,
+                        QStringLiteral("Soubor nápovědy '/x/stary.hlp' má nepodporovanou verzi formátu.")));
 }
 
 TEST(HelpFile, codePageFromCharsetOrLocale)
@@ -381,9 +372,8 @@ TEST(HelpLz77, referencesRepeatEarlierOutput)
 TEST(HelpFile, truncatedFileIsDamaged)
 {
     const QByteArray data = build(zulContent());
-    EXPECT_EQ(expectError([&] { HelpFile(data.left(data.size() / 2), QStringLiteral("/x/ZUL.hlp")); },
-                          HelpError::InvalidFormat),
-              QStringLiteral("Soubor nápovědy '/x/ZUL.hlp' je poškozen."));
+    EXPECT_EQ(errorOf([&] { HelpFile(data.left(data.size() / 2), QStringLiteral("/x/ZUL.hlp")); }),
+              errorText(HelpError::InvalidFormat, QStringLiteral("Soubor nápovědy '/x/ZUL.hlp' je poškozen.")));
 }
 
 // Every damaged variant either reads or fails with the format error: never a
@@ -498,10 +488,12 @@ TEST(HelpFile, strictModeRefusesWhatTheLenientModeShowsWhole)
         Paragraph{{text(QStringLiteral("Před")), Span{QStringLiteral(" neznámým"), 0, 0, 0, QByteArray("\x99", 1)},
                    text(QStringLiteral(" a po něm."), 1)}}};
     const HelpFile help(build(content), QStringLiteral("/x/ZUL.hlp"));
-    EXPECT_EQ(expectError([&] { help.topicByContext(806, HelpDecoding::Strict); }, HelpError::InvalidFormat),
-              QStringLiteral("Téma 3 souboru nápovědy '/x/ZUL.hlp' nelze přečíst celé."));
+    EXPECT_EQ(errorOf([&] { help.topicByContext(806, HelpDecoding::Strict); }),
+              errorText(HelpError::InvalidFormat,
+                        QStringLiteral("Téma 3 souboru nápovědy '/x/ZUL.hlp' nelze přečíst celé.")));
     EXPECT_EQ(help.topicByContext(806).plainText(), QStringLiteral("Před neznámým a po něm."));
     EXPECT_EQ(help.topicByOrder(1, HelpDecoding::Strict).plainText(), QStringLiteral("Seznam témat."));
-    EXPECT_EQ(expectError([&] { help.topicByOrder(4); }, HelpError::TopicNotFound),
-              QStringLiteral("Soubor nápovědy nemá téma s pořadím 4 (témat je 3)."));
+    EXPECT_EQ(
+        errorOf([&] { help.topicByOrder(4); }),
+        errorText(HelpError::TopicNotFound, QStringLiteral("Soubor nápovědy nemá téma s pořadím 4 (témat je 3).")));
 }

@@ -7,7 +7,6 @@
 #include "PostgresServer.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -81,27 +80,15 @@ protected:
         return found;
     }
 
-    QProcessEnvironment childEnvironment(bool withPasswordFile) const
+    QStringList childEnvironment(bool withPasswordFile) const
     {
-        QProcessEnvironment environment = noDisplayEnvironment();
-        if (withPasswordFile)
-            environment.insert(QStringLiteral("PGPASSFILE"), server->passwordFile());
-        return environment;
+        return withPasswordFile ? kNoDisplay + QStringList{QStringLiteral("PGPASSFILE=") + server->passwordFile()}
+                                : kNoDisplay;
     }
 
-    struct ZuldbResult {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
-    ZuldbResult zuldb(const QStringList& arguments, bool withPasswordFile = true) const
+    ProcessResult zuldb(const QStringList& arguments, bool withPasswordFile = true) const
     {
-        QProcess process;
-        process.setProcessEnvironment(childEnvironment(withPasswordFile));
-        process.start(QStringLiteral(ZULDB_PATH), arguments);
-        process.waitForFinished(60000);
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        return runProcess(QStringLiteral(ZULDB_PATH), arguments, {.environment = childEnvironment(withPasswordFile)});
     }
 
     PostgresServer* server = nullptr;
@@ -208,14 +195,14 @@ TEST_F(OdbcServer, dataSourceNameAndPasswordFileReachTheServer)
     EXPECT_EQ(zuldb({QStringLiteral("create"), prog}).exitCode, 0);
     EXPECT_EQ(zuldb({QStringLiteral("link"), prog, QStringLiteral("zdroj"), server->dsnConnect()}).exitCode, 0);
     EXPECT_EQ(zuldb({QStringLiteral("link"), prog, QStringLiteral("pryc"), server->dsnConnect()}).exitCode, 0);
-    const ZuldbResult check = zuldb({QStringLiteral("check"), prog});
+    const ProcessResult check = zuldb({QStringLiteral("check"), prog});
     EXPECT_EQ(check.out, QStringLiteral("pryc\tODBC;DSN=zultest\tpryc\ttable missing\n"
                                         "zdroj\tODBC;DSN=zultest\tzdroj\tok\n"));
     EXPECT_EQ(check.exitCode, 1);
     EXPECT_EQ(zuldb({QStringLiteral("exec"), prog, QStringLiteral("drop table pryc")}).exitCode, 0);
     EXPECT_EQ(zuldb({QStringLiteral("check"), prog}).exitCode, 0);
     // Without the password file the server refuses the login.
-    const ZuldbResult refused = zuldb({QStringLiteral("check"), prog}, false);
+    const ProcessResult refused = zuldb({QStringLiteral("check"), prog}, false);
     EXPECT_EQ(refused.out, QStringLiteral("zdroj\tODBC;DSN=zultest\tzdroj\tserver unreachable\n"));
     EXPECT_EQ(refused.exitCode, 1);
 }
@@ -235,8 +222,8 @@ TEST_F(OdbcServer, relinkToTheServerAndBackAndAServerThatStopped)
                                 "CREATE TABLE \"Nova\" (\"ID\" integer PRIMARY KEY)"));
     const QString connect = server->connectString();
     const QString stored = server->connectString(false);
-    RunResult run = runBinary(folder, relinkArguments(prog, connect), childEnvironment(false));
-    EXPECT_EQ(run.standardError, kCleanReport);
+    ProcessResult run = runBinary(folder, relinkArguments(prog, connect), childEnvironment(false));
+    EXPECT_EQ(run.err, kCleanReport);
     EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), QStringLiteral("OK"));
     QMap<QString, QString> links = linkState(prog);
     EXPECT_EQ(links.value(QStringLiteral("T0000")), stored + QStringLiteral("|ID,Jmeno"));
@@ -248,7 +235,7 @@ TEST_F(OdbcServer, relinkToTheServerAndBackAndAServerThatStopped)
 
     // Back to the file: the server's links become file links again.
     run = runBinary(folder, relinkArguments(prog, data), childEnvironment(false));
-    EXPECT_EQ(run.standardError, kCleanReport);
+    EXPECT_EQ(run.err, kCleanReport);
     links = linkState(prog);
     EXPECT_EQ(links.value(QStringLiteral("T0000")), QStringLiteral(";DATABASE=") + data + QStringLiteral("|ID,Jmeno"));
     EXPECT_EQ(links.value(QStringLiteral("Nova")), stored + QStringLiteral("|ID"));
@@ -258,12 +245,12 @@ TEST_F(OdbcServer, relinkToTheServerAndBackAndAServerThatStopped)
     ASSERT_TRUE(server->stop());
     run = runBinary(folder, relinkArguments(prog, connect), childEnvironment(false));
     const QByteArray after = fileBytes(prog);
-    const ZuldbResult check = zuldb({QStringLiteral("check"), prog});
+    const ProcessResult check = zuldb({QStringLiteral("check"), prog});
     ASSERT_TRUE(server->start());
     EXPECT_TRUE(run.finished);
-    EXPECT_TRUE(run.standardError.contains(QStringLiteral("Připojení ODBC k 'PostgreSQL Unicode' selhalo.")))
-        << run.standardError.toStdString();
-    EXPECT_FALSE(run.standardError.contains(QLatin1String("grafické prostředí")));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Připojení ODBC k 'PostgreSQL Unicode' selhalo.")))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(QLatin1String("grafické prostředí")));
     EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), QStringLiteral("ERROR"));
     EXPECT_TRUE(before == after);
     EXPECT_EQ(check.exitCode, 1);
@@ -311,7 +298,7 @@ TEST_F(OdbcServer, upsizeMovesTablesKeysAndRowsAndRefusesAnExistingTable)
             data->Execute(QStringLiteral("insert into Sklady values (?)"), {QStringLiteral("Sklad %1").arg(i)});
         data->CommitTrans();
     }
-    const ZuldbResult moved = zuldb({QStringLiteral("upsize"), dataPath, server->connectString()}, false);
+    const ProcessResult moved = zuldb({QStringLiteral("upsize"), dataPath, server->connectString()}, false);
     EXPECT_EQ(moved.err, QString());
     const QLocale czech(QLocale::Czech, QLocale::CzechRepublic);
     EXPECT_EQ(moved.out, QStringLiteral("tabulka Prázdná: 0 řádků\ntabulka Sklady: %1 řádků\n"
@@ -342,7 +329,7 @@ TEST_F(OdbcServer, upsizeMovesTablesKeysAndRowsAndRefusesAnExistingTable)
         data->Execute(QStringLiteral("create table Nová (A long)"));
         data->Execute(QStringLiteral("create table Sklady (Nazev text(20))"));
     }
-    const ZuldbResult refused = zuldb({QStringLiteral("upsize"), second, server->connectString()}, false);
+    const ProcessResult refused = zuldb({QStringLiteral("upsize"), second, server->connectString()}, false);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.err, QStringLiteral("3010  Tabulka 'Sklady' na serveru již existuje; nic se nepřepíše.\n"));
     EXPECT_EQ(server->psql(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_name='Nová'")),
@@ -427,20 +414,19 @@ TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
     // Eight processes write through the program file's link at once: every row arrives.
     std::vector<std::unique_ptr<QProcess>> writers;
     for (int writer = 0; writer < 8; ++writer) {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(childEnvironment(true));
         QStringList script;
         for (int i = 0; i < 10; ++i)
             script << QStringLiteral("'%1' exec '%2' \"insert into Lidé (id, jmeno) values (%3, 'p%4')\" || exit 1")
                           .arg(QStringLiteral(ZULDB_PATH), progPath)
                           .arg(100000 + writer * 100 + i)
                           .arg(writer);
-        process->start(QStringLiteral("sh"), {QStringLiteral("-c"), script.join(QLatin1Char('\n'))});
-        writers.push_back(std::move(process));
+        writers.push_back(startProcess(QStringLiteral("sh"), {QStringLiteral("-c"), script.join(QLatin1Char('\n'))},
+                                       {.environment = childEnvironment(true)}));
     }
     for (auto& process : writers) {
-        EXPECT_TRUE(process->waitForFinished(120000));
-        EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        const ProcessResult result = finishProcess(*process, std::chrono::minutes(2));
+        EXPECT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     }
     EXPECT_EQ(server->psql(QStringLiteral("SELECT count(*), count(DISTINCT jmeno) FROM lide WHERE id >= 100000")),
               QStringList{"80|8"});

@@ -6,42 +6,32 @@
 #include "Globals.h"
 #include "ListFile.h"
 #include "RunTimeError.h"
+#include "TestSupport.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct ShellResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ShellResult sqliteShell(const QString& file, const QString& sql, bool withExtension = true)
+ProcessResult sqliteShell(const QString& file, const QString& sql, bool withExtension = true)
 {
     QStringList args = {QStringLiteral("-bail")};
     if (withExtension)
         args << QStringLiteral("-cmd") << QStringLiteral(".load " ZULSQLITE_PATH);
-    QProcess shell;
-    shell.start(QStringLiteral("sqlite3"), args << file << sql);
-    shell.waitForFinished(30000);
-    return {shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1,
-            QString::fromUtf8(shell.readAllStandardOutput()), QString::fromUtf8(shell.readAllStandardError())};
+    return runProcess(QStringLiteral("sqlite3"), args << file << sql, {.timeout = std::chrono::seconds(30)});
 }
 
-bool engineRefusesAsDuplicate(const QString& file, const QString& path)
+// The number of the error the engine raises for the new path, 0 for none.
+int engineError(const QString& file, const QString& path)
 {
-    try {
-        DbEngine().OpenDatabase(file)->Execute(QStringLiteral("insert into Databaze (Cesta) values (?)"), {path});
-        return false;
-    } catch (const RunTimeError& error) {
-        EXPECT_EQ(error.number(), ErrorNumber::DuplicateValue) << error.description().toStdString();
-        return true;
-    }
+    return errorOf([&] {
+               DbEngine().OpenDatabase(file)->Execute(QStringLiteral("insert into Databaze (Cesta) values (?)"),
+                                                      {path});
+           })
+        .section(QLatin1Char('|'), 0, 0)
+        .toInt();
 }
 
 } // namespace
@@ -85,8 +75,8 @@ TEST(CollationExtension, stockShellChecksSortsAndRefusesDuplicatesWhereTheEngine
         const QString engineCopy = dir.filePath(QStringLiteral("engine-%1.accdb").arg(c.name));
         const QString shellCopy = dir.filePath(QStringLiteral("shell-%1.accdb").arg(c.name));
         ASSERT_TRUE(QFile::copy(list, engineCopy) && QFile::copy(list, shellCopy));
-        EXPECT_EQ(engineRefusesAsDuplicate(engineCopy, path), c.duplicate) << c.name;
-        const ShellResult shell =
+        EXPECT_EQ(engineError(engineCopy, path), c.duplicate ? ErrorNumber::DuplicateValue : 0) << c.name;
+        const ProcessResult shell =
             sqliteShell(shellCopy, QStringLiteral("INSERT INTO Databaze (Cesta) VALUES ('%1')").arg(path));
         EXPECT_EQ(shell.exitCode != 0, c.duplicate) << c.name << ": " << shell.err.toStdString();
         if (c.duplicate) {
@@ -99,7 +89,7 @@ TEST(CollationExtension, stockShellChecksSortsAndRefusesDuplicatesWhereTheEngine
     QString emoji;
     for (int i = 0; i < 128; ++i)
         emoji += QString::fromUtf8("\xF0\x9F\x98\x80");
-    const ShellResult tooLong =
+    const ProcessResult tooLong =
         sqliteShell(list, QStringLiteral("INSERT INTO Databaze (Cesta) VALUES ('%1')").arg(emoji));
     EXPECT_NE(tooLong.exitCode, 0) << tooLong.out.toStdString();
     EXPECT_TRUE(tooLong.err.contains(QStringLiteral("constraint failed"))) << tooLong.err.toStdString();

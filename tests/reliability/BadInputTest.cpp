@@ -42,7 +42,7 @@ struct Case {
     const char* name;
     std::function<CaseFiles(const ProgramFolder&)> prepare;
     Expect expect;
-    std::function<void(const ProgramFolder&, const CaseFiles&, const RunResult&)> extra;
+    std::function<void(const ProgramFolder&, const CaseFiles&, const ProcessResult&)> extra;
 };
 
 QString makeFolder(const ProgramFolder& folder, const QString& name)
@@ -138,11 +138,13 @@ const QList<Case>& cases()
         {"path_256",
          [](const ProgramFolder& f) { return pathOfLength(f, 256); },
          {0, QStringLiteral("OK"), {kListTooSmall, kClean}, 2},
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) { EXPECT_EQ(listPaths(f), QStringList()); }},
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
+             EXPECT_EQ(listPaths(f), QStringList());
+         }},
         {"path_300",
          [](const ProgramFolder& f) { return pathOfLength(f, 300); },
          {0, QStringLiteral("OK"), {kListTooSmall, kClean}, 2},
-         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles& s, const ProcessResult&) {
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data.left(254));
              EXPECT_EQ(listPaths(f), QStringList());
          }},
@@ -156,10 +158,10 @@ const QList<Case>& cases()
              return s;
          },
          {0, QStringLiteral("OK"), {}, 2},
-         [](const ProgramFolder& f, const CaseFiles& s, const RunResult& r) {
+         [](const ProgramFolder& f, const CaseFiles& s, const ProcessResult& r) {
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")), s.data);
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), s.data);
-             EXPECT_EQ(r.standardError.count(QStringLiteral("Vindo-ZUL: 3343  Nerozpoznaný formát databáze")), 3);
+             EXPECT_EQ(r.err.count(QStringLiteral("Vindo-ZUL: 3343  Nerozpoznaný formát databáze")), 3);
          }},
         {"apostrophe",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("O'Brien")) + "/data.accdb"); },
@@ -179,7 +181,7 @@ const QList<Case>& cases()
         {"newline",
          [](const ProgramFolder& f) { return standard(f, makeFolder(f, QStringLiteral("a\nb")) + "/data.accdb"); },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles& s, const ProcessResult&) {
              // One line per entry: the line break is stored as "?".
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")),
                        QString(s.data).replace(QLatin1Char('\n'), QLatin1Char('?')));
@@ -189,7 +191,7 @@ const QList<Case>& cases()
              return standard(f, makeFolder(f, QStringLiteral("Žluťoučký 日本")) + "/data.accdb");
          },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles& s, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles& s, const ProcessResult&) {
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("MAIN"), QStringLiteral("ZULdata")),
                        QString(s.data).replace(QStringLiteral("日本"), QStringLiteral("??")));
          }},
@@ -245,10 +247,10 @@ const QList<Case>& cases()
              return s;
          },
          {0, QStringLiteral("ERROR"), {}, -1},
-         [](const ProgramFolder&, const CaseFiles& s, const RunResult& r) {
-             EXPECT_TRUE(r.standardError.startsWith(
-                 QStringLiteral("DIVadedadi: Nerozpoznaný formát databáze '%1'.\n").arg(s.program)));
-             EXPECT_TRUE(r.standardError.endsWith(kFailed + QLatin1Char('\n')));
+         [](const ProgramFolder&, const CaseFiles& s, const ProcessResult& r) {
+             EXPECT_TRUE(
+                 r.err.startsWith(QStringLiteral("DIVadedadi: Nerozpoznaný formát databáze '%1'.\n").arg(s.program)));
+             EXPECT_TRUE(r.err.endsWith(kFailed + QLatin1Char('\n')));
              QFile file(s.program);
              file.open(QIODevice::ReadOnly);
              EXPECT_EQ(file.readAll(), QByteArray(2048, 'g'));
@@ -263,16 +265,15 @@ const QList<Case>& cases()
              return s;
          },
          {0, QStringLiteral("ERROR"), {}, -1},
-         [](const ProgramFolder&, const CaseFiles& s, const RunResult& r) {
-             EXPECT_TRUE(
-                 r.standardError.startsWith(QStringLiteral("DIVadedadi: Databáze '%1' je poškozená.\n").arg(s.program)))
-                 << r.standardError.toStdString();
-             EXPECT_TRUE(r.standardError.endsWith(kFailed + QLatin1Char('\n')));
+         [](const ProgramFolder&, const CaseFiles& s, const ProcessResult& r) {
+             EXPECT_TRUE(r.err.startsWith(QStringLiteral("DIVadedadi: Databáze '%1' je poškozená.\n").arg(s.program)))
+                 << r.err.toStdString();
+             EXPECT_TRUE(r.err.endsWith(kFailed + QLatin1Char('\n')));
          }},
         {"ini_bom",
          [](const ProgramFolder& f) { return withIni(f, "\xEF\xBB\xBF[MAIN]\r\nZULdata=@DATA@\r\n[Jine]\r\nk=v\r\n"); },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
              EXPECT_TRUE(f.iniBytes().startsWith("\xEF\xBB\xBF[MAIN]\r\n"));
              EXPECT_EQ(iniValue(f.iniPath(), QStringLiteral("Jine"), QStringLiteral("k")), QStringLiteral("v"));
          }},
@@ -281,7 +282,7 @@ const QList<Case>& cases()
              return withIni(f, QByteArray("[MAIN]\r\nX=a\0b\r\nZULdata=@DATA@\r\n[Jine]\r\nk=v\0\r\n", 45));
          },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
              EXPECT_TRUE(f.iniBytes().contains(QByteArray("X=a\0b\r\n", 7)));
              EXPECT_TRUE(f.iniBytes().contains(QByteArray("[Jine]\r\nk=v\0\r\n", 14)));
          }},
@@ -290,12 +291,12 @@ const QList<Case>& cases()
              return withIni(f, "[Jine]\r\nvelky=" + kBig + "\r\n[MAIN]\r\nZULdata=@DATA@\r\n");
          },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
              EXPECT_TRUE(f.iniBytes().startsWith("[Jine]\r\nvelky=" + kBig + "\r\n[MAIN]\r\n"));
          }},
         {"ini_without_sections", [](const ProgramFolder& f) { return withIni(f, "ZULdata=nikam\r\nvolne=1\r\n"); },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
              EXPECT_TRUE(f.iniBytes().startsWith("ZULdata=nikam\r\nvolne=1\r\n[MAIN]\r\nDIVadedadiExe="));
          }},
         {"ini_duplicated_sections",
@@ -303,7 +304,7 @@ const QList<Case>& cases()
              return withIni(f, "[MAIN]\r\nZULdata=@DATA@\r\n[MAIN]\r\nZULdata=druha\r\nDIVadedadiExe=druhy\r\n");
          },
          clean(),
-         [](const ProgramFolder& f, const CaseFiles&, const RunResult&) {
+         [](const ProgramFolder& f, const CaseFiles&, const ProcessResult&) {
              // The first section is the one; the second stays as it was.
              EXPECT_TRUE(f.iniBytes().contains("[MAIN]\r\nZULdata=druha\r\nDIVadedadiExe=druhy\r\n"));
          }},
@@ -349,17 +350,17 @@ TEST_P(BadInput, givesTheProgramsBehaviourOrAClearError)
     ASSERT_TRUE(folder.isValid());
     folder.writeIni(kOldIni);
     const CaseFiles setup = c.prepare(folder);
-    const RunResult result = runBinary(folder, setup.arguments, noDisplayEnvironment(), std::chrono::seconds(60));
+    const ProcessResult result = runBinary(folder, setup.arguments, kNoDisplay, std::chrono::seconds(60));
 
     ASSERT_TRUE(result.finished) << "the process did not end by itself";
-    EXPECT_EQ(result.exitCode, c.expect.exitCode) << result.standardError.toStdString();
+    EXPECT_EQ(result.exitCode, c.expect.exitCode) << result.err.toStdString();
     EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")), c.expect.outcome)
-        << result.standardError.toStdString();
+        << result.err.toStdString();
     if (!c.expect.errorLines.isEmpty()) {
         QStringList expected;
         for (const QString& line : c.expect.errorLines)
             expected.append(line.contains(QStringLiteral("%1")) ? line.arg(setup.data) : line);
-        const QStringList lines = result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = result.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (c.expect.outcome == QStringLiteral("ERROR") && c.expect.exitCode == 0) {
             ASSERT_GE(lines.size(), expected.size() + 1);
             EXPECT_EQ(lines.mid(0, expected.size()), expected);

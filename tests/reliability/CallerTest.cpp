@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -33,11 +32,6 @@ void setOwnerAndMode(const QString& path, gid_t group, mode_t mode)
     ASSERT_EQ(::chmod(name.constData(), mode), 0);
 }
 
-QString setpriv()
-{
-    return ::geteuid() == 0 ? QStandardPaths::findExecutable(QStringLiteral("setpriv")) : QString();
-}
-
 } // namespace
 
 // INI folder and settings file belong to root; an ordinary user runs a relink
@@ -46,8 +40,7 @@ QString setpriv()
 // file keeps its owner, group and mode.
 TEST(CallerReads, settingsOfAnOrdinaryUserArriveWhereThePlatformWritesThem)
 {
-    const QString runner = setpriv();
-    if (runner.isEmpty())
+    if (!canRunAsNobody())
         GTEST_SKIP() << "skipped: running as nobody needs root and setpriv";
     struct Row {
         const char* name;
@@ -74,14 +67,10 @@ TEST(CallerReads, settingsOfAnOrdinaryUserArriveWhereThePlatformWritesThem)
         for (const QString& file : {program, data})
             setOwnerAndMode(file, 0, 0644);
 
-        QProcess process;
-        process.setProcessEnvironment(noDisplayEnvironment());
-        process.setWorkingDirectory(folder.path());
-        process.start(runner, QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                          QStringLiteral("--groups=65534"), folder.exe()} +
-                                  relinkArguments(program, data));
-        ASSERT_TRUE(process.waitForFinished(60000));
-        const QString output = QString::fromUtf8(process.readAllStandardError());
+        const ProcessResult run = runProcess(folder.exe(), relinkArguments(program, data),
+                                             {.folder = folder.path(), .environment = kNoDisplay, .asNobody = true});
+        ASSERT_TRUE(run.finished);
+        const QString output = run.err;
         // The run failed, as the program file could not be written.
         EXPECT_TRUE(output.contains(QStringLiteral("Vindo-ZUL: V průběhu propojování databází se vyskytly chyby.")))
             << output.toStdString();
@@ -121,25 +110,17 @@ TEST(CallerReads, runKilledBeforeItsOutcomeLeavesError)
     }
     folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
 
-    QProcess locker;
-    locker.start(shell, {folder.path(QStringLiteral("ZUL_db.accdb"))});
-    ASSERT_TRUE(locker.waitForStarted());
-    locker.write("begin exclusive;\nselect 'ready';\n");
-    while (!locker.readAllStandardOutput().contains("ready") && locker.waitForReadyRead(10000)) {
-    }
+    const std::unique_ptr<QProcess> locker = startProcess(shell, {folder.path(QStringLiteral("ZUL_db.accdb"))},
+                                                          {.input = "begin exclusive;\nselect 'ready';\n"});
+    ASSERT_EQ(locker->state(), QProcess::Running);
+    waitForOutput(*locker, "ready", std::chrono::seconds(10));
 
-    QProcess process;
-    process.setProcessEnvironment(offscreenEnvironment());
-    process.setWorkingDirectory(folder.path());
-    process.start(folder.exe(), relinkArguments(program, data));
-    ASSERT_TRUE(process.waitForStarted());
-    EXPECT_FALSE(process.waitForFinished(2000));
-    process.kill();
-    process.waitForFinished();
-    locker.write("rollback;\n.quit\n");
-    locker.closeWriteChannel();
-    if (!locker.waitForFinished(10000))
-        locker.kill();
+    const std::unique_ptr<QProcess> process = startProcess(folder.exe(), relinkArguments(program, data),
+                                                           {.folder = folder.path(), .environment = kOffscreen});
+    ASSERT_EQ(process->state(), QProcess::Running);
+    EXPECT_FALSE(finishProcess(*process, std::chrono::seconds(2)).finished);
+    locker->write("rollback;\n.quit\n");
+    finishProcess(*locker, std::chrono::seconds(10));
 
     EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")),
               QStringLiteral("ERROR"));
@@ -170,15 +151,15 @@ TEST(CallerReads, relinkLogRecordsEveryTableOfTheRun)
         db->Execute(QStringLiteral("create table Mistni (ID long)"));
         db->Close();
     }
-    const RunResult result = runBinary(
-        folder, {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data}, noDisplayEnvironment());
+    const ProcessResult result =
+        runBinary(folder, {QStringLiteral("ZULprog=") + program, QStringLiteral("ZULdata=") + data}, kNoDisplay);
     ASSERT_TRUE(result.finished);
 
     QStringList reports;
-    for (const QString& line : result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString& line : result.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         if (line.startsWith(QStringLiteral("DIVadedadi: ")))
             reports.append(line.mid(12));
-    ASSERT_FALSE(reports.isEmpty()) << result.standardError.toStdString();
+    ASSERT_FALSE(reports.isEmpty()) << result.err.toStdString();
     const QMap<QString, QString> outcomes{{QStringLiteral("Obce"), QStringLiteral("vytvořena")},
                                           {QStringLiteral("Osoby"), QStringLiteral("přepojena")},
                                           {QStringLiteral("Mistni"), QStringLiteral("chyba\t") + reports.join('\t')}};

@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -102,12 +101,10 @@ public:
                 m_connection->Execute(statement);
             return;
         }
-        m_shell.start(shell, {path});
-        m_shell.waitForStarted();
-        m_shell.write((statements.join(QStringLiteral(";\n")) + QStringLiteral(";\nselect 'ready';\n")).toUtf8());
+        m_shell = startProcess(shell, {path});
+        m_shell->write((statements.join(QStringLiteral(";\n")) + QStringLiteral(";\nselect 'ready';\n")).toUtf8());
         // The shell answers once every statement before has run.
-        while (!m_shell.readAllStandardOutput().contains("ready") && m_shell.waitForReadyRead(10000)) {
-        }
+        waitForOutput(*m_shell, "ready", std::chrono::seconds(10));
     }
     ~OtherProcess() { finish(); }
     // Rolls back and ends.
@@ -118,16 +115,15 @@ public:
             m_connection->Close();
             m_connection.reset();
         }
-        if (m_shell.state() != QProcess::NotRunning) {
-            m_shell.write("rollback;\n.quit\n");
-            m_shell.closeWriteChannel();
-            if (!m_shell.waitForFinished(10000))
-                m_shell.kill();
+        if (m_shell && m_shell->state() != QProcess::NotRunning) {
+            m_shell->write("rollback;\n.quit\n");
+            m_shell->closeWriteChannel();
+            finishProcess(*m_shell, std::chrono::seconds(10));
         }
     }
 
 private:
-    QProcess m_shell;
+    std::unique_ptr<QProcess> m_shell;
     std::unique_ptr<Database> m_connection;
 };
 
@@ -142,9 +138,7 @@ void changeInAnotherProcess(const QString& path, const QStringList& statements)
         other->Close();
         return;
     }
-    QProcess process;
-    process.start(shell, QStringList{path} + statements);
-    process.waitForFinished(10000);
+    runProcess(shell, QStringList{path} + statements, {.timeout = std::chrono::seconds(10)});
 }
 
 // The journal mode the stock sqlite3 shell reports after the pragma; empty without the shell.
@@ -153,10 +147,7 @@ QString journalMode(const QString& path, const QString& pragma)
     const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
     if (shell.isEmpty())
         return QString();
-    QProcess process;
-    process.start(shell, {path, pragma});
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return runProcess(shell, {path, pragma}, {.timeout = std::chrono::seconds(10)}).out.trimmed();
 }
 
 // Puts a file into the write-ahead log, as an earlier version of the engine
@@ -172,22 +163,19 @@ public:
     SmallFileSystem(const QString& folder, int kilobytes) : m_folder(folder)
     {
         QDir().mkpath(folder);
-        m_mounted =
-            QProcess::execute(QStringLiteral("mount"),
-                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                               QStringLiteral("size=%1k").arg(kilobytes), QStringLiteral("tmpfs"), folder}) == 0;
+        m_mounted = mountTmpfs(folder, kilobytes);
     }
     ~SmallFileSystem()
     {
         if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_folder});
+            unmount(m_folder);
     }
     bool mounted() const { return m_mounted; }
     bool resize(int kilobytes)
     {
-        return QProcess::execute(QStringLiteral("mount"),
-                                 {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(kilobytes), m_folder}) ==
-               0;
+        return runProcess(QStringLiteral("mount"),
+                          {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(kilobytes), m_folder})
+                   .exitCode == 0;
     }
 
 private:
@@ -281,13 +269,12 @@ TEST_F(RelinkFaultTest, programFileOnReadOnlyMediumIsReportedAndLeftUnchanged)
     const QString view = m_dir.filePath(QStringLiteral("view"));
     ASSERT_TRUE(QDir().mkpath(view));
     const QString folder = m_dir.filePath(QStringLiteral("prog"));
-    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), folder, view}) != 0)
+    if (runProcess(QStringLiteral("mount"), {QStringLiteral("--bind"), folder, view}).exitCode != 0)
         GTEST_SKIP() << "bind mounts are not available here (needs root)";
-    const auto unmount = qScopeGuard([&] {
-        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), view});
-    });
+    const auto unmounted = qScopeGuard([&] { unmount(view); });
     ASSERT_EQ(
-        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), view}), 0);
+        runProcess(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), view}).exitCode,
+        0);
     setProgram(view + QStringLiteral("/ZUL.accdr"));
 
     const RelinkReport report = run();

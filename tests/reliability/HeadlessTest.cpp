@@ -37,31 +37,37 @@ protected:
 
 } // namespace
 
+// Without any window system, and with a display that cannot be reached, which counts as none.
 TEST_F(HeadlessStart, unattendedRelinkRunsWithoutWindowsAndEnds)
 {
-    const RunResult result =
-        runBinary(m_folder, relinkArguments(m_program, m_data), noDisplayEnvironment(), std::chrono::seconds(60));
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.standardError, kCleanReport);
-    EXPECT_EQ(linkState(m_program).size(), 3);
-    EXPECT_EQ(linkState(m_program).value(QStringLiteral("T0002")),
-              dao::dbConnectPrefix + m_data + QStringLiteral("|ID,Jmeno"));
-    // The settings exactly as a windowed run writes them; the comment stays.
-    EXPECT_EQ(m_folder.iniBytes(), QByteArray("; volajici program\r\n[MAIN]\r\nDIVadedadiExe=OK\r\nZULdata=") +
-                                       m_data.toUtf8() + "\r\n[DIVadedadi]\r\nLastDB=" + m_data.toUtf8() + "\r\n");
-    EXPECT_TRUE(QFile::exists(m_folder.path(QStringLiteral("ZUL_db.accdb"))));
+    const QStringList unreachable = kNoDisplay + QStringList{QStringLiteral("DISPLAY=:87"),
+                                                             QStringLiteral("WAYLAND_DISPLAY=/nonexistent/wayland-87")};
+    for (const QStringList& environment : {kNoDisplay, unreachable}) {
+        SCOPED_TRACE(environment.join(QLatin1Char(' ')).toStdString());
+        const ProcessResult result = runBinary(m_folder, relinkArguments(m_program, m_data), environment);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, kCleanReport);
+        EXPECT_EQ(outcome(), QStringLiteral("OK"));
+        EXPECT_EQ(linkState(m_program).size(), 3);
+        EXPECT_EQ(linkState(m_program).value(QStringLiteral("T0002")),
+                  dao::dbConnectPrefix + m_data + QStringLiteral("|ID,Jmeno"));
+        // The settings exactly as a windowed run writes them; the comment stays.
+        EXPECT_EQ(m_folder.iniBytes(), QByteArray("; volajici program\r\n[MAIN]\r\nDIVadedadiExe=OK\r\nZULdata=") +
+                                           m_data.toUtf8() + "\r\n[DIVadedadi]\r\nLastDB=" + m_data.toUtf8() + "\r\n");
+        EXPECT_TRUE(QFile::exists(m_folder.path(QStringLiteral("ZUL_db.accdb"))));
+    }
 }
 
 TEST_F(HeadlessStart, failedRunPrintsEveryReportAndRecordsError)
 {
     // The program file has a local table of a data table's name: two reports.
     DbEngine().OpenDatabase(m_program)->Execute(QStringLiteral("create table T0001 (X long)"));
-    const RunResult result =
-        runBinary(m_folder, relinkArguments(m_program, m_data), noDisplayEnvironment(), std::chrono::seconds(60));
+    const ProcessResult result =
+        runBinary(m_folder, relinkArguments(m_program, m_data), kNoDisplay, std::chrono::seconds(60));
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0);
-    const QStringList lines = result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = result.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 2);
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
         EXPECT_TRUE(lines[i].startsWith(QStringLiteral("DIVadedadi: "))) << lines[i].toStdString();
@@ -91,43 +97,30 @@ TEST_F(HeadlessStart, startsThatNeedAWindowSaySoAndFail)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
-        const RunResult result = runBinary(m_folder, c.arguments, noDisplayEnvironment(), std::chrono::seconds(30));
+        const ProcessResult result = runBinary(m_folder, c.arguments, kNoDisplay, std::chrono::seconds(30));
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.standardError, kNeedsDisplay);
+        EXPECT_EQ(result.err, kNeedsDisplay);
         EXPECT_EQ(outcome(), c.outcome);
         EXPECT_TRUE(linkState(m_program).isEmpty());
     }
 }
 
-TEST_F(HeadlessStart, unreachableDisplayCountsAsNone)
-{
-    QProcessEnvironment environment = noDisplayEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":87"));
-    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("/nonexistent/wayland-87"));
-    const RunResult result =
-        runBinary(m_folder, relinkArguments(m_program, m_data), environment, std::chrono::seconds(60));
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.standardError, kCleanReport);
-    EXPECT_EQ(outcome(), QStringLiteral("OK"));
-}
-
 TEST_F(HeadlessStart, writesTheSameSettingsAsAWindowedRun)
 {
     const QStringList arguments{QStringLiteral("ZULprog=") + m_program, QStringLiteral("ZULdata=") + m_data};
-    const auto runAndCollect = [&](const QProcessEnvironment& environment) {
+    const auto runAndCollect = [&](const QStringList& environment) {
         m_folder.writeIni("[MAIN]\r\nDIVadedadiExe=ERROR\r\n");
         QFile::remove(m_folder.path(QStringLiteral("ZUL_db.accdb")));
         QFile::remove(m_program);
         DbEngine().CreateDatabase(m_program, dao::dbLangCzech, dao::dbVersion120)->Close();
-        const RunResult result = runBinary(m_folder, arguments, environment, std::chrono::seconds(60));
+        const ProcessResult result = runBinary(m_folder, arguments, environment, std::chrono::seconds(60));
         EXPECT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 0);
         return std::make_pair(m_folder.iniBytes(), linkState(m_program));
     };
-    const auto windowed = runAndCollect(offscreenEnvironment());
-    const auto headless = runAndCollect(noDisplayEnvironment());
+    const auto windowed = runAndCollect(kOffscreen);
+    const auto headless = runAndCollect(kNoDisplay);
     EXPECT_EQ(headless.first, windowed.first);
     EXPECT_EQ(headless.second, windowed.second);
     // A clean run without zobrazZpravu leaves the outcome key as it was.

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -73,16 +72,14 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
     {
         ASSERT_TRUE(QFile::copy(pristine, program));
         folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
-        QProcess process;
-        process.setProcessEnvironment(offscreenEnvironment());
-        process.start(folder.exe(), arguments);
-        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), process, 30000));
+        const std::unique_ptr<QProcess> process = startProcess(folder.exe(), arguments, {.environment = kOffscreen});
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), *process, 30000));
         QElapsedTimer walk;
         walk.start();
-        ASSERT_TRUE(waitForSetting(folder.iniPath(), QStringLiteral("ZULdata"), newData, process, 240000));
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), QStringLiteral("ZULdata"), newData, *process, 240000));
         walkMs = walk.elapsed();
-        process.kill();
-        process.waitForFinished();
+        process->kill();
+        process->waitForFinished();
         ASSERT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("ERROR"));
         const QMap<QString, QString> state = linkState(program);
         ASSERT_EQ(state.size(), tables);
@@ -97,13 +94,11 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
         QFile::remove(program);
         ASSERT_TRUE(QFile::copy(pristine, program));
         folder.writeIni("[MAIN]\r\nDIVadedadiExe=OK\r\n");
-        QProcess process;
-        process.setProcessEnvironment(offscreenEnvironment());
-        process.start(folder.exe(), arguments);
-        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), process, 30000));
+        const std::unique_ptr<QProcess> process = startProcess(folder.exe(), arguments, {.environment = kOffscreen});
+        ASSERT_TRUE(waitForSetting(folder.iniPath(), kOutcome, QStringLiteral("ERROR"), *process, 30000));
         QThread::msleep(random.bounded(int(walkMs * 11 / 10) + 1));
-        process.kill();
-        ASSERT_TRUE(process.waitForFinished(10000));
+        process->kill();
+        ASSERT_TRUE(process->waitForFinished(10000));
         // The run's one transaction had begun changing the file: its journal is left behind.
         const bool inTransaction = QFile::exists(program + QStringLiteral("-journal"));
 
@@ -122,11 +117,10 @@ TEST(KilledRelinkRun, leavesEveryTableWholeAndNeverReportsOk)
 
         // Twice a second run finishes the work (without a window, so it ends by itself).
         if (kill % 10 == 9) {
-            const RunResult second = runBinary(folder, arguments, noDisplayEnvironment(), std::chrono::minutes(4));
+            const ProcessResult second = runBinary(folder, arguments, kNoDisplay, std::chrono::minutes(4));
             ASSERT_TRUE(second.finished);
             EXPECT_EQ(second.exitCode, 0);
-            EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("OK"))
-                << second.standardError.toStdString();
+            EXPECT_EQ(iniValue(folder.iniPath(), kMain, kOutcome), QStringLiteral("OK")) << second.err.toStdString();
             EXPECT_EQ(linkState(program).values().count(newState), tables);
             EXPECT_EQ(integrityCheck(program), QStringLiteral("ok"));
         }
@@ -164,13 +158,12 @@ TEST(KilledSettingsWrite, leavesTheOldOrTheNewFileAndNoTemporaryFiles)
     int written = 0;
     for (int kill = 0; kill < 30; ++kill) {
         SCOPED_TRACE(kill);
-        QProcess child;
-        child.start(QStringLiteral(INI_WRITER_EXE), {ini});
-        ASSERT_TRUE(child.waitForStarted());
+        const std::unique_ptr<QProcess> child = startProcess(QStringLiteral(INI_WRITER_EXE), {ini});
+        ASSERT_EQ(child->state(), QProcess::Running);
         QThread::msleep(5 + random.bounded(60));
-        child.kill();
-        ASSERT_TRUE(child.waitForFinished(10000));
-        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
+        child->kill();
+        ASSERT_TRUE(child->waitForFinished(10000));
+        ASSERT_EQ(child->exitStatus(), QProcess::CrashExit) << child->readAllStandardError().toStdString();
 
         QFile file(ini);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 
 #include <gtest/gtest.h>
@@ -26,13 +25,6 @@ namespace {
 
 const QByteArray kOkIni = QByteArrayLiteral("[MAIN]\r\nDIVadedadiExe=OK\r\n");
 const QByteArray kPreviousLog = QByteArrayLiteral("2026-01-01T00:00:00+01:00\t/p\t/d\tOK\n");
-
-void putBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
 
 // What a case leaves behind for its checks, and the cleanup it needs.
 struct Planted {
@@ -63,8 +55,8 @@ TEST(Outcome, runThatCannotStoreItsOutcomeSaysSoAndEndsNonZero)
              const QString secret = folder.path(QStringLiteral("secret"));
              QDir().mkdir(secret);
              ::chmod(QFile::encodeName(secret).constData(), 0700);
-             putBytes(secret + QStringLiteral("/a"), kOkIni);
-             putBytes(secret + QStringLiteral("/b"), kPreviousLog);
+             writeBytes(secret + QStringLiteral("/a"), kOkIni);
+             writeBytes(secret + QStringLiteral("/b"), kPreviousLog);
              for (const char* name : {"a", "b"})
                  ::chmod(QFile::encodeName(secret + QLatin1Char('/') + QLatin1String(name)).constData(), 0600);
              const QByteArray ini = QFile::encodeName(folder.path(QStringLiteral("INI")));
@@ -108,18 +100,13 @@ TEST(Outcome, runThatCannotStoreItsOutcomeSaysSoAndEndsNonZero)
          [](const ProgramFolder& folder) {
              Planted planted;
              const QString ini = folder.path(QStringLiteral("INI"));
-             planted.possible = QProcess::execute(QStringLiteral("mount"),
-                                                  {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                   QStringLiteral("size=1024k"), QStringLiteral("tmpfs"), ini}) == 0;
+             planted.possible = mountTmpfs(ini, 1024);
              if (!planted.possible)
                  return planted;
-             planted.cleanUp = [ini] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), ini}); };
+             planted.cleanUp = [ini] { unmount(ini); };
              folder.writeIni(kOkIni);
-             putBytes(ini + QStringLiteral("/DIVadedadi.log"), kPreviousLog);
-             QFile filler(ini + QStringLiteral("/filler"));
-             if (filler.open(QIODevice::WriteOnly))
-                 while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
-                 }
+             writeBytes(ini + QStringLiteral("/DIVadedadi.log"), kPreviousLog);
+             fillUp(ini);
              return planted;
          },
          0, "V průběhu propojování databází se vyskytly chyby.", "ERROR"},
@@ -149,24 +136,25 @@ TEST(Outcome, runThatCannotStoreItsOutcomeSaysSoAndEndsNonZero)
         for (const QString& file : planted.untouched)
             before[file] = fileBytes(file);
 
-        const RunResult result =
-            runBinary(folder, relinkArguments(program, data), noDisplayEnvironment(), std::chrono::seconds(90));
+        const ProcessResult result =
+            runBinary(folder, relinkArguments(program, data), kNoDisplay, std::chrono::seconds(90));
         EXPECT_TRUE(result.finished) << "hung";
-        EXPECT_EQ(result.exitCode, c.exitCode) << result.standardError.toStdString();
-        EXPECT_TRUE(result.standardError.contains(QString::fromUtf8(c.stderrWords)))
-            << result.standardError.toStdString();
-        if (c.exitCode != 0)
-            EXPECT_TRUE(result.standardError.contains(QStringLiteral("nelze zapsat")))
-                << result.standardError.toStdString();
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.stderrWords))) << result.err.toStdString();
+        if (c.exitCode != 0) {
+            EXPECT_TRUE(result.err.contains(QStringLiteral("nelze zapsat"))) << result.err.toStdString();
+        }
         for (const QString& file : planted.untouched)
             EXPECT_EQ(fileBytes(file), before[file]) << file.toStdString();
-        if (c.outcome)
+        if (c.outcome) {
             EXPECT_EQ(iniValue(folder.iniPath(), QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe")),
                       QString::fromUtf8(c.outcome));
+        }
         const QByteArray log = fileBytes(folder.path(QStringLiteral("INI/DIVadedadi.log")));
-        if (c.failingRun)
+        if (c.failingRun) {
             EXPECT_TRUE(log == kPreviousLog ||
                         (log.endsWith('\n') && log.contains("\tERROR\n") && log.contains("T0000\tchyba")))
                 << log.toStdString();
+        }
     }
 }

@@ -7,8 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -29,10 +27,9 @@ QString outcomeIn(const ProgramFolder& folder)
 // root's that the user may only read (tests run as root: the run drops to nobody).
 TEST(SharedFolder, ordinaryUserLinksAndListsFromAFolderItCannotWrite)
 {
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
     const passwd* nobody = ::getpwnam("nobody");
     const group* nogroup = ::getgrnam("nogroup");
-    if (::geteuid() != 0 || setpriv.isEmpty() || !nobody || !nogroup)
+    if (!canRunAsNobody() || !nobody || !nogroup)
         GTEST_SKIP() << "needs root and setpriv to run as nobody";
     ProgramFolder folder;
     ASSERT_TRUE(folder.isValid());
@@ -44,8 +41,7 @@ TEST(SharedFolder, ordinaryUserLinksAndListsFromAFolderItCannotWrite)
     // Root's run makes the list file and records the data file in it.
     const QString rootsProgram = folder.path(QStringLiteral("root.accdr"));
     DbEngine().CreateDatabase(rootsProgram, dao::dbLangCzech, dao::dbVersion120)->Close();
-    ASSERT_EQ(runBinary(folder, relinkArguments(rootsProgram, data), noDisplayEnvironment()).standardError,
-              kCleanReport);
+    ASSERT_EQ(runBinary(folder, relinkArguments(rootsProgram, data), kNoDisplay).err, kCleanReport);
     // The user's own program file, in a folder of the user's, and the settings folder.
     const QString own = folder.path(QStringLiteral("own"));
     ASSERT_TRUE(QDir().mkdir(own));
@@ -57,15 +53,12 @@ TEST(SharedFolder, ordinaryUserLinksAndListsFromAFolderItCannotWrite)
     const QByteArray dataBytes = fileBytes(data);
     const QByteArray listBytes = fileBytes(folder.path(QStringLiteral("ZUL_db.accdb")));
 
-    QProcess process;
-    process.setProcessEnvironment(noDisplayEnvironment());
-    process.start(setpriv, QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                       QStringLiteral("--clear-groups"), folder.exe()} +
-                               relinkArguments(program, data));
-    ASSERT_TRUE(process.waitForFinished(60000));
+    const ProcessResult run =
+        runProcess(folder.exe(), relinkArguments(program, data), {.environment = kNoDisplay, .asNobody = true});
+    ASSERT_TRUE(run.finished);
     // No report at all: the list was read for the fill, and nothing had to be written to it.
-    EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()), kCleanReport);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(run.err, kCleanReport);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(outcomeIn(folder), QStringLiteral("OK"));
     const QMap<QString, QString> state = linkState(program);
     EXPECT_EQ(state.size(), 20);
@@ -91,13 +84,13 @@ TEST(SharedFolder, twoRunsAtOnceLeaveTheLinksOfOneDataFile)
     createDataFile(dataB, 800);
     DbEngine().CreateDatabase(program, dao::dbLangCzech, dao::dbVersion120)->Close();
 
-    QProcess one;
-    QProcess two;
-    for (auto [process, folder, data] : {std::tuple{&one, &first, dataA}, std::tuple{&two, &second, dataB}}) {
-        process->setProcessEnvironment(noDisplayEnvironment());
-        process->start(folder->exe(), relinkArguments(program, data));
-    }
-    ASSERT_TRUE(one.waitForFinished(60000) && two.waitForFinished(60000));
+    const std::unique_ptr<QProcess> startedOne =
+        startProcess(first.exe(), relinkArguments(program, dataA), {.environment = kNoDisplay});
+    const std::unique_ptr<QProcess> startedTwo =
+        startProcess(second.exe(), relinkArguments(program, dataB), {.environment = kNoDisplay});
+    const ProcessResult one = finishProcess(*startedOne);
+    const ProcessResult two = finishProcess(*startedTwo);
+    ASSERT_TRUE(one.finished && two.finished);
 
     EXPECT_EQ(integrityCheck(program), QStringLiteral("ok"));
     const QList<QString> links = linkState(program).values();
@@ -108,12 +101,12 @@ TEST(SharedFolder, twoRunsAtOnceLeaveTheLinksOfOneDataFile)
     const QString outcomeA = outcomeIn(first);
     const QString outcomeB = outcomeIn(second);
     EXPECT_TRUE(outcomeA == QStringLiteral("OK") || outcomeB == QStringLiteral("OK"));
-    for (const auto& [outcome, process] : {std::pair{outcomeA, &one}, std::pair{outcomeB, &two}}) {
-        const QString errors = QString::fromUtf8(process->readAllStandardError());
-        if (outcome == QStringLiteral("OK"))
+    for (const auto& [outcome, errors] : {std::pair{outcomeA, one.err}, std::pair{outcomeB, two.err}}) {
+        if (outcome == QStringLiteral("OK")) {
             EXPECT_EQ(errors, kCleanReport);
-        else
+        } else {
             EXPECT_TRUE(errors.contains(QStringLiteral("je uzamčen jiným procesem"))) << errors.toStdString();
+        }
     }
     std::printf("[ figures  ] two runs at once: %s / %s, links to %s\n", qPrintable(outcomeA), qPrintable(outcomeB),
                 links.count(toA) == 800 ? "a" : "b");

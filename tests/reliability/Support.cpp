@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 ProgramFolder::ProgramFolder()
 {
@@ -18,53 +17,10 @@ QString ProgramFolder::path(const QString& name) const
     return name.isEmpty() ? m_dir.path() : m_dir.path() + QLatin1Char('/') + name;
 }
 
-QByteArray ProgramFolder::iniBytes() const
+ProcessResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QStringList& environment,
+                        std::chrono::milliseconds bound)
 {
-    QFile file(iniPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void ProgramFolder::writeIni(const QByteArray& bytes) const
-{
-    QFile file(iniPath());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
-
-QProcessEnvironment offscreenEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    return environment;
-}
-
-QProcessEnvironment noDisplayEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
-    return environment;
-}
-
-RunResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QProcessEnvironment& environment,
-                    std::chrono::milliseconds bound)
-{
-    RunResult result;
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder.path());
-    process.start(folder.exe(), arguments);
-    if (!process.waitForStarted(10000))
-        return result;
-    result.finished = process.waitForFinished(int(bound.count()));
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished(10000);
-    } else {
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-    result.standardError = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return runProcess(folder.exe(), arguments, {.folder = folder.path(), .environment = environment, .timeout = bound});
 }
 
 void createDataFile(const QString& path, int tableCount, bool extraField)

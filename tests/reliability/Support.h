@@ -7,7 +7,6 @@
 #include "../db/EngineTestSupport.h"
 
 #include <QMap>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -23,19 +22,12 @@ public:
     QString path(const QString& name = QString()) const; // a path inside the folder
     QString exe() const { return path(QStringLiteral("divadedadi")); }
     QString iniPath() const { return path(QStringLiteral("INI/ZUL.ini")); }
-    QByteArray iniBytes() const;
-    void writeIni(const QByteArray& bytes) const;
+    QByteArray iniBytes() const { return fileBytes(iniPath()); }
+    void writeIni(const QByteArray& bytes) const { writeBytes(iniPath(), bytes); }
 
 private:
     QTemporaryDir m_dir;
     bool m_valid = false;
-};
-
-// The outcome of a started binary.
-struct RunResult {
-    bool finished = false; // ended by itself within the bound
-    int exitCode = -1;
-    QString standardError;
 };
 
 // The argument that has a run report its outcome, on standard error without a window.
@@ -45,15 +37,9 @@ inline const QString kCleanReport = QStringLiteral("Vindo-ZUL: Propojen√≠ datab√
 // The command line of a run relinking program to data that reports its outcome.
 QStringList relinkArguments(const QString& program, const QString& data);
 
-// The environment of a windowed run on the offscreen platform, and of a
-// caller without any window system.
-QProcessEnvironment offscreenEnvironment();
-QProcessEnvironment noDisplayEnvironment();
-
-// Starts the binary of the folder with the arguments and waits up to bound;
-// a run still going then is killed and reported as not finished.
-RunResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QProcessEnvironment& environment,
-                    std::chrono::milliseconds bound = std::chrono::seconds(60));
+// Runs the binary of the folder in the folder (environment: changes as in ProcessOptions).
+ProcessResult runBinary(const ProgramFolder& folder, const QStringList& arguments, const QStringList& environment,
+                        std::chrono::milliseconds bound = std::chrono::seconds(60));
 
 // A data file of tableCount local tables T0000.. with the fields ID and Jmeno
 // (and Novy when extraField is set) and one row each.
@@ -70,9 +56,3 @@ QString integrityCheck(const QString& path);
 QString iniValue(const QString& iniPath, const QString& section, const QString& key);
 // Files of a folder, hidden ones included.
 QStringList filesIn(const QString& folder);
-
-// Readable values in test failure messages (QString and QStringList: EngineTestSupport.h).
-inline void PrintTo(const QByteArray& bytes, std::ostream* out)
-{
-    *out << '"' << bytes.toStdString() << '"';
-}
