@@ -2,11 +2,10 @@
 // the ordinary user nobody, without a display so that its boxes arrive on
 // standard error one line each.
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,32 +17,12 @@ namespace {
 
 const QString kNeedsDisplay = QStringLiteral("DIVadedadi potřebuje grafické prostředí (DISPLAY).");
 
-struct Started {
-    int exitCode = -1;
-    QStringList errorLines;
-};
-
-Started startAsNobody(const QString& exe, const QStringList& arguments)
+ProcessResult startAsNobody(const QString& exe, const QStringList& arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
-        environment.remove(QString::fromLatin1(name));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(QStringLiteral("/"));
-    process.start(QStandardPaths::findExecutable(QStringLiteral("setpriv")),
-                  QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                              QStringLiteral("--clear-groups"), exe} +
-                      arguments);
-    Started result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitCode();
-    result.errorLines = QString::fromUtf8(process.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return result;
+    return runProcess(exe, arguments,
+                      {.folder = QStringLiteral("/"),
+                       .environment = kNoDisplay + QStringList{QStringLiteral("XDG_RUNTIME_DIR")},
+                       .asNobody = true});
 }
 
 bool chown(const QString& path, const char* user)
@@ -61,7 +40,7 @@ bool chown(const QString& path, const char* user)
 // may write, the list file is made without a word.
 TEST(StartFolder, unwritableProgramFolderIsReportedInOneBox)
 {
-    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+    if (!canRunAsNobody())
         GTEST_SKIP() << "skipped: running as nobody needs root and setpriv";
     struct Row {
         const char* name;
@@ -86,7 +65,7 @@ TEST(StartFolder, unwritableProgramFolderIsReportedInOneBox)
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
         // A command line naming a program file that is not there: the start
         // needs a window and ends at once, after whatever it had to report.
-        const Started started =
+        const ProcessResult started =
             startAsNobody(exe, {QStringLiteral("ZULprog=") + folder + QStringLiteral("/ZUL.accdr"),
                                 QStringLiteral("ZULdata=") + folder + QStringLiteral("/ZUL_data.accdb")});
 
@@ -97,7 +76,7 @@ TEST(StartFolder, unwritableProgramFolderIsReportedInOneBox)
                                        "můžete zapisovat, nebo požádejte správce o právo zápisu.")
                             .arg(folder);
         expected << kNeedsDisplay;
-        EXPECT_EQ(started.errorLines.join(QLatin1Char('\n')).toStdString(),
+        EXPECT_EQ(started.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char('\n')).toStdString(),
                   expected.join(QLatin1Char('\n')).toStdString());
         EXPECT_EQ(started.exitCode, 1);
         EXPECT_EQ(QFile::exists(folder + QStringLiteral("/ZUL_db.accdb")), !row.reported);

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -53,13 +52,23 @@ void writeThroughLinksUntilKilled(const QString& folder)
     }
 }
 
-QProcess* startChild(QProcess& child, const char* variable, const QString& folder)
+// Starts this program as the child the variable selects, working in folder; once the query on file answers 1
+// (polled every pollMs), kills it (SIGKILL) at a random moment within jitterMs. False when it was not running then.
+bool killChildAtWork(const char* variable, const QString& folder, const QString& file, const QString& query, int pollMs,
+                     int jitterMs)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(variable), folder);
-    child.setProcessEnvironment(environment);
-    child.start(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(), {});
-    return child.waitForStarted() ? &child : nullptr;
+    const std::unique_ptr<QProcess> child = startProcess(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(),
+                                                         {}, {.environment = {QLatin1String(variable) + '=' + folder}});
+    for (int wait = 0; wait < 400 && child->state() == QProcess::Running; ++wait) {
+        if (rawQuery(file, query) == QStringList{"1"})
+            break;
+        QThread::msleep(pollMs);
+    }
+    QThread::msleep(QRandomGenerator::global()->bounded(0, jitterMs));
+    const bool running = child->state() == QProcess::Running;
+    child->kill();
+    child->waitForFinished();
+    return running;
 }
 
 } // namespace
@@ -83,18 +92,10 @@ TEST(EngineDurability, killedBetweenTheFilesCommitsLeavesEveryFileAsBeforeOrEver
                 prog->TableDefs().Append(def);
             }
         }
-        QProcess child;
-        ASSERT_NE(startChild(child, linkWritesVariable, folder), nullptr);
-        for (int wait = 0; wait < 400 && child.state() == QProcess::Running; ++wait) {
-            if (rawQuery(fileIn(folder, "prog.accdr"), QStringLiteral("select count(*) > 3 from Log")) ==
-                QStringList{"1"})
-                break;
-            QThread::msleep(20);
-        }
-        QThread::msleep(QRandomGenerator::global()->bounded(0, 300));
-        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended before it was killed";
-        child.kill(); // SIGKILL, at any point of a commit over three files
-        child.waitForFinished();
+        // Killed at any point of a commit over three files.
+        ASSERT_TRUE(killChildAtWork(linkWritesVariable, folder, fileIn(folder, "prog.accdr"),
+                                    QStringLiteral("select count(*) > 3 from Log"), 20, 300))
+            << "the child ended before it was killed";
 
         const QStringList log = rawQuery(fileIn(folder, "prog.accdr"), QStringLiteral("select count(*), max(N) from Log"));
         EXPECT_EQ(rawQuery(fileIn(folder, "a.accdb"), QStringLiteral("select count(*), max(N) from T")), log) << round;
@@ -118,23 +119,9 @@ TEST(EngineDurability, killedWhileChangingLinksLeavesEveryDefinitionWhole)
         }
         DbEngine().CreateDatabase(fileIn(folder, "prog.accdr"), dao::dbLangCzech, dao::dbVersion120)->Close();
 
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(childVariable), folder);
-        child.setProcessEnvironment(environment);
-        child.start(self, {});
-        ASSERT_TRUE(child.waitForStarted());
-        // Kill at a random moment once the child is at work.
-        const QString catalog = fileIn(folder, "prog.accdr");
-        for (int wait = 0; wait < 400 && child.state() == QProcess::Running; ++wait) {
-            if (rawQuery(catalog, QStringLiteral("select count(*) > 2 from MSysObjects")) == QStringList{"1"})
-                break;
-            QThread::msleep(50);
-        }
-        QThread::msleep(QRandomGenerator::global()->bounded(0, 600));
-        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended before it was killed";
-        child.kill(); // SIGKILL
-        child.waitForFinished();
+        ASSERT_TRUE(killChildAtWork(childVariable, folder, fileIn(folder, "prog.accdr"),
+                                    QStringLiteral("select count(*) > 2 from MSysObjects"), 50, 600))
+            << "the child ended before it was killed";
 
         auto prog = DbEngine().OpenDatabase(fileIn(folder, "prog.accdr"));
         EXPECT_EQ(column(*prog, QStringLiteral("pragma integrity_check"), QStringLiteral("integrity_check")),

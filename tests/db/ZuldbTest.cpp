@@ -3,35 +3,23 @@
 #include "EngineTestSupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 class Zuldb : public ::testing::Test {
 protected:
-    Result run(const QStringList& args)
+    ProcessResult run(const QStringList& args)
     {
-        QProcess process;
-        process.setWorkingDirectory(m_dir.path());
-        process.start(QStringLiteral(ZULDB_PATH), args);
-        process.waitForFinished(60000);
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        return runProcess(QStringLiteral(ZULDB_PATH), args, {.folder = m_dir.path()});
     }
 
     // Runs a command that must succeed and returns its output.
     QString ok(const QStringList& args)
     {
-        const Result result = run(args);
+        const ProcessResult result = run(args);
         EXPECT_EQ(result.exitCode, 0) << args.join(' ').toStdString() << ": " << result.err.toStdString();
         return result.out;
     }
@@ -88,12 +76,12 @@ TEST_F(Zuldb, buildsAndListsADataFileAndAProgramFileWithLinks)
               QStringLiteral("Jmeno\tPocet\nČapek\t3\nHora\t\nChalupa\t5\n"));
 
     const QByteArray dataBefore = fileBytes(path("data.accdb"));
-    const Result clean = run({"check", "prog.accdr"});
+    const ProcessResult clean = run({"check", "prog.accdr"});
     EXPECT_EQ(clean.exitCode, 1); // the ODBC link is not ok
     ASSERT_TRUE(QFile::remove(path("gone.accdb")));
     writeBytes(path("bad.accdb"), QByteArray(8192, '#'));
     ok({"exec", "data.accdb", "drop table T03"});
-    const Result broken = run({"check", "prog.accdr"});
+    const ProcessResult broken = run({"check", "prog.accdr"});
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_EQ(broken.out, QStringLiteral("Bez\tdata.accdb\tT03\tsource table missing\n"
                                          "Pryc\tgone.accdb\tX\tfile missing\n"
@@ -113,7 +101,7 @@ TEST_F(Zuldb, checkOfCleanLinksSucceedsAndChangesNothing)
     ok({"create", "prog.accdr"});
     ok({"link", "prog.accdr", "A", "data.accdb"});
     const QByteArray before = fileBytes(path("prog.accdr"));
-    const Result result = run({"check", "prog.accdr"});
+    const ProcessResult result = run({"check", "prog.accdr"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, QStringLiteral("A\tdata.accdb\tA\tok\n"));
     EXPECT_EQ(fileBytes(path("prog.accdr")), before);
@@ -121,24 +109,24 @@ TEST_F(Zuldb, checkOfCleanLinksSucceedsAndChangesNothing)
 
 TEST_F(Zuldb, errorsGoToStandardErrorWithNumberAndDescription)
 {
-    const Result missing = run({"tables", "missing.accdb"});
+    const ProcessResult missing = run({"tables", "missing.accdb"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.out, QString());
     EXPECT_EQ(missing.err, QStringLiteral("3024  Soubor 'missing.accdb' nebyl nalezen.\n"));
 
     ok({"create", "a.accdb"});
-    const Result twice = run({"create", "a.accdb"});
+    const ProcessResult twice = run({"create", "a.accdb"});
     EXPECT_EQ(twice.exitCode, 1);
     EXPECT_EQ(twice.err, QStringLiteral("3204  Databáze 'a.accdb' již existuje.\n"));
 
-    const Result linkMissing = run({"link", "a.accdb", "T", "nic.accdb"});
+    const ProcessResult linkMissing = run({"link", "a.accdb", "T", "nic.accdb"});
     EXPECT_EQ(linkMissing.err, QStringLiteral("3024  Soubor 'nic.accdb' nebyl nalezen.\n"));
 
-    const Result unknown = run({"frobnicate", "a.accdb"});
+    const ProcessResult unknown = run({"frobnicate", "a.accdb"});
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_TRUE(unknown.err.startsWith(QStringLiteral("5  Neznámý příkaz 'frobnicate'.\n")));
 
-    const Result help = run({"--help"});
+    const ProcessResult help = run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* command : {"create", "exec", "tables", "link", "hide", "query", "check"})
         EXPECT_TRUE(help.out.contains(QStringLiteral("  %1 SOUBOR").arg(QString::fromLatin1(command)))) << command;

@@ -1,35 +1,29 @@
 // Starts the real divadedadi binary the way a calling program does and checks
 // the files it leaves with the zuldb tool.
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-constexpr int FinishBoundMs = 30000;
+constexpr std::chrono::seconds FinishBound(30);
 
 int zuldbFailures = 0;
 
 // Runs zuldb and returns its output; a failure is counted and printed.
 QString zuldb(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(ZULDB_EXE), arguments);
-    if (!process.waitForFinished(FinishBoundMs) || process.exitCode() != 0) {
+    const ProcessResult run = runProcess(QStringLiteral(ZULDB_EXE), arguments, {.timeout = FinishBound});
+    if (run.exitCode != 0) {
         ++zuldbFailures;
-        qWarning() << "zuldb" << arguments << process.readAllStandardError();
+        qWarning() << "zuldb" << arguments << run.err;
         return QStringLiteral("<zuldb failed>");
     }
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    return run.out;
 }
 
 } // namespace
@@ -126,17 +120,7 @@ int UnattendedStartTest::startUnattended(const QString& programPath, const QStri
 
 int UnattendedStartTest::startWith(const QStringList& arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.start(m_exe, arguments);
-    if (!process.waitForFinished(FinishBoundMs)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    return runProcess(m_exe, arguments, {.environment = kOffscreen, .timeout = FinishBound}).exitCode;
 }
 
 void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds_data()
@@ -183,7 +167,7 @@ void UnattendedStartTest::cleanRunLinksEveryDataTableAndEnds()
              QStringLiteral("Nazev\nČáslav\n"));
 
     // Settings in code page 1250: the data path twice, the outcome key as it was.
-    const QByteArray ini = readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini")));
+    const QByteArray ini = fileBytes(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini")));
     QVERIFY2(ini.contains("ZULdata=" + data1250), ini.constData());
     QVERIFY2(ini.contains("LastDB=" + data1250), ini.constData());
     QVERIFY2(ini.contains("DIVadedadiExe=ERROR"), ini.constData());
@@ -242,19 +226,13 @@ void UnattendedStartTest::startsThatWaitForTheUser()
     arguments.replaceInStrings(QStringLiteral("@P"), m_program).replaceInStrings(QStringLiteral("@D"), m_data);
     const QStringList before = userTablesOfProgram();
 
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.start(m_exe, arguments);
-    QVERIFY(process.waitForStarted());
-    // The window waits for the user: the process is still there, nothing relinked.
-    QVERIFY(!process.waitForFinished(2000));
-    process.kill();
-    process.waitForFinished();
+    // The window waits for the user: the process is still there after 2 s (then killed), nothing relinked.
+    const std::unique_ptr<QProcess> process = startProcess(m_exe, arguments, {.environment = kOffscreen});
+    QCOMPARE(process->state(), QProcess::Running);
+    QVERIFY(!finishProcess(*process, std::chrono::seconds(2)).finished);
     QCOMPARE(userTablesOfProgram(), before);
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("app/ZUL_db.accdb"))));
-    QCOMPARE(readFile(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini"))),
+    QCOMPARE(fileBytes(m_dir->filePath(QStringLiteral("app/INI/ZUL.ini"))),
              QByteArray("[MAIN]\r\nDIVadedadiExe=ERROR\r\n"));
 }
 

@@ -4,6 +4,7 @@
 #include "HelpMetafile.h"
 #include "HelpFile.h"
 #include "HelpFonts.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +12,6 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -440,11 +440,12 @@ TEST_F(HelpMetafile, corpusPicturesLookLikeTheReferenceRenderer)
         file.write(placeable(picture.image));
         file.close();
         QFile::remove(output);
-        QProcess process;
-        process.start(wmf2gd, {QStringLiteral("--maxwidth=%1").arg(ours.width()),
-                               QStringLiteral("--maxheight=%1").arg(ours.height()), QStringLiteral("--maxsize"),
-                               QStringLiteral("-o"), output, input});
-        ASSERT_TRUE(process.waitForFinished(30000));
+        ASSERT_TRUE(runProcess(wmf2gd,
+                               {QStringLiteral("--maxwidth=%1").arg(ours.width()),
+                                QStringLiteral("--maxheight=%1").arg(ours.height()), QStringLiteral("--maxsize"),
+                                QStringLiteral("-o"), output, input},
+                               {.timeout = std::chrono::seconds(30)})
+                        .finished);
         QImage reference(output);
         ASSERT_FALSE(reference.isNull()) << picture.id.toStdString();
         QImage flat(ours.size(), QImage::Format_RGB32);

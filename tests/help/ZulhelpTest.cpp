@@ -1,10 +1,10 @@
 #include "HelpFile.h"
 #include "HelpFileWriter.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -14,23 +14,9 @@ using namespace HelpWriter;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome zulhelp(const QStringList& arguments)
+ProcessResult zulhelp(const QStringList& arguments, const QString& folder = {})
 {
-    QProcess process;
-    process.start(QStringLiteral(ZULHELP_PATH), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(30000))
-        return outcome;
-    outcome.exitCode = process.exitCode();
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
+    return runProcess(QStringLiteral(ZULHELP_PATH), arguments, {.folder = folder, .timeout = std::chrono::seconds(30)});
 }
 
 class Zulhelp : public testing::Test {
@@ -64,16 +50,16 @@ protected:
 
 TEST_F(Zulhelp, printsTopicAndList)
 {
-    const Outcome topic = zulhelp({m_path, QStringLiteral("805")});
+    const ProcessResult topic = zulhelp({m_path, QStringLiteral("805")});
     EXPECT_EQ(topic.exitCode, 0);
     EXPECT_EQ(topic.out, QStringLiteral("Propojení databází\n\nPropojí všechny tabulky.\nŘádek\nDalší\n"));
     EXPECT_EQ(topic.err, QString());
 
-    const Outcome list = zulhelp({QStringLiteral("--list"), m_path});
+    const ProcessResult list = zulhelp({QStringLiteral("--list"), m_path});
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_EQ(list.out, QStringLiteral("1\tObsah\n805\tPropojení databází\n"));
 
-    const Outcome help = zulhelp({QStringLiteral("--help")});
+    const ProcessResult help = zulhelp({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith(QStringLiteral("Použití:\n")));
 }
@@ -81,20 +67,20 @@ TEST_F(Zulhelp, printsTopicAndList)
 TEST_F(Zulhelp, errorsGoToStandardErrorWithTheirNumber)
 {
     const QString missing = m_dir.filePath(QStringLiteral("chybi.hlp"));
-    const Outcome notFound = zulhelp({missing, QStringLiteral("805")});
+    const ProcessResult notFound = zulhelp({missing, QStringLiteral("805")});
     EXPECT_EQ(notFound.exitCode, 1);
     EXPECT_EQ(notFound.out, QString());
     EXPECT_EQ(notFound.err, QStringLiteral("53  Soubor nápovědy '%1' nebyl nalezen.\n").arg(missing));
 
-    const Outcome unmapped = zulhelp({m_path, QStringLiteral("804")});
+    const ProcessResult unmapped = zulhelp({m_path, QStringLiteral("804")});
     EXPECT_EQ(unmapped.exitCode, 1);
     EXPECT_EQ(unmapped.err, QStringLiteral("5  Téma 804 v souboru nápovědy nebylo nalezeno.\n"));
 
-    const Outcome notNumber = zulhelp({m_path, QStringLiteral("osm")});
+    const ProcessResult notNumber = zulhelp({m_path, QStringLiteral("osm")});
     EXPECT_EQ(notNumber.exitCode, 1);
     EXPECT_EQ(notNumber.err, QStringLiteral("5  'osm' není kontextové číslo.\n"));
 
-    const Outcome usage = zulhelp({m_path});
+    const ProcessResult usage = zulhelp({m_path});
     EXPECT_EQ(usage.exitCode, 1);
     EXPECT_TRUE(usage.err.startsWith(QStringLiteral("Použití:\n")));
 }
@@ -105,23 +91,24 @@ TEST(ZulhelpCorpus, contentsTopicKeywordsAndHtml)
     const QString file = QStringLiteral(DIVADEDADI_CORPUS "/fr_xgui40.hlp");
     if (!QFile::exists(file))
         GTEST_SKIP() << "skipped: corpus not present";
-    const Outcome contents = zulhelp({QStringLiteral("--contents"), file});
+    const ProcessResult contents = zulhelp({QStringLiteral("--contents"), file});
     EXPECT_EQ(contents.exitCode, 0);
     EXPECT_EQ(contents.out.count(QLatin1Char('\n')), 19);
     EXPECT_TRUE(contents.out.startsWith(QStringLiteral("1\tx-GUI DLL v0.2 Beta\n2\tHow to use the DLL\n")));
-    const Outcome topic = zulhelp({QStringLiteral("--strict"), QStringLiteral("--topic"), file, QStringLiteral("18")});
+    const ProcessResult topic =
+        zulhelp({QStringLiteral("--strict"), QStringLiteral("--topic"), file, QStringLiteral("18")});
     EXPECT_EQ(topic.exitCode, 0);
     EXPECT_TRUE(topic.out.startsWith(QStringLiteral("Version\n\n")));
     EXPECT_TRUE(topic.out.contains(QStringLiteral("//echo -a $dll(x-GUI.dll,Version,.)")));
-    const Outcome keywords = zulhelp({QStringLiteral("--keywords"), file});
+    const ProcessResult keywords = zulhelp({QStringLiteral("--keywords"), file});
     EXPECT_TRUE(keywords.out.contains(QStringLiteral("\nCreate\t13\n")));
-    const Outcome outside = zulhelp({QStringLiteral("--topic"), file, QStringLiteral("20")});
+    const ProcessResult outside = zulhelp({QStringLiteral("--topic"), file, QStringLiteral("20")});
     EXPECT_EQ(outside.exitCode, 1);
     EXPECT_EQ(outside.err, QStringLiteral("5  Soubor nápovědy nemá téma s pořadím 20 (témat je 19).\n"));
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const Outcome html = zulhelp({QStringLiteral("--html-dir"), file, dir.path()});
+    const ProcessResult html = zulhelp({QStringLiteral("--html-dir"), file, dir.path()});
     EXPECT_EQ(html.exitCode, 0);
     QStringList written = QDir(dir.path()).entryList(QDir::Files);
     EXPECT_EQ(written.filter(QStringLiteral(".html")).size(), 19 + 1); // the topics and index.html
@@ -218,11 +205,9 @@ TEST(ZulhelpCorpus, htmlPagesKeepTheParagraphLayout)
             GTEST_SKIP() << "skipped: corpus not present";
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
-        QProcess process;
-        process.setWorkingDirectory(dir.path());
-        process.start(QStringLiteral(ZULHELP_PATH), {QStringLiteral("--html"), file, QString::number(row.order)});
-        ASSERT_TRUE(process.waitForFinished(30000));
-        const QString page = QString::fromUtf8(process.readAllStandardOutput());
+        const ProcessResult run = zulhelp({QStringLiteral("--html"), file, QString::number(row.order)}, dir.path());
+        ASSERT_TRUE(run.finished);
+        const QString page = run.out;
         for (const QString& text : row.present)
             EXPECT_TRUE(page.contains(text)) << text.toStdString();
         for (const QString& text : row.absent)

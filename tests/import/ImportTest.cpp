@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -352,29 +351,9 @@ TEST(ImportBadInput, anExistingTargetIsRefusedAndKept)
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Outcome run(const QString& program, const QStringList& args, const QStringList& environment = {})
+ProcessResult zuldb(const QStringList& args, bool asNobody = false)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& pair : environment)
-        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-    process.setProcessEnvironment(env);
-    process.start(program, args);
-    if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
-
-Outcome zuldb(const QStringList& args)
-{
-    return run(QStringLiteral(ZULDB_EXE), args);
+    return runProcess(QStringLiteral(ZULDB_EXE), args, {.asNobody = asNobody});
 }
 
 } // namespace
@@ -384,7 +363,7 @@ TEST(ImportZuldb, reportsEachTableQuietlyOrWithFiguresAndListsAccessFiles)
     NEED_CORPUS();
     QTemporaryDir dir;
     const QString ru = corpus + QStringLiteral("/jet4_ru_cash.mdb");
-    Outcome r = zuldb({"import", ru, dir.filePath("a.accdb")});
+    ProcessResult r = zuldb({"import", ru, dir.filePath("a.accdb")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("tabulka sprav_pokup: 7 řádků\ntabulka real_pokup: 1 řádek\n"
                                     "tabulka virtual_pokup: 0 řádků\ntabulka itog: 0 řádků\n"
@@ -418,10 +397,10 @@ TEST(ImportZuldb, anUnwritableFolderIsReportedToAnOrdinaryUser)
     QFile::setPermissions(dir.filePath("ro"), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                                   QFileDevice::ExeOther);
     const QString target = dir.filePath(QStringLiteral("ro/x.accdb"));
-    const Outcome r = run(QStringLiteral("setpriv"), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", ZULDB_EXE,
-                                                      "import", corpus + "/jet3_dbwords.mdb", target});
-    if (r.exitCode != 1 || !r.err.startsWith(QStringLiteral("3051")))
-        GTEST_SKIP() << "cannot run as nobody here: " << r.err.toStdString();
+    if (!canRunAsNobody())
+        GTEST_SKIP() << "cannot run as nobody here";
+    const ProcessResult r = zuldb({"import", corpus + "/jet3_dbwords.mdb", target}, true);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, QStringLiteral("3051  Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.\n")
                          .arg(dir.filePath("ro"), target));
     EXPECT_TRUE(QDir(dir.filePath("ro")).isEmpty());
@@ -446,7 +425,8 @@ TEST(ImportEndToEnd, theImportedProgramFileIsRelinkedToTheImportedDataFile)
         QStringLiteral("insert into agenda (id, data, hora, tipo_exame, utente, utilizador, estado) values "
                        "(7, '2024-05-02 00:00:00', '1899-12-30 09:30:00', 'Eco', 1, 2, true)"));
 
-    const Outcome relink = run(exe, {"ZULprog=" + program, "ZULdata=" + data}, {"QT_QPA_PLATFORM=offscreen"});
+    const ProcessResult relink =
+        runProcess(exe, {"ZULprog=" + program, "ZULdata=" + data}, {.environment = kOffscreen});
     ASSERT_EQ(relink.exitCode, 0) << relink.err.toStdString();
 
     auto db = DbEngine().OpenDatabase(program);
@@ -458,7 +438,7 @@ TEST(ImportEndToEnd, theImportedProgramFileIsRelinkedToTheImportedDataFile)
     EXPECT_EQ(db->TableDefs().Item(QStringLiteral("log"))->Connect(),
               dao::dbConnectPrefix + agendaDir + QStringLiteral("tabelas\\log.mdb"));
     db->Close();
-    const Outcome check = zuldb({"check", program});
+    const ProcessResult check = zuldb({"check", program});
     EXPECT_EQ(check.exitCode, 1);
     const QStringList lines = check.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 12) << check.out.toStdString();
@@ -487,15 +467,14 @@ TEST(ImportZuldb, temporariesOfAKilledImportAreGoneAfterTheNextImport)
         ASSERT_TRUE(other.open(QIODevice::WriteOnly));
         other.write("not an import\n");
         other.close();
-        QProcess killed;
-        killed.start(QStringLiteral(ZULDB_EXE),
-                     {QStringLiteral("import"), source, dir.filePath(QStringLiteral("a.accdb"))});
-        ASSERT_TRUE(killed.waitForStarted());
+        const std::unique_ptr<QProcess> killed =
+            startProcess(QStringLiteral(ZULDB_EXE), {QStringLiteral("import"), source, dir.filePath("a.accdb")});
+        ASSERT_EQ(killed->state(), QProcess::Running);
         QThread::msleep(delay);
-        ::kill(pid_t(killed.processId()), SIGKILL);
-        killed.waitForFinished();
+        ::kill(pid_t(killed->processId()), SIGKILL);
+        killed->waitForFinished();
 
-        const Outcome next =
+        const ProcessResult next =
             zuldb({"import", "--quiet", corpus + QStringLiteral("/jet4_ru_cash.mdb"), dir.filePath("b.accdb")});
         EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
         QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -100,27 +99,15 @@ PostgresServer::~PostgresServer()
 
 bool PostgresServer::run(const QStringList& command, QString* output, bool asServerUser) const
 {
-    QStringList arguments = command;
-    QString program = arguments.takeFirst();
     // The server refuses to run as root; CI runs the tests as root.
-    if (asServerUser && ::geteuid() == 0) {
-        arguments = QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                QStringLiteral("--clear-groups"), program} +
-                    arguments;
-        program = QStringLiteral("setpriv");
-    }
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PGPASSWORD"), password());
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(m_dir.path());
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(60000);
+    const ProcessResult result =
+        runProcess(command.first(), command.mid(1),
+                   {.folder = m_dir.path(),
+                    .environment = {QStringLiteral("PGPASSWORD=") + password(), QStringLiteral("LC_ALL=C.UTF-8")},
+                    .asNobody = asServerUser && ::geteuid() == 0});
     if (output)
-        *output = QString::fromUtf8(process.readAll());
-    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        *output = result.err + result.out;
+    return result.exitCode == 0;
 }
 
 bool PostgresServer::setUp(QString* whyNot)
@@ -237,37 +224,27 @@ bool PostgresServer::stop()
     return stopped;
 }
 
+ProcessResult PostgresServer::runPsql(const QString& sql) const
+{
+    return runProcess(m_bin + QStringLiteral("/psql"),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+                       QStringLiteral("-U"), kUser, QStringLiteral("-d"), kDatabase, QStringLiteral("-X"),
+                       QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-v"),
+                       QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql},
+                      {.environment = {QStringLiteral("PGPASSWORD=") + password()}});
+}
+
 int PostgresServer::psqlStatus(const QString& sql, QString* error) const
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PGPASSWORD"), password());
-    process.setProcessEnvironment(environment);
-    process.start(m_bin + QStringLiteral("/psql"),
-                  {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                   QStringLiteral("-U"), kUser, QStringLiteral("-d"), kDatabase, QStringLiteral("-X"),
-                   QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-v"),
-                   QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql});
-    if (!process.waitForFinished(60000))
-        return -1;
+    const ProcessResult result = runPsql(sql);
     if (error)
-        *error = QString::fromUtf8(process.readAllStandardError()) + QString::fromUtf8(process.readAllStandardOutput());
-    return process.exitCode();
+        *error = result.err + result.out;
+    return result.exitCode;
 }
 
 QStringList PostgresServer::psql(const QString& sql) const
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PGPASSWORD"), password());
-    process.setProcessEnvironment(environment);
-    process.start(m_bin + QStringLiteral("/psql"),
-                  {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                   QStringLiteral("-U"), kUser, QStringLiteral("-d"), kDatabase, QStringLiteral("-X"),
-                   QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-v"),
-                   QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql});
-    process.waitForFinished(60000);
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 0) << sql.toStdString() << ": " << errors.toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const ProcessResult result = runPsql(sql);
+    EXPECT_EQ(result.exitCode, 0) << sql.toStdString() << ": " << result.err.toStdString();
+    return result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

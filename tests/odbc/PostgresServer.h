@@ -8,7 +8,8 @@
 // ODBCINI), and the password is in a password file (PGPASSFILE) that the
 // server tests' children may be given.
 
-#include <QProcessEnvironment>
+#include "TestSupport.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -46,6 +47,7 @@ private:
     PostgresServer() = default;
     bool setUp(QString* whyNot);
     bool run(const QStringList& command, QString* output = nullptr, bool asServerUser = true) const;
+    ProcessResult runPsql(const QString& sql) const;
 
     QTemporaryDir m_dir;
     QString m_bin;

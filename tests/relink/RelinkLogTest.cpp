@@ -4,10 +4,10 @@
 #include "RelinkLog.h"
 #include "LineEscape.h"
 #include "RunTimeError.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -19,19 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
-}
-
-void putBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -94,16 +81,11 @@ TEST(RelinkLog, failedOrRefusedWriteLeavesThePreviousLogWhole)
     const Case cases[] = {
         {"full disk", true,
          [&](const QString& folder) {
-             if (QProcess::execute(QStringLiteral("mount"),
-                                   {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                    QStringLiteral("size=64k"), QStringLiteral("tmpfs"), folder}) != 0)
+             if (!mountTmpfs(folder, 64))
                  return QString();
              const QString log = folder + QStringLiteral("/DIVadedadi.log");
-             putBytes(log, previous);
-             QFile filler(folder + QStringLiteral("/filler"));
-             if (filler.open(QIODevice::WriteOnly))
-                 while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
-                 }
+             EXPECT_TRUE(writeBytes(log, previous));
+             fillUp(folder);
              return log;
          },
          nullptr},
@@ -116,7 +98,7 @@ TEST(RelinkLog, failedOrRefusedWriteLeavesThePreviousLogWhole)
         {"link of nobody in a sticky folder", true,
          [&](const QString& folder) {
              const QString secret = folder + QStringLiteral("/../secret");
-             putBytes(secret, previous);
+             EXPECT_TRUE(writeBytes(secret, previous));
              const QByteArray link = QFile::encodeName(folder + QStringLiteral("/DIVadedadi.log"));
              if (::symlink("../secret", link.constData()) != 0 || ::lchown(link.constData(), 65534, 65534) != 0 ||
                  ::chmod(QFile::encodeName(folder).constData(), 01777) != 0)
@@ -134,35 +116,32 @@ TEST(RelinkLog, failedOrRefusedWriteLeavesThePreviousLogWhole)
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("INI"));
         ASSERT_TRUE(QDir().mkdir(folder));
-        const auto unmount = qScopeGuard([&] {
-            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
-        });
+        const auto unmounted = qScopeGuard([&] { unmount(folder); });
         const QString kept = c.plant(folder);
         if (kept.isEmpty()) {
             std::printf("[ skipped  ] %s: not possible here\n", c.name);
             continue;
         }
-        const QByteArray before = QFileInfo(kept).isFile() ? bytesOf(kept) : QByteArray();
+        const QByteArray before = QFileInfo(kept).isFile() ? fileBytes(kept) : QByteArray();
         RelinkReport report;
         for (int i = 0; i < 2000; ++i)
             report.tables.append({QStringLiteral("Tabulka%1").arg(i), RelinkReport::Outcome::Created});
-        QString error;
         bool written = false;
-        try {
+        const QString error = errorOf([&] {
             written =
                 WriteRelinkLog(folder + QStringLiteral("/ZUL.ini"), report, QStringLiteral("/p"), QStringLiteral("/d"));
-        } catch (const RunTimeError& refused) {
-            error = refused.description();
-        }
+        });
         EXPECT_FALSE(written);
-        if (c.refusal)
+        if (c.refusal) {
             EXPECT_TRUE(error.contains(QString::fromUtf8(c.refusal)) &&
                         error.contains(QStringLiteral("DIVadedadi.log")))
                 << error.toStdString();
-        else
-            EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-        if (QFileInfo(kept).isFile())
-            EXPECT_EQ(bytesOf(kept), before);
+        } else {
+            EXPECT_EQ(error, QStringLiteral("no error"));
+        }
+        if (QFileInfo(kept).isFile()) {
+            EXPECT_EQ(fileBytes(kept), before);
+        }
         const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
         EXPECT_TRUE(left.filter(QStringLiteral(".DIVadedadi.log.")).isEmpty()) << left.join(' ').toStdString();
     }

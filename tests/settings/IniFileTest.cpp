@@ -1,4 +1,5 @@
 #include "IniFile.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,21 +17,6 @@ namespace {
 QString fixture(const QString& name)
 {
     return QString::fromLocal8Bit(qgetenv("DIVADEDADI_FIXTURES")) + QStringLiteral("/ini/") + name;
-}
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return file.readAll();
-}
-
-void putBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 // Printable form of raw bytes for failure messages.
@@ -73,9 +59,9 @@ protected:
     QString copyOf(const QString& fixtureName)
     {
         const QString target = path(QStringLiteral("ZUL.ini"));
-        const QByteArray bytes = bytesOf(fixture(fixtureName));
+        const QByteArray bytes = fileBytes(fixture(fixtureName));
         EXPECT_NE(bytes, QByteArrayLiteral("<missing>")) << fixtureName.toStdString();
-        putBytes(target, bytes);
+        EXPECT_TRUE(writeBytes(target, bytes));
         return target;
     }
 
@@ -183,7 +169,7 @@ TEST_F(IniFileTest, missingFileFolderOrUnreadablePathReadsEmpty)
     const QString pipe = path(QStringLiteral("pipe.ini"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     EXPECT_EQ(IniFile::read(pipe, QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QString());
-    putBytes(path(QStringLiteral("empty.ini")), QByteArray());
+    EXPECT_TRUE(writeBytes(path(QStringLiteral("empty.ini")), QByteArray()));
     EXPECT_EQ(IniFile::read(path(QStringLiteral("empty.ini")), QStringLiteral("MAIN"), QStringLiteral("ZULdata")),
               QString());
 }
@@ -192,9 +178,10 @@ TEST_F(IniFileTest, longValuesAreCutTo254Characters)
 {
     const QByteArray long300 = QByteArray(300, 'a');
     const QByteArray huge = QByteArray(1024 * 1024, 'b');
-    putBytes(path(QStringLiteral("long.ini")), "[MAIN]\r\nZULdata=" + long300 + "\r\nQuoted=\"" + long300 +
-                                                   "\"\r\nCzech=" + QByteArray(300, '\xe8') + "\r\nHuge=" + huge +
-                                                   "\r\n" + huge + "\r\nAfter=still read\r\n");
+    EXPECT_TRUE(writeBytes(path(QStringLiteral("long.ini")), "[MAIN]\r\nZULdata=" + long300 + "\r\nQuoted=\"" +
+                                                                 long300 + "\"\r\nCzech=" + QByteArray(300, '\xe8') +
+                                                                 "\r\nHuge=" + huge + "\r\n" + huge +
+                                                                 "\r\nAfter=still read\r\n"));
     const QString file = path(QStringLiteral("long.ini"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QString(254, QLatin1Char('a')));
     // The quotes go first, then the cut.
@@ -204,11 +191,11 @@ TEST_F(IniFileTest, longValuesAreCutTo254Characters)
     EXPECT_EQ(IniFile::read(file, QStringLiteral("MAIN"), QStringLiteral("After")), QStringLiteral("still read"));
 
     // A write next to megabyte lines keeps them byte for byte.
-    const QByteArray before = bytesOf(file);
+    const QByteArray before = fileBytes(file);
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("After"), QStringLiteral("x")));
     QByteArray expected = before;
     expected.replace(QByteArrayLiteral("After=still read"), QByteArrayLiteral("After=x"));
-    EXPECT_TRUE(bytesOf(file) == expected);
+    EXPECT_TRUE(fileBytes(file) == expected);
 }
 
 TEST_F(IniFileTest, writeChangesOnlyItsOwnLine)
@@ -247,8 +234,8 @@ TEST_F(IniFileTest, writeChangesOnlyItsOwnLine)
         EXPECT_TRUE(
             IniFile::write(file, QString::fromUtf8(c.section), QString::fromUtf8(c.key), QString::fromUtf8(c.value)))
             << c.fixture << " [" << c.section << "] " << c.key;
-        const QByteArray expected = bytesOf(fixture(QString::fromUtf8(c.expected)));
-        const QByteArray actual = bytesOf(file);
+        const QByteArray expected = fileBytes(fixture(QString::fromUtf8(c.expected)));
+        const QByteArray actual = fileBytes(file);
         EXPECT_TRUE(actual == expected) << c.fixture << " [" << c.section << "] " << c.key
                                         << "\n  actual:   " << shown(actual) << "\n  expected: " << shown(expected);
         // What was written reads back.
@@ -263,15 +250,15 @@ TEST_F(IniFileTest, newFileGetsSectionAndKeyWithCrLf)
 {
     const QString file = path(QStringLiteral("ZUL.ini"));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata"), QStringLiteral("/d/a.accdb")));
-    EXPECT_EQ(bytesOf(file), QByteArrayLiteral("[MAIN]\r\nZULdata=/d/a.accdb\r\n"));
+    EXPECT_EQ(fileBytes(file), QByteArrayLiteral("[MAIN]\r\nZULdata=/d/a.accdb\r\n"));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("DIVadedadi"), QStringLiteral("LastDB"), QStringLiteral("/x")));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("OK")));
-    EXPECT_EQ(bytesOf(file),
+    EXPECT_EQ(fileBytes(file),
               QByteArrayLiteral("[MAIN]\r\nZULdata=/d/a.accdb\r\nDIVadedadiExe=OK\r\n[DIVadedadi]\r\nLastDB=/x\r\n"));
     // An empty existing file is treated like a new one.
-    putBytes(file, QByteArray());
+    EXPECT_TRUE(writeBytes(file, QByteArray()));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata"), QString()));
-    EXPECT_EQ(bytesOf(file), QByteArrayLiteral("[MAIN]\r\nZULdata=\r\n"));
+    EXPECT_EQ(fileBytes(file), QByteArrayLiteral("[MAIN]\r\nZULdata=\r\n"));
     EXPECT_EQ(modeOf(file) & 0600, 0600u);
 }
 
@@ -279,7 +266,7 @@ TEST_F(IniFileTest, textIsStoredInCodePage1250)
 {
     const QString file = path(QStringLiteral("ZUL.ini"));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("K"), QStringLiteral("Propojení")));
-    EXPECT_EQ(bytesOf(file), QByteArray("[MAIN]\r\nK=\x50\x72\x6F\x70\x6F\x6A\x65\x6E\xED\r\n"));
+    EXPECT_EQ(fileBytes(file), QByteArray("[MAIN]\r\nK=\x50\x72\x6F\x70\x6F\x6A\x65\x6E\xED\r\n"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("MAIN"), QStringLiteral("K")), QStringLiteral("Propojení"));
 
     // Characters outside the code page become "?", also in names; reading
@@ -287,8 +274,8 @@ TEST_F(IniFileTest, textIsStoredInCodePage1250)
     const QString foreign = QStringLiteral("/d/Ωmega€") + QString::fromUtf8("\xf0\x9f\x98\x80") + QStringLiteral("ž");
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata"), foreign));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("Ωčást"), QStringLiteral("klíč"), QStringLiteral("1")));
-    EXPECT_EQ(bytesOf(file), QByteArray("[MAIN]\r\nK=Propojen\xED\r\nZULdata=/d/?mega\x80?\x9E\r\n"
-                                        "[?\xE8\xE1st]\r\nkl\xED\xE8=1\r\n"));
+    EXPECT_EQ(fileBytes(file), QByteArray("[MAIN]\r\nK=Propojen\xED\r\nZULdata=/d/?mega\x80?\x9E\r\n"
+                                          "[?\xE8\xE1st]\r\nkl\xED\xE8=1\r\n"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata")), QStringLiteral("/d/?mega€?ž"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("?ČÁST"), QStringLiteral("KLÍČ")), QStringLiteral("1"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("Ωčást"), QStringLiteral("klíč")), QStringLiteral("1"));
@@ -299,7 +286,7 @@ TEST_F(IniFileTest, lineBreaksInAValueCannotPlantEntries)
     const QString file = path(QStringLiteral("ZUL.ini"));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("ZULdata"),
                                QStringLiteral("/d/a\r\n[DIVadedadi]\nLastDB=/evil\rx")));
-    EXPECT_EQ(bytesOf(file), QByteArrayLiteral("[MAIN]\r\nZULdata=/d/a??[DIVadedadi]?LastDB=/evil?x\r\n"));
+    EXPECT_EQ(fileBytes(file), QByteArrayLiteral("[MAIN]\r\nZULdata=/d/a??[DIVadedadi]?LastDB=/evil?x\r\n"));
     EXPECT_EQ(IniFile::read(file, QStringLiteral("DIVadedadi"), QStringLiteral("LastDB")), QString());
 }
 
@@ -321,7 +308,7 @@ TEST_F(IniFileTest, readOnlyFileIsLeftIntact)
     const QString file = copyOf(QStringLiteral("withcomments.ini"));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0444), 0);
     EXPECT_FALSE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("X")));
-    EXPECT_EQ(bytesOf(file), bytesOf(fixture(QStringLiteral("withcomments.ini"))));
+    EXPECT_EQ(fileBytes(file), fileBytes(fixture(QStringLiteral("withcomments.ini"))));
     EXPECT_EQ(modeOf(file), 0444u);
     EXPECT_EQ(entriesOf(m_dir.path()), QStringList{QStringLiteral("ZUL.ini")});
 }
@@ -361,7 +348,7 @@ TEST_F(IniFileTest, unwritableFolderGetsTheWriteInPlace)
         EXPECT_EQ(QFileInfo(file).ownerId(), 0u);
     }
     EXPECT_TRUE(written);
-    EXPECT_EQ(bytesOf(file), bytesOf(fixture(QStringLiteral("withcomments.exe-error.ini"))));
+    EXPECT_EQ(fileBytes(file), fileBytes(fixture(QStringLiteral("withcomments.exe-error.ini"))));
     EXPECT_EQ(entriesOf(m_dir.path()), QStringList{QStringLiteral("ZUL.ini")});
 }
 
@@ -371,7 +358,7 @@ TEST_F(IniFileTest, permissionsAreKept)
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0640), 0);
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR")));
     EXPECT_EQ(modeOf(file), 0640u);
-    EXPECT_EQ(bytesOf(file), bytesOf(fixture(QStringLiteral("withcomments.exe-error.ini"))));
+    EXPECT_EQ(fileBytes(file), fileBytes(fixture(QStringLiteral("withcomments.exe-error.ini"))));
 }
 
 TEST_F(IniFileTest, symbolicLinkIsFollowedAndStaysALink)
@@ -379,14 +366,14 @@ TEST_F(IniFileTest, symbolicLinkIsFollowedAndStaysALink)
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("real")));
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("INI")));
     const QString real = path(QStringLiteral("real/ZUL.ini"));
-    putBytes(real, bytesOf(fixture(QStringLiteral("withcomments.ini"))));
+    EXPECT_TRUE(writeBytes(real, fileBytes(fixture(QStringLiteral("withcomments.ini")))));
     // A relative link, resolved against the link's own folder.
     const QString link = path(QStringLiteral("INI/ZUL.ini"));
     ASSERT_EQ(::symlink("../real/ZUL.ini", QFile::encodeName(link).constData()), 0);
 
     EXPECT_TRUE(IniFile::write(link, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR")));
     EXPECT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(bytesOf(real), bytesOf(fixture(QStringLiteral("withcomments.exe-error.ini"))));
+    EXPECT_EQ(fileBytes(real), fileBytes(fixture(QStringLiteral("withcomments.exe-error.ini"))));
     EXPECT_EQ(entriesOf(path(QStringLiteral("INI"))), QStringList{QStringLiteral("ZUL.ini")});
     EXPECT_EQ(entriesOf(path(QStringLiteral("real"))), QStringList{QStringLiteral("ZUL.ini")});
 
@@ -395,7 +382,7 @@ TEST_F(IniFileTest, symbolicLinkIsFollowedAndStaysALink)
     ASSERT_EQ(::symlink("../real/new.ini", QFile::encodeName(dangling).constData()), 0);
     EXPECT_TRUE(IniFile::write(dangling, QStringLiteral("MAIN"), QStringLiteral("K"), QStringLiteral("v")));
     EXPECT_TRUE(QFileInfo(dangling).isSymLink());
-    EXPECT_EQ(bytesOf(path(QStringLiteral("real/new.ini"))), QByteArrayLiteral("[MAIN]\r\nK=v\r\n"));
+    EXPECT_EQ(fileBytes(path(QStringLiteral("real/new.ini"))), QByteArrayLiteral("[MAIN]\r\nK=v\r\n"));
 
     // A loop of links is no file.
     const QString loop = path(QStringLiteral("INI/loop.ini"));
@@ -412,6 +399,6 @@ TEST_F(IniFileTest, writeReplacesTheFileInsteadOfRewritingIt)
     QFile reader(file);
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     EXPECT_TRUE(IniFile::write(file, QStringLiteral("MAIN"), QStringLiteral("DIVadedadiExe"), QStringLiteral("ERROR")));
-    EXPECT_EQ(reader.readAll(), bytesOf(fixture(QStringLiteral("withcomments.ini"))));
-    EXPECT_EQ(bytesOf(file), bytesOf(fixture(QStringLiteral("withcomments.exe-error.ini"))));
+    EXPECT_EQ(reader.readAll(), fileBytes(fixture(QStringLiteral("withcomments.ini"))));
+    EXPECT_EQ(fileBytes(file), fileBytes(fixture(QStringLiteral("withcomments.exe-error.ini"))));
 }

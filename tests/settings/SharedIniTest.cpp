@@ -3,10 +3,10 @@
 // writers and a full disk.
 
 #include "IniFile.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,19 +32,6 @@ const QString kMain = QStringLiteral("MAIN");
 const QString kExe = QStringLiteral("DIVadedadiExe");
 const QByteArray kOkFile = QByteArrayLiteral("[MAIN]\r\nDIVadedadiExe=OK\r\n");
 const QByteArray kErrorFile = QByteArrayLiteral("[MAIN]\r\nDIVadedadiExe=ERROR\r\n");
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
-}
-
-void putBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 QByteArray local(const QString& path)
 {
@@ -111,7 +98,7 @@ TEST_F(SharedIniTest, linksInSharedFoldersAreFollowedOnlyWhenTheirOwnerIsTrusted
         ASSERT_TRUE(QDir().mkdir(ini) && QDir().mkdir(secret));
         ASSERT_EQ(::chmod(local(secret).constData(), 0700), 0);
         const QString target = secret + QStringLiteral("/shadow");
-        putBytes(target, QByteArrayLiteral("root:secret\n"));
+        EXPECT_TRUE(writeBytes(target, QByteArrayLiteral("root:secret\n")));
         const QString link = ini + QStringLiteral("/ZUL.ini");
         ASSERT_EQ(::symlink(local(target).constData(), local(link).constData()), 0);
         ASSERT_EQ(::lchown(local(link).constData(), c.linkOwner, c.linkOwner), 0);
@@ -121,12 +108,13 @@ TEST_F(SharedIniTest, linksInSharedFoldersAreFollowedOnlyWhenTheirOwnerIsTrusted
         QString failure;
         const bool written = IniFile::write(link, kMain, kExe, QStringLiteral("OK"), &failure);
         EXPECT_EQ(written, c.followed) << failure.toStdString();
-        EXPECT_EQ(bytesOf(target), c.followed ? QByteArrayLiteral("root:secret\n[MAIN]\nDIVadedadiExe=OK\n")
-                                              : QByteArrayLiteral("root:secret\n"));
+        EXPECT_EQ(fileBytes(target), c.followed ? QByteArrayLiteral("root:secret\n[MAIN]\nDIVadedadiExe=OK\n")
+                                                : QByteArrayLiteral("root:secret\n"));
         EXPECT_TRUE(QFileInfo(link).isSymLink());
-        if (!c.followed)
+        if (!c.followed) {
             EXPECT_TRUE(failure.contains(link) && failure.contains(QStringLiteral("symbolický odkaz")))
                 << failure.toStdString();
+        }
     }
 }
 
@@ -145,13 +133,10 @@ TEST_F(SharedIniTest, writeKeepsAclAttributesAndHardLinks)
         {"ACL for nobody",
          [&](const QString& file) {
              return !setfacl.isEmpty() &&
-                    QProcess::execute(setfacl, {QStringLiteral("-m"), QStringLiteral("u:nobody:rw"), file}) == 0;
+                    runProcess(setfacl, {QStringLiteral("-m"), QStringLiteral("u:nobody:rw"), file}).exitCode == 0;
          },
          [&](const QString& file) {
-             QProcess process;
-             process.start(getfacl, {QStringLiteral("-c"), file});
-             process.waitForFinished();
-             return process.readAllStandardOutput().contains("user:nobody:rw-");
+             return runProcess(getfacl, {QStringLiteral("-c"), file}).out.contains(QStringLiteral("user:nobody:rw-"));
          }},
         {"extended attribute",
          [](const QString& file) { return ::setxattr(local(file).constData(), "user.origin", "x", 1, 0) == 0; },
@@ -163,19 +148,19 @@ TEST_F(SharedIniTest, writeKeepsAclAttributesAndHardLinks)
          [&](const QString& file) {
              return ::link(local(file).constData(), local(file + QStringLiteral(".2")).constData()) == 0;
          },
-         [&](const QString& file) { return bytesOf(file + QStringLiteral(".2")) == kErrorFile; }},
+         [&](const QString& file) { return fileBytes(file + QStringLiteral(".2")) == kErrorFile; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("ZUL.ini"));
-        putBytes(file, kOkFile);
+        EXPECT_TRUE(writeBytes(file, kOkFile));
         if (!c.give(file)) {
             std::printf("[ skipped  ] %s: not possible on this file system\n", c.name);
             continue;
         }
         EXPECT_TRUE(IniFile::write(file, kMain, kExe, QStringLiteral("ERROR")));
-        EXPECT_EQ(bytesOf(file), kErrorFile);
+        EXPECT_EQ(fileBytes(file), kErrorFile);
         EXPECT_TRUE(c.kept(file));
     }
 }
@@ -205,7 +190,7 @@ TEST_F(SharedIniTest, pipesDevicesSocketsAndHeldLocksEndTheWriteWithinTheBound)
          "není obyčejný soubor", false},
         {"lock held by another process",
          [](const QString& file) {
-             putBytes(file, kOkFile);
+             EXPECT_TRUE(writeBytes(file, kOkFile));
              // A child keeps the lock until it is killed.
              const pid_t holder = ::fork();
              if (holder == 0) {
@@ -242,7 +227,7 @@ TEST_F(SharedIniTest, pipesDevicesSocketsAndHeldLocksEndTheWriteWithinTheBound)
             ::kill(pid_t(holder.toInt()), SIGKILL);
             ::waitpid(pid_t(holder.toInt()), nullptr, 0);
             qunsetenv("E22_LOCK_HOLDER");
-            EXPECT_EQ(bytesOf(file), kOkFile);
+            EXPECT_EQ(fileBytes(file), kOkFile);
         }
     }
 }
@@ -252,7 +237,7 @@ TEST_F(SharedIniTest, pipesDevicesSocketsAndHeldLocksEndTheWriteWithinTheBound)
 TEST_F(SharedIniTest, concurrentWritersNeverUndoEachOther)
 {
     const QString file = path(QStringLiteral("ZUL.ini"));
-    putBytes(file, kOkFile);
+    EXPECT_TRUE(writeBytes(file, kOkFile));
     constexpr int kWriters = 4;
     constexpr int kWrites = 40;
     std::vector<pid_t> children;
@@ -284,25 +269,15 @@ TEST_F(SharedIniTest, fullDiskStillTakesTheOutcome)
 {
     const QString mountPoint = path(QStringLiteral("small"));
     ASSERT_TRUE(QDir().mkdir(mountPoint));
-    if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mount"),
-                                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                               QStringLiteral("size=1024k"), QStringLiteral("tmpfs"), mountPoint}) != 0)
+    if (!mountTmpfs(mountPoint, 1024))
         GTEST_SKIP() << "tmpfs cannot be mounted here (needs root)";
-    const auto unmount = qScopeGuard([&] {
-        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
-    });
+    const auto unmounted = qScopeGuard([&] { unmount(mountPoint); });
     const QString file = mountPoint + QStringLiteral("/ZUL.ini");
-    putBytes(file, kOkFile);
-    {
-        QFile filler(mountPoint + QStringLiteral("/filler"));
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
+    EXPECT_TRUE(writeBytes(file, kOkFile));
+    ASSERT_TRUE(fillUp(mountPoint));
     QString failure;
     EXPECT_TRUE(IniFile::write(file, kMain, kExe, QStringLiteral("ERROR"), &failure)) << failure.toStdString();
-    EXPECT_EQ(bytesOf(file), kErrorFile);
+    EXPECT_EQ(fileBytes(file), kErrorFile);
     EXPECT_EQ(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               (QStringList{QStringLiteral("ZUL.ini"), QStringLiteral("filler")}));
 }

@@ -6,8 +6,8 @@
 #include "Globals.h"
 #include "ListFile.h"
 #include "Paths.h"
+#include "TestSupport.h"
 
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -22,11 +22,9 @@ class NoHelp : public HelpViewer {
 // One property of a window (or of the root window) as xprop prints it.
 QString xprop(const QString& property, WId id = 0)
 {
-    QProcess process;
-    process.start(QStringLiteral("xprop"), {id ? QStringLiteral("-id") : QStringLiteral("-root"),
-                                            id ? QString::number(id) : QString(), property});
-    process.waitForFinished(5000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QStringList window = id ? QStringList{QStringLiteral("-id"), QString::number(id)} : QStringList{"-root", ""};
+    return runProcess(QStringLiteral("xprop"), window + QStringList{property}, {.timeout = std::chrono::seconds(5)})
+        .out;
 }
 
 } // namespace
@@ -42,8 +40,7 @@ void WindowManagerTest::runKeepsTheWindowInPlaceAndAboveOthers()
     if (QGuiApplication::platformName() != QLatin1String("xcb") ||
         QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
         QSKIP("skipped: needs xvfb-run, the xcb platform and openbox");
-    QProcess wm;
-    wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    const std::unique_ptr<QProcess> wm = startProcess(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     for (int i = 0; i < 50 && !xprop(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(QLatin1String("id #")); ++i)
         QTest::qWait(100);
     if (!xprop(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(QLatin1String("id #")))
@@ -96,8 +93,8 @@ void WindowManagerTest::runKeepsTheWindowInPlaceAndAboveOthers()
     QCOMPARE(window.pos(), position);
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnBrowse0"))->isEnabled());
     setProgramDirOverride(QString());
-    wm.terminate();
-    wm.waitForFinished(3000);
+    wm->terminate();
+    wm->waitForFinished(3000);
 }
 
 QTEST_MAIN(WindowManagerTest)
