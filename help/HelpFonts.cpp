@@ -48,10 +48,13 @@ QStringList helpFontFamilies(const QString& face)
 
 QString helpFontFamilyCss(const QString& face)
 {
-    // A file names a few faces on thousands of runs: each is worked out once per thread.
+    // A file names a few faces on thousands of runs: each is worked out once per thread. A damaged
+    // file may name thousands of faces; the table then starts afresh rather than grow without end.
     thread_local QHash<QString, QString> known;
     if (const auto found = known.constFind(face); found != known.constEnd())
         return *found;
+    if (known.size() >= 256)
+        known.clear();
     QStringList quoted;
     for (const QString& family : helpFontFamilies(face)) {
         const bool generic = family == QLatin1String("sans-serif") || family == QLatin1String("serif") ||

@@ -82,7 +82,13 @@ public:
         setObjectName(Name);
         browser->viewport()->installEventFilter(this);
     }
-    void clear() { m_spots.clear(); }
+    // A new text: its pictures' spots follow; a hand shown over the old ones goes.
+    void clear()
+    {
+        m_spots.clear();
+        showHand(false);
+        m_pressed.clear();
+    }
     void add(const QString& picture, QSize size, const QList<Spot>& spots)
     {
         if (!spots.isEmpty())
@@ -98,22 +104,14 @@ protected:
             return QObject::eventFilter(watched, event);
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QUrl url = urlAt(mouse->position());
-        QWidget* viewport = m_browser->viewport();
-        if (!url.isEmpty() != m_pointer.has_value()) {
-            // Over a hot spot the hand, as over a link; off it, the pointer the text had.
-            if (url.isEmpty()) {
-                viewport->setCursor(*m_pointer);
-                m_pointer.reset();
-            } else {
-                m_pointer = viewport->cursor();
-                viewport->setCursor(Qt::PointingHandCursor);
-            }
-        }
+        showHand(!url.isEmpty());
+        // A click follows the spot where the button went down and came up again.
+        const QUrl pressed = type == QEvent::MouseButtonRelease ? std::exchange(m_pressed, QUrl()) : m_pressed;
         if (url.isEmpty() || (type != QEvent::MouseMove && mouse->button() != Qt::LeftButton))
             return QObject::eventFilter(watched, event);
         if (type == QEvent::MouseButtonPress)
             m_pressed = url;
-        else if (type == QEvent::MouseButtonRelease && std::exchange(m_pressed, QUrl()) == url)
+        else if (type == QEvent::MouseButtonRelease && pressed == url)
             m_follow(url);
         return true; // the text does not start a selection on a hot spot
     }
@@ -160,6 +158,18 @@ private:
             }
         }
         return {};
+    }
+
+    // Over a hot spot the hand, as over a link; off it, the pointer the text had.
+    void showHand(bool hand)
+    {
+        QWidget* viewport = m_browser->viewport();
+        if (hand && !m_pointer) {
+            m_pointer = viewport->cursor();
+            viewport->setCursor(Qt::PointingHandCursor);
+        } else if (!hand && m_pointer) {
+            viewport->setCursor(*std::exchange(m_pointer, std::nullopt));
+        }
     }
 
     struct Picture {

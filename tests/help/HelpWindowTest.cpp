@@ -532,9 +532,11 @@ private slots:
         QCOMPARE(viewport->cursor().shape(), Qt::PointingHandCursor);
         QTest::mouseMove(viewport, blue.topLeft() + QPoint(2, 2));
         QVERIFY(viewport->cursor().shape() != Qt::PointingHandCursor);
-        // The macro's spot and the rest of the picture do nothing.
+        // The macro's spot, the rest of the picture and a press that leaves the spot do nothing.
         QTest::mouseClick(viewport, Qt::LeftButton, {}, blue.topLeft() + macro.center());
         QTest::mouseClick(viewport, Qt::LeftButton, {}, blue.topLeft() + QPoint(2, 2));
+        QTest::mousePress(viewport, Qt::LeftButton, {}, red.center());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, blue.topLeft() + QPoint(2, 2));
         QCOMPARE(viewer.currentTopic(), 1);
         QVERIFY(!viewer.popup());
         QTest::mouseClick(viewport, Qt::LeftButton, {}, red.center());
@@ -544,6 +546,7 @@ private slots:
             QCOMPARE(viewer.currentTopic(), 1);
         } else {
             QCOMPARE(viewer.currentTopic(), target);
+            QVERIFY(viewport->cursor().shape() != Qt::PointingHandCursor); // the new topic has no spot there
         }
         QVERIFY(desktop.events.isEmpty());
     }
