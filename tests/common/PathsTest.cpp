@@ -7,16 +7,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-void touch(const QString& path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
-} // namespace
-
 TEST(ProgramDir, windowsRootGetsNoSecondBackslash)
 {
     EXPECT_EQ(ProgramDirOf(QStringLiteral("C:\\"), PathStyle::Windows), QStringLiteral("C:\\"));
@@ -40,7 +30,7 @@ TEST(ProgramDir, folderOfTheStartPathWithLinksNotFollowed)
         ASSERT_TRUE(QDir(t).mkpath(QString::fromUtf8(folder)));
     const QString real = at("real/divadedadi");
     for (const QString& file : {real, at("noexec/divadedadi"), at("other/divadedadi")})
-        touch(file);
+        EXPECT_TRUE(writeBytes(file, {}));
     const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ExeOther;
     QFile::setPermissions(real, exec);
     QFile::setPermissions(at("other/divadedadi"), exec);
@@ -118,8 +108,8 @@ TEST(FileExists, onlyOrdinaryVisibleFilesCount)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("ZUL.accdr"));
-    touch(file);
-    touch(dir.filePath(QStringLiteral(".hidden.accdb")));
+    EXPECT_TRUE(writeBytes(file, {}));
+    EXPECT_TRUE(writeBytes(dir.filePath(QStringLiteral(".hidden.accdb")), {}));
     QDir(dir.path()).mkdir(QStringLiteral("folder.accdb"));
     QFile::link(file, dir.filePath(QStringLiteral("link.accdr")));
     QFile::link(dir.filePath(QStringLiteral("loop2")), dir.filePath(QStringLiteral("loop1")));
@@ -140,8 +130,8 @@ TEST(FileExists, onlyOrdinaryVisibleFilesCount)
 TEST(FileExists, wildcardsMatchAsPatterns)
 {
     QTemporaryDir dir;
-    touch(dir.filePath(QStringLiteral("ZUL_data.accdb")));
-    touch(dir.filePath(QStringLiteral(".secret.accdr")));
+    EXPECT_TRUE(writeBytes(dir.filePath(QStringLiteral("ZUL_data.accdb")), {}));
+    EXPECT_TRUE(writeBytes(dir.filePath(QStringLiteral(".secret.accdr")), {}));
     EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("*.accdb"))));
     EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZUL_dat?.accdb"))));
     EXPECT_FALSE(FileExists(dir.filePath(QStringLiteral("*.accdr"))));       // only a hidden one
@@ -191,7 +181,7 @@ TEST(FileExists, patternsMatchAsOnTheOriginalPlatform)
 TEST(FileExists, relativePathsResolveAgainstTheCurrentFolder)
 {
     QTemporaryDir dir;
-    touch(dir.filePath(QStringLiteral("here.accdb")));
+    EXPECT_TRUE(writeBytes(dir.filePath(QStringLiteral("here.accdb")), {}));
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     EXPECT_TRUE(FileExists(QStringLiteral("here.accdb")));

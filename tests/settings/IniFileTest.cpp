@@ -70,58 +70,7 @@ protected:
 
 } // namespace
 
-TEST_F(IniFileTest, readRules)
-{
-    struct Case {
-        const char* section;
-        const char* key;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"Rules", "plain", "value"},
-        {"Rules", "spaced", "value with blanks"},
-        {"Rules", "tabbed", "value"},
-        {"Rules", "dq", "quoted value"},
-        {"Rules", "sq", "single"},
-        {"Rules", "mixed", "\"not removed'"},
-        {"Rules", "onlyopen", "\"abc"},
-        {"Rules", "inner", "a \"b\" c"},
-        {"Rules", "twice", "\"x\""},
-        {"Rules", "onequote", "\""},
-        {"Rules", "quotedblanks", " x "},
-        {"Rules", "empty", ""},
-        {"Rules", "blankvalue", ""},
-        {"Rules", "a", "b=c"},
-        // Names match whatever their letter case; blanks around the caller's names do not count.
-        {"rules", "upper", "upper"},
-        {"RULES", "PLAIN", "value"},
-        {" Rules\t", " plain ", "value"},
-        // The first of duplicate keys wins, and only the first section of a name is searched.
-        {"Rules", "dup", "first"},
-        {"Rules", "late", ""},
-        // Not keys: a line without "=", comments, text before the first section.
-        {"Rules", "noequals line", ""},
-        {"Rules", ";commented", ""},
-        {"Rules", "commented", ""},
-        {"Rules", "; indented", ""},
-        {"", "text before any section", ""},
-        {"Rules", "text before any section", ""},
-        // A line opening with "[" but without "]" is an ordinary line of its section.
-        {"Rules", "[unclosed", "section"},
-        {"unclosed=section", "k", ""},
-        {"Spaced Section", "k", "in spaced"},
-        {"Rules", "missing", ""},
-        {"Missing", "plain", ""},
-    };
-    const QString file = fixture(QStringLiteral("rules.ini"));
-    for (const Case& c : cases) {
-        EXPECT_EQ(IniFile::read(file, QString::fromUtf8(c.section), QString::fromUtf8(c.key)),
-                  QString::fromUtf8(c.expected))
-            << "[" << c.section << "] " << c.key;
-    }
-}
-
-TEST_F(IniFileTest, readAcrossLineEndsAndOddBytes)
+TEST_F(IniFileTest, readRulesAcrossLineEndsAndOddBytes)
 {
     struct Case {
         const char* file;
@@ -130,6 +79,40 @@ TEST_F(IniFileTest, readAcrossLineEndsAndOddBytes)
         QString expected;
     };
     const Case cases[] = {
+        {"rules.ini", "Rules", "plain", QStringLiteral("value")},
+        {"rules.ini", "Rules", "spaced", QStringLiteral("value with blanks")},
+        {"rules.ini", "Rules", "tabbed", QStringLiteral("value")},
+        {"rules.ini", "Rules", "dq", QStringLiteral("quoted value")},
+        {"rules.ini", "Rules", "sq", QStringLiteral("single")},
+        {"rules.ini", "Rules", "mixed", QStringLiteral("\"not removed'")},
+        {"rules.ini", "Rules", "onlyopen", QStringLiteral("\"abc")},
+        {"rules.ini", "Rules", "inner", QStringLiteral("a \"b\" c")},
+        {"rules.ini", "Rules", "twice", QStringLiteral("\"x\"")},
+        {"rules.ini", "Rules", "onequote", QStringLiteral("\"")},
+        {"rules.ini", "Rules", "quotedblanks", QStringLiteral(" x ")},
+        {"rules.ini", "Rules", "empty", QString()},
+        {"rules.ini", "Rules", "blankvalue", QString()},
+        {"rules.ini", "Rules", "a", QStringLiteral("b=c")},
+        // Names match whatever their letter case; blanks around the caller's names do not count.
+        {"rules.ini", "rules", "upper", QStringLiteral("upper")},
+        {"rules.ini", "RULES", "PLAIN", QStringLiteral("value")},
+        {"rules.ini", " Rules\t", " plain ", QStringLiteral("value")},
+        // The first of duplicate keys wins, and only the first section of a name is searched.
+        {"rules.ini", "Rules", "dup", QStringLiteral("first")},
+        {"rules.ini", "Rules", "late", QString()},
+        // Not keys: a line without "=", comments, text before the first section.
+        {"rules.ini", "Rules", "noequals line", QString()},
+        {"rules.ini", "Rules", ";commented", QString()},
+        {"rules.ini", "Rules", "commented", QString()},
+        {"rules.ini", "Rules", "; indented", QString()},
+        {"rules.ini", "", "text before any section", QString()},
+        {"rules.ini", "Rules", "text before any section", QString()},
+        // A line opening with "[" but without "]" is an ordinary line of its section.
+        {"rules.ini", "Rules", "[unclosed", QStringLiteral("section")},
+        {"rules.ini", "unclosed=section", "k", QString()},
+        {"rules.ini", "Spaced Section", "k", QStringLiteral("in spaced")},
+        {"rules.ini", "Rules", "missing", QString()},
+        {"rules.ini", "Missing", "plain", QString()},
         {"withcomments.ini", "main", "zuldata", QStringLiteral("/data/ZUL data.accdb")},
         {"withcomments.ini", "Other", "Unknown", QStringLiteral("keep me")},
         {"lf-nofinal.ini", "DIVadedadi", "LastDB", QStringLiteral("/b")},

@@ -3,6 +3,7 @@
 #include "frmDir.h"
 #include "Globals.h"
 #include "ListFile.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 #include <QTimer>
 
 namespace {
-
-void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
 
 class FakeCombo : public ComboBoxView {
 public:
@@ -121,8 +116,8 @@ void TestBrowse::init()
     QDir().mkpath(m_prog);
     QDir().mkpath(m_data);
     QDir().mkpath(m_empty);
-    touch(m_prog + QStringLiteral("/ZUL.accdr"));
-    touch(m_data + QStringLiteral("/ZUL_data.accdb"));
+    QVERIFY(writeBytes(m_prog + QStringLiteral("/ZUL.accdr"), {}));
+    QVERIFY(writeBytes(m_data + QStringLiteral("/ZUL_data.accdb"), {}));
     gListDbPath = m_tree.path() + QStringLiteral("/ZUL_db.accdb");
 }
 
@@ -299,7 +294,7 @@ void TestBrowse::dataFileInAnotherCaseComesBackUnderItsRealName()
 {
     const QString copied = m_tree.path() + QStringLiteral("/copied");
     QDir().mkpath(copied);
-    touch(copied + QStringLiteral("/ZUL_DATA.ACCDB"));
+    QVERIFY(writeBytes(copied + QStringLiteral("/ZUL_DATA.ACCDB"), {}));
     CreateListFile(m_desktop);
     FakeHost host;
     host.combo.edit = m_empty + QStringLiteral("/ZUL_data.accdb");

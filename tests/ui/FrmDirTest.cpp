@@ -15,12 +15,6 @@
 
 namespace {
 
-void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
 // Drives that are plain folders of the test tree; "/" stays a drive so the
 // current folder has one.
 class FakeVolumes : public VolumeSource {
@@ -95,9 +89,9 @@ void TestFrmDir::init()
     QDir().mkpath(m_with + QStringLiteral("/inner"));
     QDir().mkpath(m_without + QStringLiteral("/Sub B"));
     QDir().mkpath(m_without + QStringLiteral("/sub a"));
-    touch(m_with + QStringLiteral("/ZUL.accdr"));
-    touch(m_without + QStringLiteral("/ZUL.acc"));
-    touch(m_without + QStringLiteral("/ZUL.accdr.bak"));
+    QVERIFY(writeBytes(m_with + QStringLiteral("/ZUL.accdr"), {}));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/ZUL.acc"), {}));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/ZUL.accdr.bak"), {}));
 }
 
 void TestFrmDir::cleanup()
@@ -178,7 +172,7 @@ void TestFrmDir::okFollowsTheWantedFile()
     QDir().mkpath(folder);
     const QString wanted = folder + QStringLiteral("/ZUL.accdr");
     if (entry == QLatin1String("file"))
-        touch(wanted);
+        QVERIFY(writeBytes(wanted, {}));
     else if (entry == QLatin1String("link"))
         QVERIFY(QFile::link(m_with + QStringLiteral("/ZUL.accdr"), wanted));
     else if (entry == QLatin1String("folder"))
@@ -186,12 +180,12 @@ void TestFrmDir::okFollowsTheWantedFile()
     else if (entry == QLatin1String("dangling"))
         QVERIFY(QFile::link(folder + QStringLiteral("/gone"), wanted));
     else if (entry == QLatin1String("case"))
-        touch(folder + QStringLiteral("/zul.ACCDR"));
+        QVERIFY(writeBytes(folder + QStringLiteral("/zul.ACCDR"), {}));
     else if (entry == QLatin1String("case folder"))
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/zul.ACCDR")));
     else if (entry == QLatin1String("both")) {
-        touch(folder + QStringLiteral("/zul.ACCDR"));
-        touch(wanted);
+        QVERIFY(writeBytes(folder + QStringLiteral("/zul.ACCDR"), {}));
+        QVERIFY(writeBytes(wanted, {}));
     }
 
     frmDir dlg(m_desktop);
@@ -218,9 +212,9 @@ void TestFrmDir::okFollowsTheWantedFile()
 
 void TestFrmDir::wildcardPatternListsOrdinaryFiles()
 {
-    touch(m_without + QStringLiteral("/b.accdb"));
-    touch(m_without + QStringLiteral("/A.accdb"));
-    touch(m_without + QStringLiteral("/.hidden.accdb"));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/b.accdb"), {}));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/A.accdb"), {}));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/.hidden.accdb"), {}));
     QDir().mkpath(m_without + QStringLiteral("/dir.accdb"));
     gFilePattern = QStringLiteral("*.accdb");
     frmDir dlg(m_desktop);
@@ -228,7 +222,7 @@ void TestFrmDir::wildcardPatternListsOrdinaryFiles()
     QCOMPARE(dlg.File1()->names(), (QStringList{QStringLiteral("A.accdb"), QStringLiteral("b.accdb")}));
     QVERIFY(dlg.cmdOK()->isEnabled());
     // A pattern matches without regard to case as well.
-    touch(m_without + QStringLiteral("/C.ACCDB"));
+    QVERIFY(writeBytes(m_without + QStringLiteral("/C.ACCDB"), {}));
     dlg.File1()->refresh();
     QCOMPARE(dlg.File1()->names(),
              (QStringList{QStringLiteral("A.accdb"), QStringLiteral("b.accdb"), QStringLiteral("C.ACCDB")}));
@@ -416,7 +410,7 @@ void TestFrmDir::drivesFollowTheFolderAndRefuseUnreadableOnes()
     const QString c = m_tree.path() + QStringLiteral("/driveC"); // not ready
     QDir().mkpath(a + QStringLiteral("/deep"));
     QDir().mkpath(c);
-    touch(a + QStringLiteral("/ZUL.accdr"));
+    QVERIFY(writeBytes(a + QStringLiteral("/ZUL.accdr"), {}));
     FakeVolumes volumes;
     volumes.list = {{QStringLiteral("/"), QString(), true},
                     {a, QStringLiteral("DATA"), true},
@@ -458,7 +452,7 @@ void TestFrmDir::presetDriveKeepsThePresetFolder()
 {
     const QString a = m_tree.path() + QStringLiteral("/driveA");
     QDir().mkpath(a + QStringLiteral("/start"));
-    touch(a + QStringLiteral("/start/ZUL.accdr"));
+    QVERIFY(writeBytes(a + QStringLiteral("/start/ZUL.accdr"), {}));
     FakeVolumes volumes;
     volumes.list = {{QStringLiteral("/"), QString(), true}, {a, QString(), true}};
     DriveListBox::setVolumeSource(&volumes);
