@@ -1,4 +1,6 @@
 #include "ListFile.h"
+#include "RecordingCombo.h"
+#include "TestSupport.h"
 
 #include "DBEngine.h"
 #include "Globals.h"
@@ -9,45 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
-
-// The data-file box as a list of calls: "clear", "add <item>", "text <text>".
-class RecordingCombo : public ComboBoxView {
-public:
-    void clear() override
-    {
-        calls.append(QStringLiteral("clear"));
-        items.clear();
-        m_text.clear();
-    }
-    void addItem(const QString& item) override
-    {
-        calls.append(QStringLiteral("add ") + item);
-        items.append(item);
-    }
-    QString text() const override { return m_text; }
-    void setText(const QString& text) override
-    {
-        calls.append(QStringLiteral("text ") + text);
-        m_text = text;
-    }
-
-    QStringList calls;
-    QStringList items;
-
-private:
-    QString m_text;
-};
 
 QString show(const QVariant& value)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../db/RecordingCombo.h"
 #include "MainWindowView.h"
 #include "RunTimeError.h"
 
@@ -13,37 +14,10 @@
 // log so that the desktop's events can be merged into the same sequence.
 class RecordingWindow : public MainWindowView {
 public:
-    class Combo : public ComboBoxView {
-    public:
-        explicit Combo(RecordingWindow& window) : m_window(window) {}
-        void clear() override
-        {
-            m_window.record(QStringLiteral("cbo clear"));
-            items.clear();
-            m_text.clear();
-        }
-        void addItem(const QString& item) override
-        {
-            m_window.record(QStringLiteral("cbo add ") + item);
-            items.append(item);
-        }
-        QString text() const override { return m_text; }
-        void setText(const QString& text) override
-        {
-            m_window.record(QStringLiteral("cbo text ") + text);
-            m_text = text;
-        }
-        // Sets the text as the user or start-up did, before the run.
-        void preset(const QString& text) { m_text = text; }
-
-        QStringList items;
-
-    private:
-        RecordingWindow& m_window;
-        QString m_text;
-    };
-
-    explicit RecordingWindow(QStringList& log) : m_log(log), m_combo(*this) {}
+    explicit RecordingWindow(QStringList& log) : m_log(log)
+    {
+        m_combo.onCall = [this](const QString& call) { record(QStringLiteral("cbo ") + call); };
+    }
 
     void setOnTop(bool onTop) override { record(QStringLiteral("ontop %1").arg(onTop)); }
     void setLinkButtonEnabled(bool enabled) override { record(QStringLiteral("propoj %1").arg(enabled)); }
@@ -61,7 +35,7 @@ public:
     void setRunInProgress(bool running) override { record(QStringLiteral("running %1").arg(running)); }
     void unloadAndEndProcess() override { record(QStringLiteral("unload")); }
 
-    Combo& combo() { return m_combo; }
+    RecordingCombo& combo() { return m_combo; }
 
     QString text1;
     // Called for every line before it is kept; a test may throw from it to
@@ -77,5 +51,5 @@ private:
     }
 
     QStringList& m_log;
-    Combo m_combo;
+    RecordingCombo m_combo;
 };

@@ -5,6 +5,7 @@
 #include "IniFile.h"
 #include "ListFile.h"
 #include "RecordingWindow.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
