@@ -5,7 +5,8 @@
 // process is measured in /dev/shm as well, for comparison.
 //
 // Usage: divadedadi_bench [--app PATH] [--work FOLDER] [--sizes 100,1000,5000] [--keep] [--help-only]
-// (--help-only: the help reader's figures alone)
+//        [--odbc-only]
+// (--help-only: the help reader's figures alone; --odbc-only: those of ODBC links alone)
 // Exit code: 0 every target met, 1 a target missed, 2 a measurement failed.
 
 #include "BenchFiles.h"
@@ -13,6 +14,7 @@
 #include "CommitProbe.h"
 #include "HelpBench.h"
 #include "LinkBench.h"
+#include "OdbcBench.h"
 #include "NullViews.h"
 #include "SyncCounter.h"
 
@@ -62,6 +64,10 @@ constexpr double kExtensionLoadTargetMs = 20;  // loading the extension on 500 l
 constexpr double kLinkChangeTarget = 1.2;      // a durable one-row change through a link / made directly
 constexpr double kHelpHtmlTargetMs = 1000;     // zulhelp --html-dir of the largest help file of the corpus
 constexpr double kHelpWindowTargetMs = 50;     // the help window opening a topic with pictures
+constexpr double kOdbcLookupTargetMs = 5;      // a lookup by key through an ODBC link, in process
+constexpr double kOdbcReadTarget = 2;          // a full read through an ODBC link / psql fetching the same rows
+constexpr double kUpsizeRateTarget = 50000;    // zuldb upsize, rows per second
+constexpr double kUpsizeMemoryTargetMb = 100;  // zuldb upsize, peak memory
 constexpr int kCommits = 200;
 constexpr int kListPaths = 10000;
 constexpr int kProcessTables = 1000;
@@ -397,6 +403,7 @@ struct Options {
     QList<int> sizes{100, 1000, 5000};
     bool keep = false;     // leave the files for a profiler
     bool helpOnly = false; // only the help reader's figures
+    bool odbcOnly = false; // only the figures of ODBC links
 };
 
 Options parseOptions(const QStringList& arguments)
@@ -408,8 +415,11 @@ Options parseOptions(const QStringList& arguments)
     options.work = QCoreApplication::applicationDirPath();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& name = arguments[i];
-        if (name == QStringLiteral("--keep") || name == QStringLiteral("--help-only")) {
-            (name == QStringLiteral("--keep") ? options.keep : options.helpOnly) = true;
+        if (name == QStringLiteral("--keep") || name == QStringLiteral("--help-only") ||
+            name == QStringLiteral("--odbc-only")) {
+            (name == QStringLiteral("--keep")        ? options.keep
+             : name == QStringLiteral("--help-only") ? options.helpOnly
+                                                     : options.odbcOnly) = true;
             continue;
         }
         require(i + 1 < arguments.size(), QStringLiteral("%1 needs a value").arg(name));
@@ -486,6 +496,48 @@ void measureHelp(const QString& work, Verdicts& verdicts)
     }
 }
 
+void measureOdbcLinks(const QString& work, Verdicts& verdicts)
+{
+    print(QStringLiteral("\nODBC links to a PostgreSQL server started for the benchmark"));
+    const OdbcFigures odbc = measureOdbc(work, QStringLiteral(ZULDB_PATH));
+    if (!odbc.skipped.isEmpty()) {
+        verdicts.check(false, QStringLiteral("ODBC links: not measured (%1)").arg(odbc.skipped));
+        return;
+    }
+    const QString rows = QLocale(QLocale::English).toString(odbc.rows);
+    print(QStringLiteral("  %1 lookups by key: %2 ms each; the server's scans of the table: %3 by index, %4 sequential")
+              .arg(odbc.lookups)
+              .arg(ms(odbc.lookupMs))
+              .arg(odbc.indexScans)
+              .arg(odbc.seqScans));
+    print(QStringLiteral("  full read of %1 rows: through the link %2 ms, psql %3 ms (best of 3)")
+              .arg(rows, ms(odbc.linkReadMs), ms(odbc.psqlReadMs)));
+    const double rate = odbc.upsizeRows / (odbc.upsizeMs / 1000);
+    print(QStringLiteral("  zuldb upsize of %1 rows: %2 ms, %3 rows/s, peak %4 MB")
+              .arg(QLocale(QLocale::English).toString(odbc.upsizeRows), ms(odbc.upsizeMs))
+              .arg(rate, 0, 'f', 0)
+              .arg(odbc.upsizePeakMb, 0, 'f', 1));
+    verdicts.check(odbc.lookupMs < kOdbcLookupTargetMs && odbc.seqScans == 0 && odbc.indexScans >= odbc.lookups,
+                   QStringLiteral("ODBC lookup by key on %1 rows: %2 ms (target < %3 ms), %4 index and %5 sequential "
+                                  "scans for %6 lookups (target: all by index)")
+                       .arg(rows, ms(odbc.lookupMs))
+                       .arg(kOdbcLookupTargetMs)
+                       .arg(odbc.indexScans)
+                       .arg(odbc.seqScans)
+                       .arg(odbc.lookups));
+    verdicts.check(odbc.linkReadMs <= kOdbcReadTarget * odbc.psqlReadMs,
+                   QStringLiteral("ODBC full read of %1 rows: %2 x psql (target <= %3 x)")
+                       .arg(rows)
+                       .arg(odbc.linkReadMs / odbc.psqlReadMs, 0, 'f', 2)
+                       .arg(kOdbcReadTarget));
+    verdicts.check(rate >= kUpsizeRateTarget && odbc.upsizePeakMb < kUpsizeMemoryTargetMb,
+                   QStringLiteral("zuldb upsize: %1 rows/s (target >= %2), peak %3 MB (target < %4 MB)")
+                       .arg(rate, 0, 'f', 0)
+                       .arg(kUpsizeRateTarget)
+                       .arg(odbc.upsizePeakMb, 0, 'f', 1)
+                       .arg(kUpsizeMemoryTargetMb));
+}
+
 int run(const Options& options)
 {
     QTemporaryDir temp(QDir(options.work).filePath(QStringLiteral("divadedadi-bench-XXXXXX")));
@@ -496,8 +548,8 @@ int run(const Options& options)
     if (QStorageInfo(work).fileSystemType() == "tmpfs")
         print(QStringLiteral("Warning: the work folder is on tmpfs; commits are not durable there. Use --work."));
     Verdicts verdicts;
-    if (options.helpOnly) {
-        measureHelp(work, verdicts);
+    if (options.helpOnly || options.odbcOnly) {
+        (options.helpOnly ? measureHelp : measureOdbcLinks)(work, verdicts);
         return verdicts.missed() ? 1 : 0;
     }
 
@@ -692,6 +744,7 @@ int run(const Options& options)
                        .arg(kLinkChangeTarget));
 
     measureHelp(work, verdicts);
+    measureOdbcLinks(work, verdicts);
 
     print(QStringLiteral("\nSummary (the machine may be shared: timings vary from run to run)"));
     for (const QString& line : verdicts.lines())

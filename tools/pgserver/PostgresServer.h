@@ -1,7 +1,7 @@
 #pragma once
 
-// A real PostgreSQL server for the tests of ODBC links: started once per test
-// program in a temporary folder, as `nobody` when the tests run as root, on a
+// A real PostgreSQL server for the tests and the benchmark of ODBC links:
+// started once per program in a temporary folder, as `nobody` when the tests run as root, on a
 // free port of 127.0.0.1, with one database and a user that logs in with a
 // password; stopped when the program ends. The driver "PostgreSQL Unicode"
 // and a data source "zultest" are registered in the folder (ODBCSYSINI,
@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
 
 class PostgresServer {
 public:
@@ -34,10 +35,17 @@ public:
     QString folder() const { return m_dir.path(); }
 
     // Runs SQL through psql in the test database; the output rows, fields by "|".
-    // Fails the calling test when psql fails.
+    // Raises std::runtime_error with psql's message when it fails (a test that meets it fails).
     QStringList psql(const QString& sql) const;
     // Runs SQL and returns psql's exit code and standard error (for statements expected to fail).
-    int psqlStatus(const QString& sql, QString* error = nullptr) const;
+    int psqlStatus(const QString& sql, QString* error = nullptr, QString* output = nullptr) const;
+    // psql's arguments that reach the test database (-c and the statement follow), and its path.
+    QStringList psqlArguments() const;
+    QString psqlPath() const { return m_bin + QStringLiteral("/psql"); }
+
+    // The server's sequential and index scans of a table so far, read once the index scans reach
+    // atLeastIndexScans or after 15 s: a backend reports its counts when idle, up to seconds later.
+    std::pair<qint64, qint64> scans(const QString& table, qint64 atLeastIndexScans = 0) const;
 
     // Stops and starts the server again (the same data).
     bool stop();

@@ -4,11 +4,11 @@
 
 #include <QDir>
 #include <QFile>
-
-#include <gtest/gtest.h>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -224,27 +224,51 @@ bool PostgresServer::stop()
     return stopped;
 }
 
+QStringList PostgresServer::psqlArguments() const
+{
+    return {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+            QStringLiteral("-U"), kUser, QStringLiteral("-d"), kDatabase, QStringLiteral("-X"),
+            QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-v"),
+            QStringLiteral("ON_ERROR_STOP=1")};
+}
+
 ProcessResult PostgresServer::runPsql(const QString& sql) const
 {
-    return runProcess(m_bin + QStringLiteral("/psql"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                       QStringLiteral("-U"), kUser, QStringLiteral("-d"), kDatabase, QStringLiteral("-X"),
-                       QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"), QStringLiteral("-v"),
-                       QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql},
+    return runProcess(psqlPath(), psqlArguments() + QStringList{QStringLiteral("-c"), sql},
                       {.environment = {QStringLiteral("PGPASSWORD=") + password()}});
 }
 
-int PostgresServer::psqlStatus(const QString& sql, QString* error) const
+int PostgresServer::psqlStatus(const QString& sql, QString* error, QString* output) const
 {
     const ProcessResult result = runPsql(sql);
     if (error)
         *error = result.err + result.out;
+    if (output)
+        *output = result.out;
     return result.exitCode;
 }
 
 QStringList PostgresServer::psql(const QString& sql) const
 {
     const ProcessResult result = runPsql(sql);
-    EXPECT_EQ(result.exitCode, 0) << sql.toStdString() << ": " << result.err.toStdString();
+    if (result.exitCode != 0)
+        throw std::runtime_error(sql.toStdString() + ": " + result.err.toStdString());
     return result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::pair<qint64, qint64> PostgresServer::scans(const QString& table, qint64 atLeastIndexScans) const
+{
+    std::pair<qint64, qint64> counts{-1, -1};
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        const QStringList rows = psql(QStringLiteral("SELECT seq_scan || '|' || idx_scan FROM pg_stat_user_tables "
+                                                     "WHERE relname = '%1'")
+                                          .arg(table));
+        if (rows.size() == 1)
+            counts = {rows.front().section(QLatin1Char('|'), 0, 0).toLongLong(),
+                      rows.front().section(QLatin1Char('|'), 1, 1).toLongLong()};
+        if (counts.second >= atLeastIndexScans)
+            break;
+        QThread::msleep(100);
+    }
+    return counts;
 }
