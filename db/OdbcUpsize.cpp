@@ -66,12 +66,12 @@ struct TablePlan {
 
 std::vector<UpsizeTable> upsize(const QString& dataPath, const QString& connect,
                                 const std::function<void(const UpsizeTable&)>& onTable,
-                                const std::function<void(const UpsizeProgress&)>& onProgress)
+                                const CopyProgressCallback& onProgress)
 {
     auto data = DbEngine().OpenDatabase(dataPath);
     Connection reader(dataPath, Connection::Mode::ReadOnly);
     std::vector<TablePlan> plans;
-    UpsizeProgress progress;
+    CopyProgress progress;
     auto& defs = data->TableDefs();
     for (int i = 0; i < defs.Count(); ++i) {
         const auto def = defs.Item(i);

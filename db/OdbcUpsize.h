@@ -6,6 +6,8 @@
 // in one server transaction. A table of the same name already on the server
 // refuses the whole move before anything is written.
 
+#include "CopyProgress.h"
+
 #include <QString>
 
 #include <functional>
@@ -16,17 +18,10 @@ struct UpsizeTable {
     qint64 rows = 0;
 };
 
-struct UpsizeProgress {
-    int tablesDone = 0;
-    int tableCount = 0;
-    qint64 rowsDone = 0;
-    qint64 rowCount = 0;
-};
-
 // Moves the tables; onTable is told of each table once its rows are on the
 // server, onProgress now and then while rows go. Raises the engine's errors
 // (the data file) and the server's (3151, 3146, 3010 for an existing table);
 // then the server has none of the tables.
 std::vector<UpsizeTable> upsize(const QString& dataPath, const QString& connect,
                                 const std::function<void(const UpsizeTable&)>& onTable,
-                                const std::function<void(const UpsizeProgress&)>& onProgress);
+                                const CopyProgressCallback& onProgress);

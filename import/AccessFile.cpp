@@ -104,7 +104,7 @@ QDataStream& operator>>(QDataStream& s, Column& c)
 class StreamSink : public Sink {
 public:
     explicit StreamSink(QDataStream& out) : m_out(out) {}
-    void info(const FileInfo& info) override { m_out << quint8(Tag::Info) << info.format << info.czech; }
+    void info(const FileInfo& info) override { m_out << quint8(Tag::Info) << info.format << info.czech << qint32(info.tables) << info.rows; }
     void table(const Table& table) override
     {
         m_out << quint8(Tag::Table) << table.name << table.hidden << quint32(table.columns.size());
@@ -263,7 +263,9 @@ void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&
         switch (Tag(tag)) {
         case Tag::Info: {
             FileInfo info;
-            in >> info.format >> info.czech;
+            qint32 tables = 0;
+            in >> info.format >> info.czech >> tables >> info.rows;
+            info.tables = tables;
             if (in.status() == QDataStream::Ok)
                 sink.info(info);
             break;

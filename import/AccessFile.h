@@ -59,6 +59,8 @@ struct Objects {
 struct FileInfo {
     QString format;     // "Access 97", "Access 2000-2003", "Access 2007", "Access 2010", ...
     bool czech = false; // the file's sort order is Czech
+    int tables = 0;     // the user tables to come
+    qint64 rows = 0;    // their rows as their definitions count them (for progress only)
 };
 
 // Receives what the reader finds, in the file's order: info, then each table

@@ -96,8 +96,9 @@ void removeDatabaseFiles(const QString& path)
 // Writes what the reader finds into the new file and reports each table and link.
 class Writer : public Sink {
 public:
-    Writer(const QString& temporary, const std::function<void(const QString&)>& print, ImportResult& result)
-        : m_temporary(temporary), m_print(print), m_result(result)
+    Writer(const QString& temporary, const std::function<void(const QString&)>& print,
+           const CopyProgressCallback& onProgress, ImportResult& result)
+        : m_temporary(temporary), m_print(print), m_onProgress(onProgress), m_result(result)
     {
     }
 
@@ -110,6 +111,8 @@ public:
         m_db = DbEngine().CreateDatabase(m_temporary, info.czech ? dao::dbLangCzech : dao::dbLangGeneral,
                                          dao::dbVersion120);
         m_db->BeginTrans();
+        m_progress.tableCount = info.tables;
+        m_progress.rowCount = info.rows;
     }
 
     void table(const Table& table) override
@@ -179,6 +182,8 @@ public:
         try {
             m_db->Execute(m_insert, kept);
             ++m_rows;
+            if (++m_progress.rowsDone % kRowsPerProgress == 0)
+                progress();
             // The engine keeps a transaction's changed pages in memory until
             // its commit; the file is hidden until the final rename, so
             // committing now and then bounds the memory whatever the source's
@@ -196,6 +201,8 @@ public:
 
     void tableEnd(const QStringList& lossy) override
     {
+        ++m_progress.tablesDone;
+        progress();
         if (m_skip) {
             report(QStringLiteral("tabulka %1: nepřevedena").arg(m_table.name));
             return;
@@ -246,6 +253,11 @@ public:
     const Objects& notImported() const { return m_objects; }
 
 private:
+    void progress()
+    {
+        if (m_onProgress)
+            m_onProgress(m_progress);
+    }
     void note(const QString& text)
     {
         m_tableNotes << text;
@@ -261,6 +273,9 @@ private:
 
     QString m_temporary;
     const std::function<void(const QString&)>& m_print;
+    const CopyProgressCallback& m_onProgress;
+    CopyProgress m_progress;
+    static constexpr qint64 kRowsPerProgress = 1000;
     ImportResult& m_result;
     std::unique_ptr<Database> m_db;
     Table m_table;
@@ -320,7 +335,8 @@ QString counted(qint64 count, const char* one, const char* few, const char* many
     return QLocale(QLocale::Czech, QLocale::CzechRepublic).toString(count) + QLatin1Char(' ') + QString::fromUtf8(noun);
 }
 
-ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print)
+ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print,
+                        const CopyProgressCallback& onProgress)
 {
     // 1. The target's folder, before the source is read.
     const QString folder = checkTarget(target);
@@ -340,7 +356,7 @@ ImportResult importFile(const QString& source, const QString& target, const std:
     removeAbandonedImports(folder);
     const QString temporary = reserve.fileName() + QStringLiteral(".import");
     ImportResult result;
-    Writer writer(temporary, print, result);
+    Writer writer(temporary, print, onProgress, result);
     try {
         // 3. The source read in a child process, each table and link written as it comes.
         read(source, writer, true);

@@ -12,6 +12,7 @@
 // SOURCE is only read.
 
 #include "AccessFile.h"
+#include "CopyProgress.h"
 
 #include <functional>
 
@@ -27,9 +28,11 @@ struct ImportResult {
 };
 
 // Makes target from source; every line of the report goes to print as it is
-// made (tables, links, notes, summary). Raises a numbered Czech error naming
-// the file when nothing could be imported.
-ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print);
+// made (tables, links, notes, summary), and onProgress is told how far the
+// rows have come now and then and after each table. Raises a numbered Czech
+// error naming the file when nothing could be imported.
+ImportResult importFile(const QString& source, const QString& target, const std::function<void(const QString&)>& print,
+                        const CopyProgressCallback& onProgress = {});
 
 // Each table and link of an Access-format file as the table definition list
 // shows it: attributes as the engine gives them, connect string as the import

@@ -466,6 +466,18 @@ void readWithLibmdb(const QString& path, Sink& sink, bool withRows)
     info.format = formatName(mdb->f->jet_version);
     info.czech = mdb->f->lang_id == 0x405;
     const std::vector<ObjectRow> objects = readObjects(mdb.get(), path);
+    const auto userTable = [](const ObjectRow& object) {
+        return object.type == typeTable && (object.flags & flagsSystem) == 0 &&
+               !object.name.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive);
+    };
+    for (const ObjectRow& object : objects)
+        if (userTable(object)) {
+            ++info.tables;
+            // The count in the table's definition: enough to tell how far the import has come.
+            if (MdbCatalogEntry* entry = findTableEntry(mdb.get(), object.name))
+                if (const TableHandle table{mdb_read_table(entry)})
+                    info.rows += table->num_rows;
+        }
     sink.info(info);
 
     Objects others;
@@ -473,7 +485,7 @@ void readWithLibmdb(const QString& path, Sink& sink, bool withRows)
     for (const ObjectRow& object : objects) {
         switch (object.type) {
         case typeTable: {
-            if ((object.flags & flagsSystem) != 0 || object.name.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive))
+            if (!userTable(object))
                 break;
             MdbCatalogEntry* entry = findTableEntry(mdb.get(), object.name);
             if (!entry)

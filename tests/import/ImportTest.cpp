@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -365,9 +366,19 @@ TEST(ImportZuldb, reportsEachTableQuietlyOrWithFiguresAndListsAccessFiles)
     const QString ru = corpus + QStringLiteral("/jet4_ru_cash.mdb");
     ProcessResult r = zuldb({"import", ru, dir.filePath("a.accdb")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("tabulka sprav_pokup: 7 řádků\ntabulka real_pokup: 1 řádek\n"
-                                    "tabulka virtual_pokup: 0 řádků\ntabulka itog: 0 řádků\n"
-                                    "Importováno: 4 tabulky (8 řádků), 0 propojených tabulek.\n"));
+    const QString report = QStringLiteral("tabulka sprav_pokup: 7 řádků\ntabulka real_pokup: 1 řádek\n"
+                                          "tabulka virtual_pokup: 0 řádků\ntabulka itog: 0 řádků\n"
+                                          "Importováno: 4 tabulky (8 řádků), 0 propojených tabulek.\n");
+    EXPECT_EQ(r.out, report);
+    // On a terminal a live line (tables and rows of the file's own counts, the rate) is drawn and erased
+    // before each line of the report; --quiet keeps the terminal empty.
+    r = runOnATerminal(QStringLiteral(ZULDB_EXE), {"import", ru, dir.filePath("t.accdb")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\r4/4 tabulek, 8/8 řádků, "))) << r.out.toStdString();
+    EXPECT_EQ(r.out.remove(QRegularExpression(QStringLiteral("\r[^\r\n]*?\033\\[K"))), report);
+    r = runOnATerminal(QStringLiteral(ZULDB_EXE), {"import", "--quiet", ru, dir.filePath("q.accdb")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, QString());
     r = zuldb({"import", "--quiet", corpus + QStringLiteral("/ace_cdc_contacts.accdb"), dir.filePath("b.accdb")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, QString());

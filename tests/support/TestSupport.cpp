@@ -8,6 +8,20 @@
 
 #include <unistd.h>
 
+ProcessResult runOnATerminal(const QString& program, const QStringList& arguments, const ProcessOptions& options)
+{
+    // script runs one shell command: every argument single-quoted, a quote in it closed, escaped and reopened.
+    QStringList command;
+    for (const QString& argument : QStringList{program} + arguments)
+        command << QLatin1Char('\'') + QString(argument).replace(QLatin1String("'"), QLatin1String("'\\''")) +
+                       QLatin1Char('\'');
+    ProcessResult result = runProcess(QStringLiteral("script"),
+                                      {QStringLiteral("-qec"), command.join(QLatin1Char(' ')), QStringLiteral("/dev/null")},
+                                      options);
+    result.out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return result;
+}
+
 std::unique_ptr<QProcess> startProcess(const QString& program, const QStringList& arguments,
                                        const ProcessOptions& options)
 {

@@ -36,6 +36,10 @@ struct ProcessResult {
 
 // Starts, waits up to the timeout, collects.
 ProcessResult runProcess(const QString& program, const QStringList& arguments = {}, const ProcessOptions& options = {});
+// The same with a terminal of its own as standard output and error (script's pseudo-terminal): all of
+// its output in out, with the terminal's line ends turned back into "\n".
+ProcessResult runOnATerminal(const QString& program, const QStringList& arguments = {},
+                             const ProcessOptions& options = {});
 // Starts without waiting, for tests that talk to the child or kill it; the
 // input is written, standard input left open. Not running when the start failed.
 std::unique_ptr<QProcess> startProcess(const QString& program, const QStringList& arguments = {},

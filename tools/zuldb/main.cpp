@@ -7,6 +7,7 @@
 #include "OdbcConnectString.h"
 #include "OdbcLinks.h"
 #include "OdbcUpsize.h"
+#include "ProgressLine.h"
 #include "SharedFiles.h"
 
 #include <QElapsedTimer>
@@ -47,14 +48,16 @@ const char* const helpText =
     "                                      tabulky s řádky, primárním klíčem a jedinečnými indexy,\n"
     "                                      propojení s uloženou cestou (bez hesla); ZDROJ se jen čte,\n"
     "                                      existující CÍL se nepřepíše; vypíše řádek na tabulku a souhrn\n"
-    "                                      (--quiet nic, --stats i dobu a paměť); návratový kód 0 vše\n"
+    "                                      (--quiet nic, --stats i dobu a paměť); na terminálu průběh\n"
+    "                                      (tabulky, řádky, rychlost, zbývající čas); návratový kód 0 vše\n"
     "                                      převedeno, 2 převedeno s poznámkami, 1 nic\n"
     "  upsize DATA PŘIPOJENÍ [--quiet] [--stats]\n"
     "                                      přesune tabulky souboru DATA na databázový server\n"
     "                                      (připojovací řetězec ODBC): sloupce s typy, primární klíče,\n"
     "                                      jedinečné indexy a všechny řádky v jedné transakci serveru;\n"
     "                                      tabulku, která na serveru již je, nepřepíše (nic nepřesune);\n"
-    "                                      heslo (PWD=) se jen použije; řádek na tabulku a souhrn\n"
+    "                                      heslo (PWD=) se jen použije; řádek na tabulku a souhrn,\n"
+    "                                      na terminálu průběh jako u importu\n"
     "\n"
     "Chyba se vypíše na standardní chybový výstup jako \"číslo  popis\" a návratový kód je 1.\n";
 
@@ -223,10 +226,15 @@ int importAccess(const QStringList& args)
         SharedFiles::requireRegularFile(file);
     QElapsedTimer clock;
     clock.start();
-    const auto result = accessdb::importFile(files.at(0), files.at(1), [quiet](const QString& line) {
-        if (!quiet)
-            print(line + QLatin1Char('\n'));
-    });
+    ProgressLine live(!quiet, stdout);
+    const auto result = accessdb::importFile(
+        files.at(0), files.at(1),
+        [&](const QString& line) {
+            live.clear();
+            if (!quiet)
+                print(line + QLatin1Char('\n'));
+        },
+        [&](const CopyProgress& p) { live.show(p); });
     if (stats) {
         rusage own{}, reader{};
         getrusage(RUSAGE_SELF, &own);
@@ -249,32 +257,10 @@ int upsizeToServer(const QStringList& args)
         return usage(QStringLiteral("Nesprávný počet argumentů příkazu 'upsize'."));
     QElapsedTimer clock;
     clock.start();
-    // A live line only for a person watching a terminal.
-    const bool live = !quiet && ::isatty(STDOUT_FILENO);
-    qint64 lastShown = -1000;
-    bool lineShown = false;
-    const auto progress = [&](const UpsizeProgress& p) {
-        if (!live || (clock.elapsed() - lastShown < 200 && p.rowsDone < p.rowCount))
-            return;
-        lastShown = clock.elapsed();
-        const double seconds = std::max(0.001, double(clock.elapsed()) / 1000.0);
-        const double rate = double(p.rowsDone) / seconds;
-        const qint64 left = rate > 0 ? qint64(double(p.rowCount - p.rowsDone) / rate) : 0;
-        const QString line = QStringLiteral("\r%1/%2 tabulek, %3/%4 řádků, %5 řádků/s, zbývá %6 s   ")
-                                 .arg(p.tablesDone)
-                                 .arg(p.tableCount)
-                                 .arg(p.rowsDone)
-                                 .arg(p.rowCount)
-                                 .arg(qint64(rate))
-                                 .arg(left);
-        print(line);
-        std::fflush(stdout);
-        lineShown = true;
-    };
     qint64 rows = 0;
-    const auto tables = upsize(rest.at(0), rest.at(1), nullptr, progress);
-    if (lineShown)
-        print(QStringLiteral("\r\033[K"));
+    ProgressLine live(!quiet, stdout);
+    const auto tables = upsize(rest.at(0), rest.at(1), nullptr, [&](const CopyProgress& p) { live.show(p); });
+    live.clear();
     for (const UpsizeTable& table : tables) {
         rows += table.rows;
         if (!quiet)
