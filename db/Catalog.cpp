@@ -73,12 +73,7 @@ QString nameKey(const QString& name)
 
 LinkKind linkKindOf(const QString& connect)
 {
-    return connect.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive) ? LinkKind::Odbc : LinkKind::File;
-}
-
-bool isOdbcConnect(const QString& connect)
-{
-    return linkKindOf(connect) == LinkKind::Odbc;
+    return isOdbcConnect(connect) ? LinkKind::Odbc : LinkKind::File;
 }
 
 QString linkedPath(const QString& connect)

@@ -16,6 +16,7 @@
 
 #include "Connection.h"
 #include "DBEngine.h"
+#include "OdbcConnectString.h" // isOdbcConnect
 
 #include <optional>
 #include <vector>
@@ -28,7 +29,6 @@ bool isAscii(const QString& text);
 // room of its own that reads its rows; the catalogue stores every kind alike.
 enum class LinkKind { File, Odbc };
 LinkKind linkKindOf(const QString& connect);
-bool isOdbcConnect(const QString& connect);
 // The file a ";DATABASE=" connect string names; raises when it names none.
 QString linkedPath(const QString& connect);
 

@@ -156,6 +156,11 @@ QString OdbcConnectString::target() const
     return dsn.isEmpty() ? value(QStringLiteral("DRIVER")) : dsn;
 }
 
+bool isOdbcConnect(const QString& connect)
+{
+    return connect.startsWith(QStringLiteral("ODBC;"), Qt::CaseInsensitive);
+}
+
 bool dataPathExists(const QString& path)
 {
     return isOdbcConnect(path) || FileExists(path);

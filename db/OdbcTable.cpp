@@ -1,15 +1,25 @@
 // The zul_odbc virtual table: an ODBC link's server table inside SQLite's statements.
 // Methods in the order SQLite calls them; no C++ exception crosses into SQLite.
+// Built twice: into the engine, and into the loadable extension, where SQLite's
+// calls go through the loading program's routines.
+
+#ifdef DIVADEDADI_SQLITE_EXTENSION
+#include <sqlite3ext.h>
+SQLITE_EXTENSION_INIT3
+#endif
 
 #include "OdbcTable.h"
 
 #include "OdbcConnection.h"
 #include "OdbcErrors.h"
+#ifndef DIVADEDADI_SQLITE_EXTENSION
 #include "SqlDialect.h"
+#endif
 
 #include <QDateTime>
 #include <QStringList>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -42,10 +52,17 @@ struct OdbcVtab {
     OdbcTableName table;
     QString qualified;
     std::vector<std::shared_ptr<FieldDef>> fields;
-    int keyColumn = -1; // the one column that identifies a row; -1: read-only
+    std::vector<int> keyColumns; // the columns that identify a row; none: read-only
     sqlite3_int64 nextRowid = 0;
-    std::map<sqlite3_int64, QVariant> keys; // rowid handed out -> the row's key value
+    std::map<sqlite3_int64, QVariantList> keys; // rowid handed out -> the row's key values
     int openCursors = 0;
+};
+
+// The arguments of a link's table, given at registration (the extension's eponymous tables).
+struct LinkArguments {
+    QString connect;
+    QString source;
+    QString collation;
 };
 
 struct OdbcCursor {
@@ -93,6 +110,23 @@ bool isNumeric(int type)
     return type == dao::dbLong || type == dao::dbDouble;
 }
 
+// The columns of the table's first key (its primary key, else a unique index), by number; none
+// when it has no key whose every column is among fields.
+std::vector<int> keyColumnsOf(OdbcConnection& server, const OdbcTableName& table,
+                              const std::vector<std::shared_ptr<FieldDef>>& fields)
+{
+    for (const auto& key : server.keys(table)) {
+        std::vector<int> columns;
+        for (const QString& name : key->Fields)
+            for (size_t i = 0; i < fields.size(); ++i)
+                if (fields[i]->Name == name)
+                    columns.push_back(int(i));
+        if (!columns.empty() && columns.size() == size_t(key->Fields.size()))
+            return columns;
+    }
+    return {};
+}
+
 // An SQLite value as the server column of type takes it.
 QVariant serverValue(sqlite3_value* value, int type)
 {
@@ -122,36 +156,33 @@ QVariant serverValue(sqlite3_value* value, int type)
     }
 }
 
-int xConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab** out, char** error)
+int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error)
 {
-    if (argc != 6) {
+    // A link table of the extension has its arguments from registration; one the engine creates, in its statement.
+    const auto* given = static_cast<const LinkArguments*>(aux);
+    if (!given && argc != 6) {
         *error = sqlite3_mprintf("zul_odbc: expected 3 arguments (connect, source, collation)");
         return SQLITE_ERROR;
     }
+    const LinkArguments arguments =
+        given ? *given : LinkArguments{fromHex(argv[3]), fromHex(argv[4]), QString::fromUtf8(argv[5])};
     auto vtab = std::make_unique<OdbcVtab>();
     try {
-        vtab->server = OdbcConnection::shared(fromHex(argv[3]));
-        vtab->table = vtab->server->findTable(fromHex(argv[4]));
+        vtab->server = OdbcConnection::shared(arguments.connect);
+        vtab->table = vtab->server->findTable(arguments.source);
         vtab->qualified = vtab->server->qualified(vtab->table);
         vtab->fields = vtab->server->fields(vtab->table);
-        for (const auto& key : vtab->server->keys(vtab->table)) {
-            if (key->Fields.size() != 1)
-                continue;
-            for (size_t i = 0; i < vtab->fields.size(); ++i)
-                if (vtab->fields[i]->Name == key->Fields.front())
-                    vtab->keyColumn = int(i);
-            if (vtab->keyColumn >= 0)
-                break;
-        }
+        vtab->keyColumns = keyColumnsOf(*vtab->server, vtab->table, vtab->fields);
     } catch (const RunTimeError& e) {
         lastError = e;
         *error = sqlite3_mprintf("%s", e.description().toUtf8().constData());
         return SQLITE_ERROR;
+    } catch (const std::exception&) {
+        return SQLITE_NOMEM;
     }
-    const QString collation = QString::fromUtf8(argv[5]);
     QStringList columns;
     for (const auto& field : vtab->fields)
-        columns << quoteName(field->Name) + QLatin1Char(' ') + declaredType(*field, collation);
+        columns << OdbcConnection::quoteName(field->Name) + QLatin1Char(' ') + declaredType(*field, arguments.collation);
     const QByteArray schema = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(QStringLiteral(", "))).toUtf8();
     const int rc = sqlite3_declare_vtab(db, schema.constData());
     if (rc != SQLITE_OK)
@@ -165,7 +196,7 @@ int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info)
 {
     auto* vtab = reinterpret_cast<OdbcVtab*>(base);
     QStringList pushed;
-    bool keyEquality = false;
+    size_t keyEqualities = 0;
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& constraint = info->aConstraint[i];
         const char* op = serverOperator(constraint.op);
@@ -176,9 +207,12 @@ int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info)
         info->aConstraintUsage[i].argvIndex = int(pushed.size());
         // SQLite checks again: the server's comparison of a double may round differently.
         info->aConstraintUsage[i].omit = 0;
-        if (constraint.iColumn == vtab->keyColumn && constraint.op == SQLITE_INDEX_CONSTRAINT_EQ)
-            keyEquality = true;
+        if (constraint.op == SQLITE_INDEX_CONSTRAINT_EQ &&
+            std::count(vtab->keyColumns.begin(), vtab->keyColumns.end(), constraint.iColumn) > 0)
+            ++keyEqualities;
     }
+    // A row by its whole key (a column given twice counts twice: then the estimate errs on the fast side).
+    const bool keyEquality = !vtab->keyColumns.empty() && keyEqualities >= vtab->keyColumns.size();
     info->estimatedCost = keyEquality ? 10.0 : pushed.isEmpty() ? 1e6 : 1e4;
     info->estimatedRows = keyEquality ? 1 : pushed.isEmpty() ? 100000 : 1000;
     if (keyEquality)
@@ -225,8 +259,11 @@ int fetchRow(OdbcCursor* cursor)
         for (int column = 0; column < int(vtab->fields.size()); ++column)
             cursor->row.push_back(cursor->statement->value(column));
         cursor->rowid = ++vtab->nextRowid;
-        if (vtab->keyColumn >= 0)
-            vtab->keys[cursor->rowid] = cursor->row[size_t(vtab->keyColumn)];
+        if (!vtab->keyColumns.empty()) {
+            QVariantList& key = vtab->keys[cursor->rowid];
+            for (const int column : vtab->keyColumns)
+                key << cursor->row[size_t(column)];
+        }
     } catch (const RunTimeError& e) {
         return fail(vtab, e);
     }
@@ -315,10 +352,13 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
 {
     auto* vtab = reinterpret_cast<OdbcVtab*>(base);
     try {
-        if (vtab->keyColumn < 0)
+        if (vtab->keyColumns.empty())
             throw OdbcError::readOnlyTable(vtab->table.table);
-        const QString key = OdbcConnection::quoteName(vtab->fields[size_t(vtab->keyColumn)]->Name);
-        const auto oldKey = [&]() -> QVariant {
+        QStringList sameKey;
+        for (const int column : vtab->keyColumns)
+            sameKey << OdbcConnection::quoteName(vtab->fields[size_t(column)]->Name) + QStringLiteral(" = ?");
+        const QString whereKey = sameKey.join(QStringLiteral(" AND "));
+        const auto oldKey = [&]() -> QVariantList {
             const auto found = vtab->keys.find(sqlite3_value_int64(argv[0]));
             if (found == vtab->keys.end())
                 throw OdbcError::callFailed(QStringLiteral("řádek tabulky %1").arg(vtab->table.table),
@@ -326,7 +366,7 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
             return found->second;
         };
         if (argc == 1) {
-            vtab->server->exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(vtab->qualified, key), {oldKey()});
+            vtab->server->exec(QStringLiteral("DELETE FROM %1 WHERE %2").arg(vtab->qualified, whereKey), oldKey());
             return SQLITE_OK;
         }
         QStringList names;
@@ -342,19 +382,22 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
                                         marks.join(QStringLiteral(", "))),
                                values);
             *rowid = ++vtab->nextRowid;
-            vtab->keys[*rowid] = values[vtab->keyColumn];
+            QVariantList& key = vtab->keys[*rowid];
+            for (const int column : vtab->keyColumns)
+                key << values[column];
             return SQLITE_OK;
         }
         QStringList assignments;
         for (const QString& name : names)
             assignments << name + QStringLiteral(" = ?");
-        const QVariant old = oldKey();
-        values << old;
-        vtab->server->exec(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                               .arg(vtab->qualified, assignments.join(QStringLiteral(", ")), key),
+        values << oldKey();
+        vtab->server->exec(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                               .arg(vtab->qualified, assignments.join(QStringLiteral(", ")), whereKey),
                            values);
     } catch (const RunTimeError& e) {
         return fail(vtab, e);
+    } catch (const std::exception&) {
+        return SQLITE_NOMEM;
     }
     return SQLITE_OK;
 }
@@ -423,8 +466,26 @@ const sqlite3_module odbcModule = {
     /* xShadowName */ nullptr,
 };
 
+// The same table as an eponymous-only one: no CREATE VIRTUAL TABLE makes it, its name alone is used.
+sqlite3_module eponymousModule()
+{
+    sqlite3_module module = odbcModule;
+    module.xCreate = nullptr;
+    return module;
+}
+const sqlite3_module odbcLinkModule = eponymousModule();
+
 } // namespace
 
+int registerOdbcLinkTable(sqlite3* db, const QString& name, const QString& connect, const QString& source,
+                          const QString& collation)
+{
+    return sqlite3_create_module_v2(db, name.toUtf8().constData(), &odbcLinkModule,
+                                    new LinkArguments{connect, source.isEmpty() ? name : source, collation},
+                                    [](void* arguments) { delete static_cast<LinkArguments*>(arguments); });
+}
+
+#ifndef DIVADEDADI_SQLITE_EXTENSION
 void registerOdbcModule(sqlite3* db)
 {
     sqlite3_create_module_v2(db, "zul_odbc", &odbcModule, nullptr, nullptr);
@@ -435,15 +496,13 @@ QString odbcLinkSql(const QString& name, const QString& table, const QString& co
 {
     const auto server = OdbcConnection::shared(connect);
     const OdbcTableName found = server->findTable(source.isEmpty() ? name : source);
+    const auto serverFields = server->fields(found);
     QStringList fields;
-    for (const auto& field : server->fields(found))
+    for (const auto& field : serverFields)
         fields << field->Name;
-    QString keyField;
-    for (const auto& key : server->keys(found))
-        if (key->Fields.size() == 1) {
-            keyField = key->Fields.front();
-            break;
-        }
+    QStringList keyFields;
+    for (const int column : keyColumnsOf(*server, found, serverFields))
+        keyFields << fields[column];
     const QString view = quoteName(name);
     const QString target = quoteName(table);
     QStringList columns;
@@ -457,10 +516,9 @@ QString odbcLinkSql(const QString& name, const QString& table, const QString& co
     // A row is found again by its key, which the server looks up by its index; a table without
     // one is read-only and refuses the change at its first row.
     QStringList sameRow;
-    for (const QString& field : fields)
-        if (keyField.isEmpty() || field == keyField)
-            sameRow << quoteName(field) + (keyField.isEmpty() ? QStringLiteral(" IS OLD.") : QStringLiteral(" = OLD.")) +
-                           quoteName(field);
+    for (const QString& field : keyFields.isEmpty() ? fields : keyFields)
+        sameRow << quoteName(field) + (keyFields.isEmpty() ? QStringLiteral(" IS OLD.") : QStringLiteral(" = OLD.")) +
+                       quoteName(field);
     const QString where = sameRow.join(QStringLiteral(" AND "));
     return QStringLiteral(
                "CREATE VIRTUAL TABLE temp.%1 USING zul_odbc(%2, %3, %4);"
@@ -484,3 +542,4 @@ bool takeOdbcError(int* number, QString* description)
     lastError.reset();
     return true;
 }
+#endif

@@ -11,14 +11,25 @@
 // columns (=, <, <=, >, >=) are passed to the server, so that a lookup by a
 // numeric key is done by the server's index; text is compared by SQLite in
 // the program file's order. INSERT, UPDATE and DELETE go to the server by the
-// table's key (its primary key, else a unique index, of one column); a table
-// without one is read-only (3027). A write opens a server transaction that
-// ends with SQLite's.
+// table's key (its primary key, else a unique index, of any number of
+// columns); a table without one is read-only (3027). A write opens a server
+// transaction that ends with SQLite's.
 
 #include <QString>
 
+#ifdef DIVADEDADI_SQLITE_EXTENSION
+#include <sqlite3ext.h>
+#else
 #include <sqlite3.h>
+#endif
 
+// Makes name an eponymous table of db over the server table source (name when
+// empty) of the ODBC link connect; the loadable extension's link tables. The
+// server is asked at the table's first use, not here.
+int registerOdbcLinkTable(sqlite3* db, const QString& name, const QString& connect, const QString& source,
+                          const QString& collation);
+
+#ifndef DIVADEDADI_SQLITE_EXTENSION
 // Registers the module on a connection of the engine.
 void registerOdbcModule(sqlite3* db);
 
@@ -32,3 +43,4 @@ QString odbcLinkSql(const QString& name, const QString& table, const QString& co
 // The error a module call failed with, kept for the engine to raise with its
 // number (3027, 3151, ...) instead of SQLite's generic text; empty when none.
 bool takeOdbcError(int* number, QString* description);
+#endif

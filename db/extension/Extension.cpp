@@ -17,7 +17,13 @@
 **     eponymous virtual table, see LinkTable.cpp) that reads and changes the
 **     data file's source table. Nothing is written to any schema; the data
 **     files are opened by the link tables themselves at their first use, not
-**     attached: any number of them works, and loading stays quick.
+**     attached: any number of them works, and loading stays quick;
+**   - makes each ODBC link a table of the link's name over its server table
+**     (the engine's own zul_odbc table, see OdbcTable.h): conditions on its
+**     numeric columns go to the server, changes go to it by the table's key
+**     and end with the statement's transaction. The server is reached at the
+**     table's first use through the connect string and the data source's or
+**     driver's own password (~/.pgpass for PostgreSQL), never a stored one.
 ** On a file without the engine's catalogue nothing but the functions is
 ** added. A link whose data file is missing, is no database or lacks its
 ** table fails when it is used, naming the file and the table; loading never
@@ -32,6 +38,8 @@ SQLITE_EXTENSION_INIT1
 #include "CatalogSql.h"
 #include "Collation.h"
 #include "LinkTable.h"
+#include "OdbcConnectString.h"
+#include "OdbcTable.h"
 #include "TextLength.h"
 
 #include <map>
@@ -150,8 +158,12 @@ void makeLinkTables(sqlite3* db)
     linktable::SharedFiles* shared = linktable::newSharedFiles();
     while (shared && sqlite3_step(statement) == SQLITE_ROW) {
         const std::string name = text(statement, 1);
-        const std::string path = linkedPath(text(statement, 3));
+        const std::string connect = text(statement, 3);
+        const std::string path = linkedPath(connect);
         std::string source = text(statement, 4);
+        if (!name.empty() && isOdbcConnect(QString::fromStdString(connect)))
+            registerOdbcLinkTable(db, QString::fromStdString(name), QString::fromStdString(connect),
+                                  QString::fromStdString(source), QString::fromLatin1(collation));
         if (path.empty() || name.empty())
             continue;
         if (source.empty())

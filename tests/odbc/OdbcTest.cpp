@@ -7,7 +7,8 @@
 #include "PostgresServer.h"
 
 #include <QDirIterator>
-#include <QThread>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -367,22 +368,15 @@ TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
     EXPECT_EQ(row->value(QStringLiteral("aktivni")), QVariant(true));
     row->Close();
 
-    // A lookup by key is the server's index scan, not a read of the table (a table nothing else reads;
-    // a server reports its counts within seconds).
+    // A lookup by key is one index scan of the server and no sequential one (the table's creation
+    // built its key's index by a sequential scan, so counts are compared before and after).
+    const auto before = server->scans(QStringLiteral("klice"));
     EXPECT_EQ(column(*prog, QStringLiteral("select t from Klíče where id = 15000"), QStringLiteral("t")),
               QStringList{"k15000"});
-    QStringList scans;
-    for (int attempt = 0; attempt < 150 && (scans.size() != 1 || scans.front().section('|', 1, 1).toInt() < 1);
-         ++attempt) {
-        QThread::msleep(100);
-        scans = server->psql(QStringLiteral("SELECT pg_stat_clear_snapshot(); SELECT seq_scan, idx_scan FROM "
-                                            "pg_stat_user_tables WHERE relname='klice'"));
-        scans.removeAll(QString());
-        if (!scans.isEmpty() && scans.front().isEmpty())
-            scans.removeFirst();
-    }
-    ASSERT_EQ(scans.size(), 1);
-    EXPECT_EQ(scans.front().section('|', 1, 1), QStringLiteral("1")); // index scans
+    OdbcConnection::shared(server->connectString())->exec(QStringLiteral("SELECT pg_stat_force_next_flush()"));
+    const auto after = server->scans(QStringLiteral("klice"), before.second + 1);
+    EXPECT_EQ(after.first - before.first, 0); // sequential scans
+    EXPECT_EQ(after.second - before.second, 1); // index scans
 
     // Changes by key, and transactions that end on the server as they end here.
     prog->Execute(QStringLiteral("insert into Lidé (id, jmeno, narozen, aktivni) values (?, ?, ?, ?)"),
@@ -433,3 +427,136 @@ TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
 }
 
 } // namespace
+
+// The same statements through the engine and through the loadable extension in Python: a key of
+// two columns (one numeric, one text) finds the row changed, a keyless table refuses changes, and
+// the server holds exactly what was asked.
+TEST_F(OdbcServer, keysOfSeveralColumnsChangeTheRightRowsInTheEngineAndTheExtension)
+{
+    const auto makeTables = [&] {
+        server->psql(QStringLiteral(
+            "DROP TABLE IF EXISTS sklad2, bez2;"
+            "CREATE TABLE sklad2 (oddil integer, kod varchar(10), nazev varchar(40), mnozstvi integer, "
+            "PRIMARY KEY (oddil, kod));"
+            "INSERT INTO sklad2 VALUES (1, 'a', 'Hrách', 1), (1, 'b', 'Cukr', 2), (2, 'a', 'Čaj', 3), (2, 'b', 'Rýže', 4);"
+            "CREATE TABLE bez2 (a integer, b varchar(5)); INSERT INTO bez2 VALUES (1, 'x')"));
+    };
+    makeTables();
+    QTemporaryDir dir;
+    const QString progPath = dir.filePath(QStringLiteral("prog.accdr"));
+    {
+        auto prog = DbEngine().CreateDatabase(progPath, dao::dbLangCzech);
+        for (const auto& [name, source] : {std::pair{"Sklad", "sklad2"}, std::pair{"Bez", "bez2"}}) {
+            auto def = prog->CreateTableDef(QString::fromUtf8(name));
+            def->setConnect(server->connectString());
+            def->setSourceTableName(QString::fromUtf8(source));
+            prog->TableDefs().Append(def);
+        }
+    }
+    const QStringList statements = {
+        "update Sklad set mnozstvi = 10 where oddil = 1 and kod = 'a'",
+        "delete from Sklad where oddil = 2 and kod = 'a'",
+        "insert into Sklad (oddil, kod, nazev, mnozstvi) values (2, 'c', 'Chmel', 5)",
+        "select nazev || ':' || mnozstvi as x from Sklad where oddil < 3 order by nazev",
+        "update Bez set b = 'z'",
+        "select b as x from Bez",
+    };
+    // Each client gives a line per statement: the rows joined by ",", "ok", or "error: " and the text.
+    const auto engine = [&] {
+        auto prog = DbEngine().OpenDatabase(progPath);
+        QStringList lines;
+        for (const QString& sql : statements) {
+            QString line = QStringLiteral("ok");
+            const QString error = errorOf([&] {
+                if (sql.startsWith(QLatin1String("select")))
+                    line = column(*prog, sql, QStringLiteral("x")).join(QLatin1Char(','));
+                else
+                    prog->Execute(sql);
+            });
+            lines << (error == QLatin1String("no error") ? line : QStringLiteral("error: ") + error.section('|', 1));
+        }
+        return lines;
+    };
+    const auto python = [&] {
+        static const char* script = R"(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[2])
+db.enable_load_extension(True)
+db.load_extension(sys.argv[1])
+for sql in sys.argv[3:]:
+    try:
+        rows = db.execute(sql).fetchall()
+        db.commit()
+        print(",".join(str(r[0]) for r in rows) if sql.startswith("select") else "ok")
+    except sqlite3.Error as e:
+        db.rollback()
+        print("error:", e)
+)";
+        const ProcessResult result = runProcess(
+            QStringLiteral("/usr/bin/python3"),
+            QStringList{QStringLiteral("-c"), QString::fromUtf8(script), QStringLiteral(ZULSQLITE_PATH), progPath} +
+                statements,
+            {.environment = childEnvironment(true)});
+        EXPECT_EQ(result.err, QString());
+        return result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    const QString keyless = QStringLiteral("error: Tabulku 'bez2' nelze měnit: na serveru nemá primární klíč ani "
+                                           "jedinečný index.");
+    for (const auto& [name, client] :
+         {std::pair<const char*, std::function<QStringList()>>{"engine", engine}, {"extension in Python", python}}) {
+        SCOPED_TRACE(name);
+        makeTables();
+        // Czech order: "ch" after "h".
+        EXPECT_EQ(client(), (QStringList{"ok", "ok", "ok", "Cukr:2,Hrách:10,Chmel:5,Rýže:4", keyless, "x"}));
+        EXPECT_EQ(server->psql(QStringLiteral("SELECT oddil, kod, nazev, mnozstvi FROM sklad2 ORDER BY oddil, kod")),
+                  (QStringList{"1|a|Hrách|10", "1|b|Cukr|2", "2|b|Rýže|4", "2|c|Chmel|5"}));
+        EXPECT_EQ(server->psql(QStringLiteral("SELECT a, b FROM bez2")), QStringList{"1|x"});
+    }
+}
+
+// zuldb upsize and its live line: on a terminal the line shows tables, rows, rate and time left and is
+// erased before the report; with --quiet, and when the output is not a terminal, no such line.
+TEST_F(OdbcServer, upsizeShowsItsProgressOnlyOnATerminal)
+{
+    QTemporaryDir dir;
+    const QString dataPath = dir.filePath(QStringLiteral("data.accdb"));
+    {
+        auto data = DbEngine().CreateDatabase(dataPath, dao::dbLangCzech);
+        data->Execute(QStringLiteral("create table Průběh (A long)"));
+        data->BeginTrans();
+        for (int i = 0; i < 1500; ++i)
+            data->Execute(QStringLiteral("insert into Průběh values (?)"), {i});
+        data->CommitTrans();
+    }
+    const QLocale czech(QLocale::Czech, QLocale::CzechRepublic);
+    const QString report = QStringLiteral("tabulka Průběh: %1 řádků\nPřesunuto na server: 1 tabulka (%1 řádků)\n")
+                               .arg(czech.toString(1500));
+    const struct {
+        const char* name;
+        bool terminal;
+        QStringList options;
+        QString expectedReport; // the output without the live line
+        bool live;
+    } cases[] = {
+        {"terminal", true, {}, report, true},
+        {"terminalQuiet", true, {QStringLiteral("--quiet")}, QString(), false},
+        {"pipe", false, {}, report, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server->psql(QStringLiteral("DROP TABLE IF EXISTS \"Průběh\""));
+        const QStringList arguments =
+            QStringList{QStringLiteral("upsize"), dataPath, server->connectString(false)} + c.options;
+        ProcessResult result = c.terminal ? runOnATerminal(QStringLiteral(ZULDB_PATH), arguments,
+                                                           {.environment = childEnvironment(true)})
+                                          : zuldb(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        QString& out = result.out;
+        // The line is drawn from a carriage return and erased by one: what it leaves is the report.
+        EXPECT_EQ(out.contains(QStringLiteral("\r1/1 tabulek, %1/%1 řádků, ").arg(czech.toString(1500))), c.live)
+            << out.toStdString();
+        EXPECT_EQ(out.contains(QStringLiteral("\r\033[K")), c.live);
+        EXPECT_EQ(out.remove(QRegularExpression(QStringLiteral("\r[^\r\n]*?\033\\[K"))), c.expectedReport);
+        EXPECT_EQ(server->psql(QStringLiteral("SELECT count(*) FROM \"Průběh\"")), QStringList{"1500"});
+    }
+}
