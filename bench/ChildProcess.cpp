@@ -1,6 +1,12 @@
 #include "ChildProcess.h"
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -11,6 +17,27 @@
 #include <unistd.h>
 
 extern char** environ;
+
+namespace {
+
+// The high-water mark of the resident memory of pid's current image, in kB; 0 once it has ended.
+long highWaterKilobytes(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
+    std::FILE* status = std::fopen(path, "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long kilobytes = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kilobytes) == 1)
+            break;
+    std::fclose(status);
+    return kilobytes;
+}
+
+} // namespace
 
 ChildResult runChild(const QString& program, const QStringList& arguments, const QStringList& environment,
                      double limitSeconds, const QString& logPath)
@@ -38,6 +65,7 @@ ChildResult runChild(const QString& program, const QStringList& arguments, const
     envp.push_back(nullptr);
 
     const QByteArray logName = logPath.toLocal8Bit();
+    const QByteArray image = QFileInfo(program).canonicalFilePath().toLocal8Bit();
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid < 0)
@@ -56,7 +84,14 @@ ChildResult runChild(const QString& program, const QStringList& arguments, const
     int status = 0;
     rusage usage{};
     const auto deadline = start + std::chrono::duration<double>(limitSeconds);
-    for (;;) {
+    for (bool executed = false;;) {
+        // Until the child has run its program, its image is the benchmark's copy.
+        const long highWater = highWaterKilobytes(pid);
+        char exe[PATH_MAX] = {};
+        executed = executed || (readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1) > 0 &&
+                                image == QByteArray(exe));
+        if (executed)
+            result.peakKilobytes = std::max(result.peakKilobytes, highWater);
         const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid)
             break;
@@ -72,7 +107,8 @@ ChildResult runChild(const QString& program, const QStringList& arguments, const
     }
     result.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.peakKilobytes = usage.ru_maxrss;
+    if (result.peakKilobytes == 0) // ended before it was seen running
+        result.peakKilobytes = usage.ru_maxrss;
     const auto toMs = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };
     result.cpuMilliseconds = toMs(usage.ru_utime) + toMs(usage.ru_stime);
     return result;

@@ -10,7 +10,9 @@ struct ChildResult {
     int exitStatus = -1;   // exit code, or -1 after a signal
     double milliseconds = 0;
     double cpuMilliseconds = 0; // user + system time of the child
-    long peakKilobytes = 0;     // ru_maxrss of the child
+    // The program's own peak resident memory (VmHWM of its image, read while it runs). Not ru_maxrss,
+    // which counts the benchmark's own memory that the child held between fork and exec.
+    long peakKilobytes = 0;
 };
 
 // Runs program with arguments and extra environment entries ("NAME=value"),

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -126,6 +127,27 @@ std::map<QString, std::shared_ptr<OdbcConnection>>& sharedConnections()
 }
 
 } // namespace
+
+QDateTime wallClockTime(const QString& text)
+{
+    if (text.size() != 10 && text.size() != 19)
+        return QDateTime();
+    const QDate date = QDate::fromString(text.left(10), Qt::ISODate);
+    const QTime time = text.size() == 10 ? QTime(0, 0) : QTime::fromString(text.mid(11), Qt::ISODate);
+    if (!date.isValid() || !time.isValid() || (text.size() == 19 && text.at(10) != QLatin1Char(' ')))
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QByteArray wallClockText(const QDateTime& time)
+{
+    const QDate date = time.date();
+    const QTime clock = time.time();
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(),
+                                     date.day(), clock.hour(), clock.minute(), clock.second());
+    return QByteArray(text, length);
+}
 
 OdbcTableName OdbcTableName::parse(const QString& source)
 {
@@ -537,7 +559,9 @@ void OdbcStatement::execute(const QVariantList& params)
             }
             case QMetaType::QDate:
             case QMetaType::QDateTime: {
-                const QDateTime time = value.toDateTime();
+                const QDateTime time = value.typeId() == QMetaType::QDate
+                                           ? QDateTime(value.toDate(), QTime(0, 0), Qt::UTC)
+                                           : value.toDateTime();
                 SQL_TIMESTAMP_STRUCT stamp{};
                 stamp.year = SQLSMALLINT(time.date().year());
                 stamp.month = SQLUSMALLINT(time.date().month());
@@ -642,7 +666,8 @@ QVariant OdbcStatement::value(int column)
         check(SQLGetData(stmt, number, SQL_C_TYPE_TIMESTAMP, &stamp, 0, &length));
         if (length == SQL_NULL_DATA)
             return QVariant();
-        return QDateTime(QDate(stamp.year, stamp.month, stamp.day), QTime(stamp.hour, stamp.minute, stamp.second));
+        return QDateTime(QDate(stamp.year, stamp.month, stamp.day), QTime(stamp.hour, stamp.minute, stamp.second),
+                         Qt::UTC);
     }
     default: {
         // Text of any length, read in pieces.

@@ -11,6 +11,7 @@
 #include "DBEngine.h"
 #include "OdbcConnectString.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -26,6 +27,14 @@ struct OdbcHandleFree {
     void operator()(void* handle) const { SQLFreeHandle(type, handle); }
 };
 using OdbcHandle = std::unique_ptr<void, OdbcHandleFree>;
+
+// Dates go to and from the server as the wall-clock time they name, without a
+// time zone. They are kept as UTC so that no conversion happens and no zone is
+// looked up (which costs a system call per value).
+// The engine's text of a date, "yyyy-MM-dd HH:mm:ss" or "yyyy-MM-dd"; invalid for any other text.
+QDateTime wallClockTime(const QString& text);
+// The engine's text of such a time, "yyyy-MM-dd HH:mm:ss".
+QByteArray wallClockText(const QDateTime& time);
 
 // A server table as a link names it: "schema.table", or "table" in the default schema.
 struct OdbcTableName {

@@ -16,7 +16,6 @@ SQLITE_EXTENSION_INIT3
 #include "SqlDialect.h"
 #endif
 
-#include <QDateTime>
 #include <QStringList>
 
 #include <algorithm>
@@ -145,9 +144,7 @@ QVariant serverValue(sqlite3_value* value, int type)
         const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(value)),
                                                sqlite3_value_bytes(value));
         if (type == dao::dbDate) {
-            QDateTime time = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            if (!time.isValid())
-                time = QDateTime(QDate::fromString(text, QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+            const QDateTime time = wallClockTime(text);
             if (time.isValid())
                 return QVariant(time);
         }
@@ -329,7 +326,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* context, int column)
         sqlite3_result_double(context, value.toDouble());
         break;
     case QMetaType::QDateTime: {
-        const QByteArray text = value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+        const QByteArray text = wallClockText(value.toDateTime());
         sqlite3_result_text(context, text.constData(), int(text.size()), SQLITE_TRANSIENT);
         break;
     }

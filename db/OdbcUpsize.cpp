@@ -8,7 +8,6 @@
 #include "OdbcErrors.h"
 #include "SqlDialect.h"
 
-#include <QDateTime>
 
 namespace {
 
@@ -45,9 +44,7 @@ QVariant serverValue(const QVariant& value, int type)
         return QVariant(value.toDouble());
     case dao::dbDate: {
         const QString text = value.toString();
-        QDateTime time = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (!time.isValid())
-            time = QDateTime(QDate::fromString(text, QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+        const QDateTime time = wallClockTime(text);
         return time.isValid() ? QVariant(time) : QVariant(text);
     }
     default:
