@@ -533,7 +533,12 @@ QVariant Statement::column(int column) const
         return QVariant();
     case SQLITE_INTEGER: {
         const qint64 value = sqlite3_column_int64(s, column);
-        if (isYesNoDeclType(columnDeclType(column)))
+        if (m_yesNo.empty())
+            m_yesNo.assign(size_t(sqlite3_column_count(s)), -1);
+        signed char& yesNo = m_yesNo[size_t(column)];
+        if (yesNo < 0)
+            yesNo = isYesNoDeclType(columnDeclType(column)) ? 1 : 0;
+        if (yesNo == 1)
             return QVariant(value != 0);
         if (value >= INT_MIN && value <= INT_MAX)
             return QVariant(int(value));

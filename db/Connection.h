@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 struct SqliteCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -152,6 +153,8 @@ private:
     QString m_sql;
     StatementHandle m_statement;
     bool m_kept = false;
+    // Per column: 1 when its declared type is yes/no, 0 when not, -1 not yet asked (asked once, not per row).
+    mutable std::vector<signed char> m_yesNo;
 };
 
 // BEGIN IMMEDIATE ... COMMIT (a savepoint inside an open transaction); rolled back

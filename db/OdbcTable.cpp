@@ -256,11 +256,6 @@ int fetchRow(OdbcCursor* cursor)
         for (int column = 0; column < int(vtab->fields.size()); ++column)
             cursor->row.push_back(cursor->statement->value(column));
         cursor->rowid = ++vtab->nextRowid;
-        if (!vtab->keyColumns.empty()) {
-            QVariantList& key = vtab->keys[cursor->rowid];
-            for (const int column : vtab->keyColumns)
-                key << cursor->row[size_t(column)];
-        }
     } catch (const RunTimeError& e) {
         return fail(vtab, e);
     }
@@ -339,9 +334,18 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* context, int column)
     return SQLITE_OK;
 }
 
+// SQLite asks for a row's rowid only to change the row (or when a statement names rowid): only
+// then is its key kept, so that a plain read keeps nothing per row.
 int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid)
 {
-    *rowid = reinterpret_cast<OdbcCursor*>(base)->rowid;
+    auto* cursor = reinterpret_cast<OdbcCursor*>(base);
+    auto* vtab = reinterpret_cast<OdbcVtab*>(base->pVtab);
+    *rowid = cursor->rowid;
+    if (!vtab->keyColumns.empty() && !vtab->keys.count(cursor->rowid)) {
+        QVariantList& key = vtab->keys[cursor->rowid];
+        for (const int column : vtab->keyColumns)
+            key << cursor->row[size_t(column)];
+    }
     return SQLITE_OK;
 }
 
