@@ -448,10 +448,11 @@ std::vector<std::shared_ptr<IndexDef>> OdbcConnection::keys(const OdbcTableName&
     return keys;
 }
 
-void OdbcConnection::exec(const QString& sql, const QVariantList& params)
+qint64 OdbcConnection::exec(const QString& sql, const QVariantList& params)
 {
     OdbcStatement statement(*this, sql);
     statement.execute(params);
+    return statement.rowCount();
 }
 
 void OdbcConnection::beginTransaction()
@@ -616,6 +617,12 @@ void OdbcStatement::describe()
         m_types[size_t(column)] = type;
         m_names[size_t(column)] = fromWide(name);
     }
+}
+
+qint64 OdbcStatement::rowCount() const
+{
+    SQLLEN rows = -1;
+    return succeeded(SQLRowCount(m_stmt.get(), &rows)) ? qint64(rows) : -1;
 }
 
 bool OdbcStatement::fetch()

@@ -70,8 +70,8 @@ public:
     // The primary key first (when there is one), then the unique indexes.
     std::vector<std::shared_ptr<IndexDef>> keys(const OdbcTableName& table);
 
-    // Runs one statement with parameters.
-    void exec(const QString& sql, const QVariantList& params = {});
+    // Runs one statement with parameters; the rows it changed (-1 when the driver cannot tell).
+    qint64 exec(const QString& sql, const QVariantList& params = {});
     // Server transactions: autocommit off until commit or rollback.
     void beginTransaction();
     void commit();
@@ -106,6 +106,8 @@ public:
     // Binds and executes; the parameters' buffers are kept until the next execute.
     void execute(const QVariantList& params = {});
     bool fetch();
+    // The rows the last execute changed; -1 when the driver cannot tell.
+    qint64 rowCount() const;
     int columnCount() const { return int(m_types.size()); }
     QString columnName(int column) const { return m_names[size_t(column)]; }
     // The value of a column of the current row: null, bool, qint64, double, QDateTime, QDate or QString.

@@ -58,6 +58,13 @@ RunTimeError readOnlyTable(const QString& table)
                             .arg(table));
 }
 
+RunTimeError rowGone(const QString& table)
+{
+    return RunTimeError(RowGone, QStringLiteral("Řádek tabulky '%1' na serveru již není: mezitím jej smazal nebo "
+                                                "změnil jeho klíč jiný uživatel.")
+                                     .arg(table));
+}
+
 RunTimeError tableExists(const QString& table)
 {
     return RunTimeError(ErrorNumber::TableAlreadyExists,

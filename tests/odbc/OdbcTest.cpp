@@ -429,8 +429,8 @@ TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
 } // namespace
 
 // The same statements through the engine and through the loadable extension in Python: a key of
-// two columns (one numeric, one text) finds the row changed, a keyless table refuses changes, and
-// the server holds exactly what was asked.
+// two columns (one numeric, one text) finds the row changed, a keyless table refuses changes, a
+// change whose row the server no longer has is refused, and the server holds exactly what was asked.
 TEST_F(OdbcServer, keysOfSeveralColumnsChangeTheRightRowsInTheEngineAndTheExtension)
 {
     const auto makeTables = [&] {
@@ -439,14 +439,19 @@ TEST_F(OdbcServer, keysOfSeveralColumnsChangeTheRightRowsInTheEngineAndTheExtens
             "CREATE TABLE sklad2 (oddil integer, kod varchar(10), nazev varchar(40), mnozstvi integer, "
             "PRIMARY KEY (oddil, kod));"
             "INSERT INTO sklad2 VALUES (1, 'a', 'Hrách', 1), (1, 'b', 'Cukr', 2), (2, 'a', 'Čaj', 3), (2, 'b', 'Rýže', 4);"
-            "CREATE TABLE bez2 (a integer, b varchar(5)); INSERT INTO bez2 VALUES (1, 'x')"));
+            "CREATE TABLE bez2 (a integer, b varchar(5)); INSERT INTO bez2 VALUES (1, 'x');"
+            // A row that another user's change removes between the read and the write: the server skips it.
+            "DROP TABLE IF EXISTS pryc2; CREATE TABLE pryc2 (a integer PRIMARY KEY, b varchar(5));"
+            "INSERT INTO pryc2 VALUES (1, 'x');"
+            "CREATE OR REPLACE FUNCTION preskoc() RETURNS trigger AS $$ BEGIN RETURN NULL; END $$ LANGUAGE plpgsql;"
+            "CREATE TRIGGER preskoc BEFORE UPDATE OR DELETE ON pryc2 FOR EACH ROW EXECUTE FUNCTION preskoc()"));
     };
     makeTables();
     QTemporaryDir dir;
     const QString progPath = dir.filePath(QStringLiteral("prog.accdr"));
     {
         auto prog = DbEngine().CreateDatabase(progPath, dao::dbLangCzech);
-        for (const auto& [name, source] : {std::pair{"Sklad", "sklad2"}, std::pair{"Bez", "bez2"}}) {
+        for (const auto& [name, source] : {std::pair{"Sklad", "sklad2"}, std::pair{"Bez", "bez2"}, std::pair{"Pryč", "pryc2"}}) {
             auto def = prog->CreateTableDef(QString::fromUtf8(name));
             def->setConnect(server->connectString());
             def->setSourceTableName(QString::fromUtf8(source));
@@ -460,6 +465,8 @@ TEST_F(OdbcServer, keysOfSeveralColumnsChangeTheRightRowsInTheEngineAndTheExtens
         "select nazev || ':' || mnozstvi as x from Sklad where oddil < 3 order by nazev",
         "update Bez set b = 'z'",
         "select b as x from Bez",
+        "update Pryč set b = 'z'",
+        "delete from Pryč",
     };
     // Each client gives a line per statement: the rows joined by ",", "ok", or "error: " and the text.
     const auto engine = [&] {
@@ -502,15 +509,18 @@ for sql in sys.argv[3:]:
     };
     const QString keyless = QStringLiteral("error: Tabulku 'bez2' nelze měnit: na serveru nemá primární klíč ani "
                                            "jedinečný index.");
+    const QString gone = QStringLiteral("error: Řádek tabulky 'pryc2' na serveru již není: mezitím jej smazal nebo "
+                                        "změnil jeho klíč jiný uživatel.");
     for (const auto& [name, client] :
          {std::pair<const char*, std::function<QStringList()>>{"engine", engine}, {"extension in Python", python}}) {
         SCOPED_TRACE(name);
         makeTables();
         // Czech order: "ch" after "h".
-        EXPECT_EQ(client(), (QStringList{"ok", "ok", "ok", "Cukr:2,Hrách:10,Chmel:5,Rýže:4", keyless, "x"}));
+        EXPECT_EQ(client(), (QStringList{"ok", "ok", "ok", "Cukr:2,Hrách:10,Chmel:5,Rýže:4", keyless, "x", gone, gone}));
         EXPECT_EQ(server->psql(QStringLiteral("SELECT oddil, kod, nazev, mnozstvi FROM sklad2 ORDER BY oddil, kod")),
                   (QStringList{"1|a|Hrách|10", "1|b|Cukr|2", "2|b|Rýže|4", "2|c|Chmel|5"}));
-        EXPECT_EQ(server->psql(QStringLiteral("SELECT a, b FROM bez2")), QStringList{"1|x"});
+        EXPECT_EQ(server->psql(QStringLiteral("SELECT a, b FROM bez2 UNION ALL SELECT a, b FROM pryc2")),
+                  (QStringList{"1|x", "1|x"}));
     }
 }
 
