@@ -171,7 +171,7 @@ TEST(FileExists, patternsMatchAsOnTheOriginalPlatform)
     // Through the file system: "*.*" and "name.*" find a file without a dot.
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QFile(dir.filePath(QStringLiteral("ZUL"))).open(QIODevice::WriteOnly);
+    writeBytes(dir.filePath(QStringLiteral("ZUL")), {});
     EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("*.*"))));
     EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZUL.*"))));
     EXPECT_TRUE(FileExists(dir.filePath(QStringLiteral("ZU??"))));

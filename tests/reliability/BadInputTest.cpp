@@ -84,10 +84,7 @@ CaseFiles pathOfLength(const ProgramFolder& folder, int length)
 CaseFiles withFile(const ProgramFolder& folder, const QByteArray& bytes)
 {
     const QString path = folder.path(QStringLiteral("data.accdb"));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    file.close();
+    writeBytes(path, bytes);
     return standard(folder, path, false);
 }
 
@@ -152,9 +149,7 @@ const QList<Case>& cases()
         {"list_file_garbage",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
-             QFile list(f.path(QStringLiteral("ZUL_db.accdb")));
-             list.open(QIODevice::WriteOnly);
-             list.write(QByteArray(4096, '\x5a'));
+             writeBytes(f.path(QStringLiteral("ZUL_db.accdb")), QByteArray(4096, '\x5a'));
              return s;
          },
          {0, QStringLiteral("OK"), {}, 2},
@@ -241,9 +236,7 @@ const QList<Case>& cases()
         {"garbage_program_file",
          [](const ProgramFolder& f) {
              CaseFiles s = standard(f, f.path(QStringLiteral("data.accdb")));
-             QFile file(s.program);
-             file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-             file.write(QByteArray(2048, 'g'));
+             writeBytes(s.program, QByteArray(2048, 'g'));
              return s;
          },
          {0, QStringLiteral("ERROR"), {}, -1},
@@ -418,10 +411,7 @@ TEST(BadSettingsFile, readsWhatThePlatformRulesGive)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(row.bytes);
-        file.close();
+        ASSERT_TRUE(writeBytes(path, row.bytes));
         EXPECT_EQ(IniFile::read(path, QLatin1String(row.section), QLatin1String(row.key)), row.value);
     }
 }

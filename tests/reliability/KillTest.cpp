@@ -139,19 +139,11 @@ TEST(KilledSettingsWrite, leavesTheOldOrTheNewFileAndNoTemporaryFiles)
     const auto expectedAfter = [&](const QString& n) {
         const QString scratch = dir.filePath(QStringLiteral("expected/ZUL.ini"));
         QDir(dir.path()).mkpath(QStringLiteral("expected"));
-        QFile file(scratch);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(original);
-        file.close();
+        writeBytes(scratch, original);
         IniFile::write(scratch, kMain, QStringLiteral("Counter"), n);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
+        return fileBytes(scratch);
     };
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(original);
-    }
+    ASSERT_TRUE(writeBytes(ini, original));
 
     QRandomGenerator random(42);
     qint64 last = 0;

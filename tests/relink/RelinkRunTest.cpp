@@ -172,12 +172,7 @@ protected:
         QFile file(gIniPath);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    void writeIni(const QByteArray& content)
-    {
-        QFile file(gIniPath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    void writeIni(const QByteArray& content) { ASSERT_TRUE(writeBytes(gIniPath, content)); }
 
     RelinkReport run() { return RunRelink(m_window, m_desktop); }
 
@@ -426,12 +421,7 @@ TEST_F(RelinkRunTest, programFileThatCannotBeUsedIsReportedOnceAndFailsEveryTabl
              ASSERT_TRUE(QFile(program).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
          },
          QStringLiteral("Do souboru '%1' nelze zapisovat.")},
-        {"not a database",
-         [](const QString& program) {
-             QFile file(program);
-             ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-             file.write(QByteArray(4096, 'x'));
-         },
+        {"not a database", [](const QString& program) { ASSERT_TRUE(writeBytes(program, QByteArray(4096, 'x'))); },
          QStringLiteral("Nerozpoznaný formát databáze '%1'.")},
     };
     for (const Row& row : rows) {

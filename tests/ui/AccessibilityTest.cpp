@@ -12,6 +12,7 @@
 #include "HelpFileWriter.h"
 #include "ListFile.h"
 #include "Paths.h"
+#include "TestSupport.h"
 
 #include <QAccessible>
 #include <QComboBox>
@@ -168,9 +169,7 @@ QString AccessibilityTest::writeHelpFile()
     content.contextMap = {{805, 0}};
     content.contextIds = {{"VYBER", 1}};
     const QString path = m_dir->filePath(QStringLiteral("ZUL.hlp"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(build(content));
+    writeBytes(path, build(content));
     return path;
 }
 

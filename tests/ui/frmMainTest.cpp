@@ -34,13 +34,6 @@ public:
     QStringList calls;
 };
 
-void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("x");
-}
-
 QRgb pixel(const QImage& image, int x, int y)
 {
     return image.pixel(x, y) & 0xFFFFFF;
@@ -217,8 +210,8 @@ void FrmMainTest::linkButtonFollowsBothPaths()
 {
     const QString program = file(QStringLiteral("ZUL.accdr"));
     const QString data = file(QStringLiteral("ZUL_data.accdb"));
-    touch(program);
-    touch(data);
+    QVERIFY(writeBytes(program, "x"));
+    QVERIFY(writeBytes(data, "x"));
     auto* propoj = control<QPushButton>("btnPropoj");
 
     m_window->setProgramPathText(program);
@@ -248,8 +241,8 @@ void FrmMainTest::keystrokeCompletingAPathEnablesTheButton()
 {
     const QString program = file(QStringLiteral("ZUL.accdr"));
     const QString data = file(QStringLiteral("ZUL_data.accdb"));
-    touch(program);
-    touch(data);
+    QVERIFY(writeBytes(program, "x"));
+    QVERIFY(writeBytes(data, "x"));
     m_window->setProgramPathText(program);
     m_window->setDataPathText(QString());
     m_window->show();
@@ -272,7 +265,7 @@ void FrmMainTest::keystrokeCompletingAPathEnablesTheButton()
 void FrmMainTest::linkButtonStaysOffDuringARun()
 {
     const QString program = file(QStringLiteral("ZUL.accdr"));
-    touch(program);
+    QVERIFY(writeBytes(program, "x"));
     m_window->setProgramPathText(program);
     m_window->setRunInProgress(true);
     m_window->setLinkButtonEnabled(false);
@@ -310,7 +303,7 @@ void FrmMainTest::enterMovesTheFocusWithoutStartingTheRun()
     QCOMPARE(cbo->count(), 0);
 
     const QString program = file(QStringLiteral("ZUL.accdr"));
-    touch(program);
+    QVERIFY(writeBytes(program, "x"));
     m_window->setProgramPathText(program);
     m_window->setDataPathText(program);
     QVERIFY(propoj->isEnabled());
@@ -544,7 +537,7 @@ void FrmMainTest::closingIsRefusedDuringARun()
 void FrmMainTest::comboViewKeepsTheEditText()
 {
     const QString program = file(QStringLiteral("ZUL.accdr"));
-    touch(program);
+    QVERIFY(writeBytes(program, "x"));
     m_window->setProgramPathText(program);
     ComboBoxView& view = m_window->dataCombo();
     view.clear();
