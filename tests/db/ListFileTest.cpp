@@ -127,9 +127,7 @@ TEST_F(ListFileTest, creatingOverAnExistingFileShowsTheErrorAndLeavesTheFile)
     EXPECT_EQ(m_desktop.boxes(),
               QStringList({QStringLiteral("box !|Vindo-ZUL|3204  Databáze '%1' již existuje.").arg(gListDbPath)}));
     EXPECT_EQ(m_desktop.events.mid(0, 2), QStringList({QStringLiteral("pointer default"), QStringLiteral("beep")}));
-    QFile file(gListDbPath);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("keep me"));
+    EXPECT_EQ(fileBytes(gListDbPath), QByteArray("keep me"));
 }
 
 TEST_F(FilledListTest, addingAPathTwiceStoresOneRowMarkedNew)

@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "Globals.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,11 +21,7 @@ protected:
     }
     void TearDown() override { resetGlobals(); }
 
-    QByteArray iniBytes() const
-    {
-        QFile file(gIniPath);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<missing>");
-    }
+    QByteArray iniBytes() const { return fileBytes(gIniPath); }
 
     QTemporaryDir m_dir;
 };

@@ -151,9 +151,8 @@ bool PostgresServer::setUp(QString* whyNot)
         m_running = start();
     }
     if (!m_running) {
-        QFile log(m_dir.filePath(QStringLiteral("server.log")));
-        log.open(QIODevice::ReadOnly);
-        *whyNot = QStringLiteral("the server did not start: ") + QString::fromUtf8(log.readAll());
+        *whyNot = QStringLiteral("the server did not start: ") +
+                  QString::fromUtf8(fileBytes(m_dir.filePath(QStringLiteral("server.log"))));
         return false;
     }
     if (!run({m_bin + QStringLiteral("/psql"), QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"),
