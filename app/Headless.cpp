@@ -1,6 +1,8 @@
 #include "Headless.h"
 
+#include "Errors.h"
 #include "Globals.h"
+#include "IgnoringFailures.h"
 #include "ListFile.h"
 #include "Paths.h"
 #include "RelinkRun.h"
@@ -183,7 +185,7 @@ int runHeadless(int argc, char* argv[], const QString& argumentText)
     try {
         const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
         if (plan.listFolderNotWritable)
-            ShowError(desktop, ListFolderNotWritable(ProgramDir()));
+            ShowError(desktop, Errors::listFolderNotWritable(ProgramDir()));
         HeadlessWindow window;
         window.setProgramPathText(gProgramPath);
         window.setText(gDataPath);
@@ -198,10 +200,7 @@ int runHeadless(int argc, char* argv[], const QString& argumentText)
         // The outcome for a calling program is the settings key, as in a windowed run.
         return OutcomeUnrecorded() ? kOutcomeUnrecordedExitCode : 0;
     } catch (const RunTimeError& error) {
-        try {
-            ShowError(desktop, error);
-        } catch (...) {
-        }
+        ignoringFailures([&] { ShowError(desktop, error); });
         return endWithoutWindow();
     }
 }

@@ -27,16 +27,6 @@ bool folderWritable(const QString& folder)
 
 } // namespace
 
-RunTimeError ListFolderNotWritable(const QString& folder)
-{
-    constexpr int PathFileAccessError = 75;
-    return RunTimeError(PathFileAccessError,
-                        QStringLiteral("Do složky '%1' nelze zapisovat, a proto v ní nelze založit seznam použitých "
-                                       "databází ZUL_db.accdb. Spusťte program ze složky, do které můžete zapisovat, "
-                                       "nebo požádejte správce o právo zápisu.")
-                            .arg(folder));
-}
-
 bool isCommandLineStart(const QString& argumentText)
 {
     return !argumentText.isEmpty() && !HasKey(argumentText, CommandKey::NoDataPath);
@@ -99,7 +89,8 @@ StartPlan PrepareStart(const QString& argumentText, const std::function<void()>&
     if (HasKey(argumentText, CommandKey::ZulProg))
         gProgramPath = KeyValue(argumentText, CommandKey::ZulProg);
     if (HasKey(argumentText, CommandKey::ZulData))
-        gDataPath = withoutPassword(KeyValue(argumentText, CommandKey::ZulData)); // the password serves this process only
+        gDataPath =
+            withoutPassword(KeyValue(argumentText, CommandKey::ZulData)); // the password serves this process only
     gShowMessage = HasKey(argumentText, CommandKey::ShowMessage);
     return plan;
 }

@@ -27,17 +27,13 @@ struct StartPlan {
     // "NoDataPath" anywhere in the argument text.
     bool noDataPath = false;
     // The list file was missing and the program folder cannot be written: it
-    // was not attempted, and the start reports ListFolderNotWritable once.
+    // was not attempted, and the start reports Errors::listFolderNotWritable once.
     bool listFolderNotWritable = false;
     // The list file is there after the start's creation (or was before): only
     // then does the start fill the data-file list from it, so a list that
     // could not be made is reported once, by whoever failed to make it.
     bool listFileReady = false;
 };
-
-// The one report of a start in a program folder the user cannot write, where
-// the list file is missing.
-RunTimeError ListFolderNotWritable(const QString& folder);
 
 // Sets gIniPath and gListDbPath under ProgramDir(), calls createListFile when
 // the list file is missing and the program folder can be written, then sets gProgramPath, gDataPath (stored value,

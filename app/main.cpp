@@ -2,12 +2,14 @@
 // follows one of the four courses of a start.
 
 #include "CommandLine.h"
+#include "Errors.h"
 #include "frmMain.h"
 #include "Globals.h"
 #include "Headless.h"
 #include "HelpFile.h"
 #include "HelpWindow.h"
 #include "Icons.h"
+#include "IgnoringFailures.h"
 #include "ListFile.h"
 #include "Paths.h"
 #include "QtDesktopServices.h"
@@ -57,7 +59,7 @@ int Main(QApplication& app, QtDesktopServices& desktop, const QString& argumentT
     try {
         const StartPlan plan = PrepareStart(argumentText, [&] { CreateListFile(desktop); });
         if (plan.listFolderNotWritable)
-            ShowError(desktop, ListFolderNotWritable(ProgramDir()));
+            ShowError(desktop, Errors::listFolderNotWritable(ProgramDir()));
 
         loadWindow();
         window->setProgramPathText(gProgramPath);
@@ -88,15 +90,11 @@ int Main(QApplication& app, QtDesktopServices& desktop, const QString& argumentT
         }
     } catch (const RunTimeError& error) {
         // Shown once; whatever fails while the window is loaded again is ignored.
-        try {
-            ShowError(desktop, error);
-        } catch (...) {
-        }
-        try {
+        ignoringFailures([&] { ShowError(desktop, error); });
+        ignoringFailures([&] {
             loadWindow();
             window->show();
-        } catch (...) {
-        }
+        });
     }
 
     // A run may have ended the process before the event loop was entered; a

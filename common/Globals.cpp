@@ -9,6 +9,7 @@ bool gAutoBrowse = false;
 bool gLinkFailed = false;
 QString gFilePattern;
 QString gChosenFolder;
+std::vector<DbCore*> gOpenCores;
 
 void resetGlobals()
 {

@@ -2,13 +2,15 @@
 
 #include <QString>
 
+#include <vector>
+
 // The process-wide state of the program, in one place. All of it starts empty
 // or false; start-up fixes the paths, the relink run and browsing change the
 // rest. Tests call resetGlobals() between cases.
 //
 // The database engine object (gDbEngine) and the open list file (gListDb)
 // belong to the engine layer and live in db/; resetGlobals() does not touch
-// them.
+// them, nor gOpenCores, which the engine's files keep themselves.
 
 // Full path of the settings file: program directory + "INI/ZUL.ini".
 extern QString gIniPath;
@@ -30,5 +32,11 @@ extern bool gLinkFailed;
 extern QString gFilePattern;
 // The folder confirmed in the folder chooser; empty after a cancel.
 extern QString gChosenFolder;
+
+class DbCore;
+// Every database file open in the process, added and removed by the file
+// itself: a linked file that is open already is read through that connection
+// rather than have its whole schema read a second time.
+extern std::vector<DbCore*> gOpenCores;
 
 void resetGlobals();

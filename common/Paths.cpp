@@ -1,5 +1,7 @@
 #include "Paths.h"
 
+#include "Errors.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -97,9 +99,8 @@ QString startFolderOf(const QString& startPath, const QString& currentFolder, co
 {
     if (startPath.isEmpty() || startPath.contains(QChar::Null))
         return QString();
-    const QString started = startPath.contains(QLatin1Char('/'))
-                                ? QDir(currentFolder).absoluteFilePath(startPath)
-                                : searchPathFor(startPath, currentFolder, searchPath);
+    const QString started = startPath.contains(QLatin1Char('/')) ? QDir(currentFolder).absoluteFilePath(startPath)
+                                                                 : searchPathFor(startPath, currentFolder, searchPath);
     if (started.isEmpty() || !isSameFile(started, executable))
         return QString();
     // Lexical only: the link's own folder, not its target's.
@@ -128,7 +129,7 @@ QString FolderOfPath(const QString& path, PathStyle style)
         if (path.at(k) == separator)
             return path.left(k + 1);
     }
-    throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+    throw Errors::invalidArgument();
 }
 
 QString JoinFolderAndName(const QString& folder, const QString& name, PathStyle style)
@@ -175,7 +176,8 @@ void ShowError(DesktopServices& desktop, const RunTimeError& error, const QStrin
 {
     desktop.setPointer(DesktopServices::Pointer::Default);
     desktop.beep();
-    desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("Vindo-ZUL"), errorMessageText(error, context));
+    desktop.messageBox(DesktopServices::Icon::Exclamation, QStringLiteral("Vindo-ZUL"),
+                       errorMessageText(error, context));
 }
 
 bool hasWildcard(const QString& pattern)

@@ -19,14 +19,19 @@ private:
     QString m_description;
 };
 
-// Error numbers used across the program.
+// Error numbers used across the program; the errors themselves, with their
+// texts, are the factories of Errors.h.
 namespace ErrorNumber {
 constexpr int InvalidArgument = 5;        // invalid procedure call or argument
 constexpr int FileNotFound = 53;          // file not found
 constexpr int PathNotFound = 76;          // path not found
 constexpr int ObjectVariableNotSet = 91;  // object variable not set
 constexpr int DiskFull = 61;              // disk full
-constexpr int NotAnObject = 3021;         // no current record
+constexpr int DeviceUnavailable = 68;     // device unavailable (a drive of the folder chooser)
+constexpr int PermissionDenied = 70;      // permission denied (a file held locked)
+constexpr int PathFileAccess = 75;        // path/file access error
+constexpr int InvalidFileFormat = 321;    // invalid file format (help files)
+constexpr int NoCurrentRecord = 3021;     // no current record
 constexpr int FileNotFoundDb = 3024;      // database file not found
 constexpr int FileInUse = 3045;           // file already in use / locked
 constexpr int NotInTransaction = 3034;    // commit or rollback without a transaction
@@ -36,12 +41,14 @@ constexpr int ItemNotInCollection = 3265; // item not found in this collection
 constexpr int DuplicateValue = 3022;      // duplicate value in a unique index
 constexpr int FieldTooSmall = 3163;       // field too small for the data
 constexpr int OperationNotSupported = 3219;
-constexpr int CannotSetProperty = 3268;   // cannot set this property on a linked / local table
-constexpr int OdbcFailed = 3151;          // ODBC connection failed
-constexpr int SyntaxError = 3000;         // reserved error / SQL syntax
-constexpr int ReadOnly = 3051;            // cannot open the file for writing
-constexpr int DiskIo = 3043;              // disk or network error
-constexpr int FileAlreadyExists = 3204;   // database already exists
+constexpr int CannotSetProperty = 3268; // cannot set this property on a linked / local table
+constexpr int OdbcFailed = 3151;        // ODBC connection failed
+constexpr int OdbcCallFailed = 3146;    // ODBC call failed
+constexpr int RecordDeleted = 3167;     // record is deleted
+constexpr int SyntaxError = 3000;       // reserved error / SQL syntax
+constexpr int ReadOnly = 3051;          // cannot open the file for writing
+constexpr int DiskIo = 3043;            // disk or network error
+constexpr int FileAlreadyExists = 3204; // database already exists
 // Database engine.
 constexpr int TableAlreadyExists = 3010;   // table already exists
 constexpr int UpdateWithoutAddNew = 3020;  // Update without AddNew

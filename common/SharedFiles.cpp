@@ -1,5 +1,7 @@
 #include "SharedFiles.h"
 
+#include "Errors.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -10,10 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Numbers of the original platform for a refused file access and a lock.
-constexpr int kPathFileAccessError = 75;
-constexpr int kPermissionDenied = 70;
 
 QString shown(const QByteArray& path)
 {
@@ -39,36 +37,6 @@ QByteArray folderOf(const QByteArray& path)
     return path.left(slash);
 }
 
-
-RunTimeError refusedLink(const QString& link)
-{
-    return RunTimeError(kPathFileAccessError,
-                        QStringLiteral("Soubor \u201E%1\u201C je symbolický odkaz jiného uživatele ve složce, do které "
-                                       "mohou zapisovat i jiní; program přes něj nezapisuje.")
-                            .arg(link));
-}
-
-RunTimeError notRegularFile(const QString& path)
-{
-    return RunTimeError(kPathFileAccessError,
-                        QStringLiteral("\u201E%1\u201C není obyčejný soubor (je to roura, zařízení nebo soket); "
-                                       "program ho neotevře.")
-                            .arg(path));
-}
-
-RunTimeError linkLoop(const QString& path)
-{
-    return RunTimeError(kPathFileAccessError,
-                        QStringLiteral("Symbolické odkazy \u201E%1\u201C tvoří smyčku.").arg(path));
-}
-
-RunTimeError settingsLocked(const QString& path, int seconds)
-{
-    return RunTimeError(
-        kPermissionDenied,
-        QStringLiteral("Soubor \u201E%1\u201C je zamčen jiným procesem ani po %2 s čekání.").arg(path).arg(seconds));
-}
-
 bool inSharedFolder(const QByteArray& path)
 {
     struct stat folder {};
@@ -87,15 +55,15 @@ Target resolveForWrite(const QByteArray& path)
         struct stat folder {};
         if (::stat(folderOf(target.path).constData(), &folder) == 0 && sharedFolder(folder) &&
             link.st_uid != ::geteuid() && link.st_uid != folder.st_uid)
-            throw refusedLink(shown(target.path));
+            throw Errors::refusedLink(shown(target.path));
         QByteArray next(4096, Qt::Uninitialized);
         const ssize_t length = ::readlink(target.path.constData(), next.data(), size_t(next.size()));
         if (length <= 0 || length >= next.size())
-            throw linkLoop(shown(path));
+            throw Errors::linkLoop(shown(path));
         next.truncate(length);
         target.path = next.startsWith('/') ? next : folderOf(target.path) + '/' + next;
     }
-    throw linkLoop(shown(path));
+    throw Errors::linkLoop(shown(path));
 }
 
 namespace {
@@ -107,14 +75,14 @@ int openRegular(const QByteArray& file, int flags, mode_t mode, const QByteArray
 {
     struct stat before {};
     if (::stat(file.constData(), &before) == 0 && !S_ISREG(before.st_mode))
-        throw notRegularFile(shown(named));
+        throw Errors::notRegularFile(shown(named));
     const int fd = ::open(file.constData(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
     if (fd < 0)
         return -1;
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
-        throw notRegularFile(shown(named));
+        throw Errors::notRegularFile(shown(named));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
@@ -141,7 +109,7 @@ void requireRegularFile(const QString& path)
     struct stat info {};
     if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
         !S_ISDIR(info.st_mode))
-        throw notRegularFile(path);
+        throw Errors::notRegularFile(path);
 }
 
 bool lockWithin(int fd, std::chrono::milliseconds bound)

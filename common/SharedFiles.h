@@ -62,10 +62,4 @@ bool lockWithin(int fd, std::chrono::milliseconds bound = kLockWait);
 // Whether others than the owner may write the folder of path.
 bool inSharedFolder(const QByteArray& path);
 
-// ---- errors ----------------------------------------------------------------
-RunTimeError refusedLink(const QString& link);
-RunTimeError notRegularFile(const QString& path);
-RunTimeError linkLoop(const QString& path);
-RunTimeError settingsLocked(const QString& path, int seconds);
-
 } // namespace SharedFiles

@@ -1,6 +1,7 @@
 #include "Catalog.h"
 
 #include "CatalogSql.h"
+#include "Errors.h"
 #include "SqlDialect.h"
 
 #include <QHash>
@@ -56,14 +57,6 @@ TableEntry entryOf(const Statement& row, int first = 0)
     return TableEntry{row.text(first), qint32(row.int64(first + 1)), row.text(first + 2), row.text(first + 3)};
 }
 
-RunTimeError damagedCatalog(const QString& fileName)
-{
-    return RunTimeError(ErrorNumber::DatabaseCorrupt,
-                        QStringLiteral("Databáze '%1' je poškozená: katalog jejích tabulek neprošel kontrolou "
-                                       "celistvosti.")
-                            .arg(fileName));
-}
-
 } // namespace
 
 QString nameKey(const QString& name)
@@ -81,8 +74,7 @@ QString linkedPath(const QString& connect)
     static const QString key = QStringLiteral("DATABASE=");
     const int at = int(connect.indexOf(key, 0, Qt::CaseInsensitive));
     if (at < 0 || (at > 0 && connect.at(at - 1) != QLatin1Char(';')))
-        throw RunTimeError(ErrorNumber::InvalidPath,
-                           QStringLiteral("Připojovací řetězec '%1' neuvádí databázový soubor.").arg(connect));
+        throw Errors::connectWithoutDatabase(connect);
     return connect.mid(at + key.size());
 }
 
@@ -135,8 +127,7 @@ void Catalog::checkShape(const QString& fileName)
         return;
     for (auto it = catalogColumns().cbegin(); it != catalogColumns().cend(); ++it)
         if (columnsOf(m_connection.handle(), it.key()) != it.value())
-            throw RunTimeError(ErrorNumber::DatabaseCorrupt,
-                               QStringLiteral("Databáze '%1' je poškozená.").arg(fileName));
+            throw Errors::databaseCorrupt(fileName);
     // A damaged page or index of the catalogue (a row missing from the key on
     // names, say) lets a look-up miss a table the listing shows, or find one
     // twice: SQLite's own check of the catalogue's tables and their indexes,
@@ -145,11 +136,11 @@ void Catalog::checkShape(const QString& fileName)
         sqlite3_stmt* raw = nullptr;
         const QByteArray sql = QByteArrayLiteral("PRAGMA integrity_check(") + table + ')';
         if (sqlite3_prepare_v2(m_connection.handle(), sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
-            throw damagedCatalog(fileName);
+            throw Errors::catalogCorrupt(fileName);
         StatementHandle statement(raw);
         const int rc = sqlite3_step(raw);
         if (rc != SQLITE_ROW || qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)), "ok") != 0)
-            throw damagedCatalog(fileName);
+            throw Errors::catalogCorrupt(fileName);
     }
 }
 

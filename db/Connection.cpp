@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include "Errors.h"
 #include "SharedFiles.h"
 
 #include "Collation.h"
@@ -22,34 +23,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace EngineError {
-RunTimeError fileNotFound(const QString& path)
-{
-    return RunTimeError(ErrorNumber::FileNotFoundDb, QStringLiteral("Soubor '%1' nebyl nalezen.").arg(path));
-}
-
-RunTimeError unrecognizedFormat(const QString& path)
-{
-    return RunTimeError(ErrorNumber::UnrecognizedFormat,
-                        QStringLiteral("Nerozpoznaný formát databáze '%1'.").arg(path));
-}
-
-RunTimeError objectInvalid()
-{
-    return RunTimeError(ErrorNumber::ObjectInvalid, QStringLiteral("Objekt je neplatný nebo již není nastaven."));
-}
-
-RunTimeError itemNotFound()
-{
-    return RunTimeError(ErrorNumber::ItemNotInCollection, QStringLiteral("Položka nebyla v této kolekci nalezena."));
-}
-
-RunTimeError noCurrentRecord()
-{
-    return RunTimeError(ErrorNumber::NotAnObject, QStringLiteral("Neexistuje aktuální záznam."));
-}
-} // namespace EngineError
-
 QString absolutePathOf(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -58,13 +31,12 @@ QString absolutePathOf(const QString& path)
 void checkDatabaseFile(const QString& path)
 {
     if (path.isEmpty())
-        throw EngineError::fileNotFound(path);
+        throw Errors::fileNotFound(path);
     const QFileInfo info(absolutePathOf(path));
     if (!info.exists())
-        throw EngineError::fileNotFound(path);
+        throw Errors::fileNotFound(path);
     if (info.isDir())
-        throw RunTimeError(ErrorNumber::FileNotFoundDb,
-                           QStringLiteral("'%1' je složka, nikoli databázový soubor.").arg(path));
+        throw Errors::isFolder(path);
     // A FIFO, device or socket is refused before it is opened: its open or
     // its reads could hold the process for ever.
     SharedFiles::requireRegularFile(path);
@@ -73,12 +45,12 @@ void checkDatabaseFile(const QString& path)
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)
             ::close(fd);
-        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
+        throw Errors::notReadable(path);
     }
     // SQLite would take an empty file for a new database; the smallest real one is one 512-byte page.
     static const QByteArray magic("SQLite format 3\0", 16);
     if (file.size() < 512 || file.read(16) != magic)
-        throw EngineError::unrecognizedFormat(path);
+        throw Errors::unrecognizedFormat(path);
 }
 
 QString sqliteUri(const QString& absolutePath, const char* mode)
@@ -118,11 +90,7 @@ Connection::Connection(const QString& path, Mode mode) : m_path(path), m_absolut
         if (kind != SQLITE_CANTOPEN && kind != SQLITE_READONLY && kind != SQLITE_IOERR && kind != SQLITE_PERM)
             raise(rc);
         if (hasPendingWal(m_absolutePath))
-            throw RunTimeError(ErrorNumber::ReadOnly,
-                               QStringLiteral("Soubor '%1' je v režimu zápisu s protokolem (WAL) a protokol vedle "
-                                              "něj nelze v tomto umístění číst; otevřete jej nejprve tam, kde lze "
-                                              "zapisovat.")
-                                   .arg(m_path));
+            throw Errors::walUnreadable(m_path);
         m_immutable = true;
         open("ro&immutable=1", SQLITE_OPEN_READONLY);
         rc = readSchema();
@@ -142,7 +110,7 @@ void Connection::open(const char* uriMode, int flags)
     m_db.reset(db);
     if (rc != SQLITE_OK) {
         if (!m_db)
-            throw RunTimeError(ErrorNumber::DiskFull, QStringLiteral("Nedostatek paměti."));
+            throw Errors::outOfMemory();
         raise(rc);
     }
     struct stat status {};
@@ -180,23 +148,12 @@ int Connection::readSchema()
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-RunTimeError Connection::readOnlyFile() const
-{
-    return RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Do souboru '%1' nelze zapisovat.").arg(m_path));
-}
-
-RunTimeError Connection::readOnlyFolder() const
-{
-    return RunTimeError(ErrorNumber::ReadOnly,
-                        QStringLiteral("Do souboru '%1' nelze zapisovat: do jeho složky nelze zapisovat.").arg(m_path));
-}
-
 void Connection::checkWritable() const
 {
     if (isReadOnly())
-        throw readOnlyFile();
+        throw Errors::readOnlyFile(m_path);
     if (::access(QFile::encodeName(QFileInfo(m_absolutePath).absolutePath()).constData(), W_OK) != 0)
-        throw readOnlyFolder();
+        throw Errors::readOnlyFolder(m_path);
 }
 
 bool Connection::isReadOnly() const
@@ -207,10 +164,7 @@ bool Connection::isReadOnly() const
 void Connection::checkTransaction() const
 {
     if (m_transactionLevel > 0 && sqlite3_get_autocommit(m_db.get()) != 0)
-        throw RunTimeError(ErrorNumber::NotInTransaction,
-                           QStringLiteral("Transakce souboru '%1' byla po chybě zrušena; žádná z jejích změn "
-                                          "nebyla uložena.")
-                               .arg(m_path));
+        throw Errors::transactionAbandoned(m_path);
 }
 
 void Connection::beginWrite()
@@ -240,9 +194,7 @@ void Connection::registerCollations()
     const char* failedLocale = nullptr;
     const int rc = registerZulCollations(m_db.get(), &failedLocale);
     if (failedLocale)
-        throw RunTimeError(ErrorNumber::SyntaxError,
-                           QStringLiteral("Nelze připravit porovnávání textu pro národní prostředí '%1'.")
-                               .arg(QString::fromLatin1(failedLocale)));
+        throw Errors::collationUnavailable(QString::fromLatin1(failedLocale));
     if (rc != SQLITE_OK)
         raise(rc);
 }
@@ -269,65 +221,44 @@ void Connection::raise(int rc, const QString& sql) const
     switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        throw RunTimeError(ErrorNumber::FileInUse,
-                           QStringLiteral("Soubor '%1' je uzamčen jiným procesem a zámek se do %2 sekund neuvolnil.")
-                               .arg(m_path)
-                               .arg(lockWaitMilliseconds / 1000));
+        throw Errors::fileLocked(m_path, lockWaitMilliseconds / 1000);
     case SQLITE_NOTADB:
-        throw EngineError::unrecognizedFormat(m_path);
+        throw Errors::unrecognizedFormat(m_path);
     case SQLITE_CORRUPT:
-        throw RunTimeError(ErrorNumber::DatabaseCorrupt, QStringLiteral("Databáze '%1' je poškozená.").arg(m_path));
+        throw Errors::databaseCorrupt(m_path);
     case SQLITE_READONLY:
         if (extended == SQLITE_READONLY_DIRECTORY)
-            throw readOnlyFolder();
-        throw readOnlyFile();
+            throw Errors::readOnlyFolder(m_path);
+        throw Errors::readOnlyFile(m_path);
     case SQLITE_FULL:
-        throw RunTimeError(ErrorNumber::DiskFull,
-                           QStringLiteral("Disk je plný; soubor '%1' nelze změnit.").arg(m_path));
+        throw Errors::diskFull(m_path);
     case SQLITE_IOERR:
-        throw RunTimeError(ErrorNumber::DiskIo, QStringLiteral("Chyba disku při práci se souborem '%1'.").arg(m_path));
+        throw Errors::diskIo(m_path);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít.").arg(m_path));
+        throw Errors::cannotOpen(m_path);
     case SQLITE_CONSTRAINT:
         switch (extended) {
         case SQLITE_CONSTRAINT_UNIQUE:
         case SQLITE_CONSTRAINT_PRIMARYKEY: {
             const QString columns = after(QStringLiteral("UNIQUE constraint failed:"));
             const QString table = columns.section(QLatin1Char('.'), 0, 0);
-            throw RunTimeError(ErrorNumber::DuplicateValue,
-                               QStringLiteral("Změna nebyla provedena, protože by v tabulce '%1' vytvořila "
-                                              "duplicitní hodnotu v jedinečném indexu.")
-                                   .arg(table));
+            throw Errors::duplicateValue(table);
         }
         case SQLITE_CONSTRAINT_CHECK: {
             // Size and zero-length rules are named "size:<n>:<field>" and "nonempty:<field>".
             const QString name = after(QStringLiteral("CHECK constraint failed:"));
-            if (name.startsWith(QStringLiteral("size:"))) {
-                const int size = name.section(QLatin1Char(':'), 1, 1).toInt();
-                const QString unit = size == 1                ? QStringLiteral("znak")
-                                     : size >= 2 && size <= 4 ? QStringLiteral("znaky")
-                                                              : QStringLiteral("znaků");
-                throw RunTimeError(ErrorNumber::FieldTooSmall,
-                                   QStringLiteral("Pole '%1' je příliš malé pro zadaná data (nejvýše %2 %3).")
-                                       .arg(name.section(QLatin1Char(':'), 2, -1))
-                                       .arg(size)
-                                       .arg(unit));
-            }
+            if (name.startsWith(QStringLiteral("size:")))
+                throw Errors::fieldTooSmall(name.section(QLatin1Char(':'), 2, -1),
+                                            name.section(QLatin1Char(':'), 1, 1).toInt());
             if (name.startsWith(QStringLiteral("nonempty:")))
-                throw RunTimeError(ErrorNumber::ZeroLengthNotAllowed,
-                                   QStringLiteral("Pole '%1' nemůže obsahovat řetězec nulové délky.")
-                                       .arg(name.section(QLatin1Char(':'), 1, -1)));
-            throw RunTimeError(ErrorNumber::ValidationRule,
-                               QStringLiteral("Hodnota nesplňuje ověřovací pravidlo '%1'.").arg(name));
+                throw Errors::zeroLengthNotAllowed(name.section(QLatin1Char(':'), 1, -1));
+            throw Errors::validationRule(name);
         }
         case SQLITE_CONSTRAINT_NOTNULL:
-            throw RunTimeError(ErrorNumber::FieldRequired,
-                               QStringLiteral("Pole '%1' musí obsahovat hodnotu.")
-                                   .arg(after(QStringLiteral("NOT NULL constraint failed:"))));
+            throw Errors::fieldRequired(after(QStringLiteral("NOT NULL constraint failed:")));
         default:
-            throw RunTimeError(ErrorNumber::ValidationRule,
-                               QStringLiteral("Změna porušuje pravidlo tabulky (%1).").arg(message));
+            throw Errors::tableRule(message);
         }
     default:
         break;
@@ -335,17 +266,12 @@ void Connection::raise(int rc, const QString& sql) const
     // A linked table is a view of the connection: a change to it is refused as the original engine does.
     static const QRegularExpression viewChange(QStringLiteral("^cannot modify (.+) because it is a view$"));
     if (const QRegularExpressionMatch match = viewChange.match(message); match.hasMatch())
-        throw RunTimeError(
-            ErrorNumber::ReadOnlyObject,
-            QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(match.captured(1)));
+        throw Errors::linkNotChangeable(match.captured(1));
     if (message.startsWith(QStringLiteral("no such table:")))
-        throw RunTimeError(ErrorNumber::InputTableNotFound,
-                           QStringLiteral("Databázový stroj nenašel vstupní tabulku nebo dotaz '%1'.")
-                               .arg(after(QStringLiteral("no such table:")).section(QLatin1Char('.'), -1)));
+        throw Errors::inputTableNotFound(after(QStringLiteral("no such table:")).section(QLatin1Char('.'), -1));
     if (!sql.isEmpty())
-        throw RunTimeError(ErrorNumber::SyntaxError,
-                           QStringLiteral("Chyba v příkazu SQL '%1': %2.").arg(sql.simplified(), message));
-    throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Chyba databázového stroje: %1.").arg(message));
+        throw Errors::sqlFailed(sql.simplified(), message);
+    throw Errors::engineFailed(message);
 }
 
 size_t Connection::SqlHash::operator()(const QString& sql) const noexcept
@@ -400,12 +326,11 @@ Statement::Statement(Connection& connection, const QString& sql, Reuse reuse) : 
     if (rc != SQLITE_OK)
         connection.raise(rc, sql);
     if (!m_statement)
-        throw RunTimeError(ErrorNumber::SyntaxError, QStringLiteral("Příkaz SQL je prázdný."));
+        throw Errors::emptySql();
     // One statement per call: a second one would otherwise be skipped without a word.
     for (const SqlToken& token : tokenizeSql(QString::fromUtf8(tail, utf8.constData() + utf8.size() - tail)))
         if (token.kind != SqlToken::Space && token.text != QLatin1String(";"))
-            throw RunTimeError(ErrorNumber::SyntaxError,
-                               QStringLiteral("Příkaz SQL '%1' obsahuje více než jeden příkaz.").arg(sql.simplified()));
+            throw Errors::severalStatements(sql.simplified());
 }
 
 Statement::~Statement()
@@ -461,9 +386,7 @@ void Statement::bind(int index, const QVariant& value)
         }
     }
     if (rc == SQLITE_RANGE)
-        throw RunTimeError(
-            ErrorNumber::SyntaxError,
-            QStringLiteral("Příkaz SQL '%1' má méně parametrů, než kolik hodnot bylo zadáno.").arg(m_sql.simplified()));
+        throw Errors::tooFewParameters(m_sql.simplified());
     if (rc != SQLITE_OK)
         m_connection.raise(rc, m_sql);
 }
@@ -472,11 +395,7 @@ void Statement::bindAll(const QVariantList& values)
 {
     const int expected = sqlite3_bind_parameter_count(m_statement.get());
     if (values.size() != expected)
-        throw RunTimeError(ErrorNumber::SyntaxError,
-                           QStringLiteral("Příkaz SQL '%1' očekává %2 parametrů, zadáno bylo %3.")
-                               .arg(m_sql.simplified())
-                               .arg(expected)
-                               .arg(values.size()));
+        throw Errors::parameterCount(m_sql.simplified(), expected, int(values.size()));
     for (int i = 0; i < values.size(); ++i)
         bind(i + 1, values.at(i));
 }

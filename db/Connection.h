@@ -32,15 +32,6 @@ inline const QString generalCollation = QLatin1String(zulGeneralCollationName);
 // How long a lock held by another process is waited for.
 constexpr int lockWaitMilliseconds = 4000;
 
-// The engine's error texts, shared by every part of the engine.
-namespace EngineError {
-RunTimeError fileNotFound(const QString& path);
-RunTimeError unrecognizedFormat(const QString& path);
-RunTimeError objectInvalid();
-RunTimeError itemNotFound();
-RunTimeError noCurrentRecord();
-} // namespace EngineError
-
 // Raises the engine's error when path does not name a file that looks like an
 // SQLite database. Reads at most the header; never writes.
 void checkDatabaseFile(const QString& path);
@@ -92,9 +83,6 @@ private:
     void open(const char* uriMode, int flags);
     // SQLite's result of the first read of the schema.
     int readSchema();
-    // The errors of a write to a file that cannot be written, or whose folder cannot be.
-    RunTimeError readOnlyFile() const;
-    RunTimeError readOnlyFolder() const;
     void setDurability();
     void registerCollations();
     // The kept statement for sql, taken out of the cache; null when there is none.

@@ -1,8 +1,9 @@
 #include "DBEngine.h"
 
 #include "DatabaseCore.h"
+#include "Errors.h"
+#include "IgnoringFailures.h"
 #include "OdbcConnectString.h"
-#include "OdbcErrors.h"
 #include "OdbcLinks.h"
 #include "SqlDialect.h"
 
@@ -14,25 +15,10 @@
 
 namespace {
 
-RunTimeError tableExists(const QString& name)
-{
-    return RunTimeError(ErrorNumber::TableAlreadyExists, QStringLiteral("Tabulka '%1' již existuje.").arg(name));
-}
-
-RunTimeError objectNotSet()
-{
-    return RunTimeError(ErrorNumber::ObjectVariableNotSet, QStringLiteral("Proměnná objektu není nastavena."));
-}
-
-RunTimeError invalidName(const QString& name)
-{
-    return RunTimeError(ErrorNumber::InvalidName, QStringLiteral("'%1' není platný název tabulky.").arg(name));
-}
-
 void checkName(const QString& name)
 {
     if (name.trimmed().isEmpty() || name.size() > 64 || name.startsWith(QLatin1Char(' ')))
-        throw invalidName(name);
+        throw Errors::invalidTableName(name);
 }
 
 bool sameFields(const std::vector<std::shared_ptr<FieldDef>>& left, const std::vector<std::shared_ptr<FieldDef>>& right)
@@ -64,7 +50,7 @@ public:
     DbCore& openCore() const
     {
         if (!core || !core->isOpen())
-            throw EngineError::objectInvalid();
+            throw Errors::objectInvalid();
         return *core;
     }
     void loadFields()
@@ -108,7 +94,7 @@ void TableDef::setName(const QString& name)
     const QString oldKey = nameKey(d->name);
     const QString newKey = nameKey(name);
     if (newKey != oldKey && db.findEntry(name))
-        throw tableExists(name);
+        throw Errors::tableExists(name);
     Connection& c = db.connection();
     db.dropLinkView(d->name);
     Transaction transaction(c);
@@ -140,8 +126,7 @@ void TableDef::setAttributes(qint32 attributes)
     if (wanted == d->attributes)
         return;
     if (d->attributes & dao::dbSystemObject)
-        throw RunTimeError(ErrorNumber::CannotSetProperty,
-                           QStringLiteral("Vlastnosti systémové tabulky '%1' nelze měnit.").arg(d->name));
+        throw Errors::systemTableProperties(d->name);
     db.ensureCatalog();
     Connection& c = db.connection();
     Transaction transaction(c);
@@ -166,8 +151,7 @@ void TableDef::setConnect(const QString& connect)
     }
     d->openCore();
     if (!d->isLink())
-        throw RunTimeError(ErrorNumber::CannotSetProperty,
-                           QStringLiteral("Vlastnost Connect nelze nastavit u místní tabulky '%1'.").arg(d->name));
+        throw Errors::connectOnLocalTable(d->name);
     // A password is used for this process only, never held where it could be stored.
     d->heldConnect = withoutPassword(connect);
 }
@@ -186,20 +170,16 @@ void TableDef::setSourceTableName(const QString& source)
         return;
     }
     d->openCore();
-    throw RunTimeError(
-        ErrorNumber::CannotSetProperty,
-        QStringLiteral("Vlastnost SourceTableName tabulky '%1' nelze po připojení změnit.").arg(d->name));
+    throw Errors::sourceTableFixed(d->name);
 }
 
 void TableDef::RefreshLink()
 {
     if (!d->attached())
-        throw RunTimeError(ErrorNumber::OperationNotSupported,
-                           QStringLiteral("Tabulka '%1' ještě není připojena k databázi.").arg(d->name));
+        throw Errors::tableNotAppended(d->name);
     DbCore& db = d->openCore();
     if (!d->isLink())
-        throw RunTimeError(ErrorNumber::OperationNotSupported,
-                           QStringLiteral("Tabulka '%1' není propojená; propojení nelze obnovit.").arg(d->name));
+        throw Errors::notALink(d->name);
     const QString connect = d->heldConnect.value_or(d->connect);
     const bool odbc = isOdbcConnect(connect);
     QString table = d->source.isEmpty() ? d->name : d->source;
@@ -212,8 +192,7 @@ void TableDef::RefreshLink()
     Catalog catalog(c);
     // A server's names are case-sensitive: an ODBC link keeps the server's own spelling of its table.
     if (!catalog.repointLink(d->name, connect, attributes, odbc ? table : QString()))
-        throw RunTimeError(ErrorNumber::ItemNotInCollection,
-                           QStringLiteral("Propojená tabulka '%1' již v databázi není.").arg(d->name));
+        throw Errors::linkGone(d->name);
     // A link re-pointed to a file whose table has the same fields keeps its recorded ones.
     if (!sameFields(catalog.linkFields(d->name), fields))
         catalog.putLinkFields(d->name, fields);
@@ -241,17 +220,15 @@ std::shared_ptr<FieldDef> TableDef::CreateField(const QString& name, int type, i
 void TableDef::appendField(const std::shared_ptr<FieldDef>& field)
 {
     if (!field || field->Name.isEmpty())
-        throw RunTimeError(ErrorNumber::InvalidName, QStringLiteral("Pole musí mít název."));
+        throw Errors::fieldWithoutName();
     d->loadFields();
     for (const auto& existing : d->fields)
         if (nameKey(existing->Name) == nameKey(field->Name))
-            throw RunTimeError(ErrorNumber::TableAlreadyExists,
-                               QStringLiteral("Pole '%1' již v tabulce '%2' existuje.").arg(field->Name, d->name));
+            throw Errors::fieldExists(field->Name, d->name);
     if (d->attached()) {
         DbCore& db = d->openCore();
         if (d->isLink())
-            throw RunTimeError(ErrorNumber::ReadOnlyObject,
-                               QStringLiteral("Do propojené tabulky '%1' nelze přidat pole.").arg(d->name));
+            throw Errors::linkFieldAppend(d->name);
         Connection& c = db.connection();
         Transaction transaction(c);
         c.exec(
@@ -268,7 +245,7 @@ std::shared_ptr<FieldDef> TableDef::field(const QString& name) const
     for (const auto& field : d->fields)
         if (nameKey(field->Name) == nameKey(name))
             return field;
-    throw EngineError::itemNotFound();
+    throw Errors::itemNotFound();
 }
 
 std::vector<std::shared_ptr<FieldDef>> TableDef::fields() const
@@ -310,19 +287,17 @@ QString indexSql(const QString& table, const IndexDef& index)
 void TableDef::appendIndex(const std::shared_ptr<IndexDef>& index)
 {
     if (!index || index->Name.isEmpty())
-        throw RunTimeError(ErrorNumber::InvalidName, QStringLiteral("Index musí mít název."));
+        throw Errors::indexWithoutName();
     if (index->Fields.isEmpty())
-        throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Index '%1' nemá žádná pole.").arg(index->Name));
+        throw Errors::indexWithoutFields(index->Name);
     d->loadIndexes();
     for (const auto& existing : d->indexes)
         if (nameKey(existing->Name) == nameKey(index->Name))
-            throw RunTimeError(ErrorNumber::TableAlreadyExists,
-                               QStringLiteral("Index '%1' již v tabulce '%2' existuje.").arg(index->Name, d->name));
+            throw Errors::indexExists(index->Name, d->name);
     if (d->attached()) {
         DbCore& db = d->openCore();
         if (d->isLink())
-            throw RunTimeError(ErrorNumber::ReadOnlyObject,
-                               QStringLiteral("Do propojené tabulky '%1' nelze přidat index.").arg(d->name));
+            throw Errors::linkIndexAppend(d->name);
         Transaction transaction(db.connection());
         db.connection().exec(indexSql(d->name, *index));
         transaction.commit();
@@ -359,7 +334,7 @@ public:
     DbCore& openCore() const
     {
         if (!core || !core->isOpen())
-            throw EngineError::objectInvalid();
+            throw Errors::objectInvalid();
         return *core;
     }
     bool noRecord() const { return rows.empty() || position < 0 || position >= int(rows.size()); }
@@ -369,7 +344,7 @@ public:
         for (int i = 0; i < columns.size(); ++i)
             if (nameKey(columns.at(i)) == wanted)
                 return i;
-        throw EngineError::itemNotFound();
+        throw Errors::itemNotFound();
     }
     void load()
     {
@@ -424,7 +399,7 @@ void Recordset::setValue(const QString& field, const QVariant& value)
     d->openCore();
     const int column = d->column(field);
     if (!d->adding)
-        throw RunTimeError(ErrorNumber::UpdateWithoutAddNew, QStringLiteral("Update nebo CancelUpdate bez AddNew."));
+        throw Errors::updateWithoutAddNew();
     QVariant stored = value;
     if (isYesNoDeclType(d->declTypes.at(column)) && value.isValid() && !value.isNull())
         stored = QVariant(value.toBool());
@@ -448,7 +423,7 @@ QVariant Recordset::value(const QString& field) const
         return QVariant();
     }
     if (d->noRecord())
-        throw EngineError::noCurrentRecord();
+        throw Errors::noCurrentRecord();
     return d->rows[size_t(d->position)].at(column);
 }
 
@@ -456,9 +431,9 @@ void Recordset::Update()
 {
     DbCore& db = d->openCore();
     if (!d->adding)
-        throw RunTimeError(ErrorNumber::UpdateWithoutAddNew, QStringLiteral("Update nebo CancelUpdate bez AddNew."));
+        throw Errors::updateWithoutAddNew();
     if (d->table.isEmpty())
-        throw RunTimeError(ErrorNumber::ReadOnlyObject, QStringLiteral("Tento záznam nelze aktualizovat."));
+        throw Errors::recordNotUpdatable();
     // A row added to a link goes into its source table in the data file.
     QString table = quoteName(d->table);
     if (const auto entry = db.findEntry(d->table); entry && entry->isLink()) {
@@ -473,10 +448,10 @@ void Recordset::Update()
         marks << QStringLiteral("?");
         values << value;
     }
-    const QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                              .arg(table, names.join(QStringLiteral(", ")),
-                                                   marks.join(QStringLiteral(", ")));
+    const QString sql = names.isEmpty()
+                            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                  .arg(table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
     Statement insert(db.connection(), sql);
     insert.bindAll(values);
     db.connection().runWrite(insert);
@@ -495,7 +470,7 @@ void Recordset::MoveFirst()
 {
     d->openCore();
     if (d->rows.empty())
-        throw EngineError::noCurrentRecord();
+        throw Errors::noCurrentRecord();
     d->adding = false;
     d->position = 0;
 }
@@ -504,7 +479,7 @@ void Recordset::MoveLast()
 {
     d->openCore();
     if (d->rows.empty())
-        throw EngineError::noCurrentRecord();
+        throw Errors::noCurrentRecord();
     d->adding = false;
     d->position = int(d->rows.size()) - 1;
 }
@@ -513,7 +488,7 @@ void Recordset::MoveNext()
 {
     d->openCore();
     if (EOF())
-        throw EngineError::noCurrentRecord();
+        throw Errors::noCurrentRecord();
     d->adding = false;
     ++d->position;
 }
@@ -545,7 +520,7 @@ public:
     DbCore& openCore() const
     {
         if (!core->isOpen())
-            throw EngineError::objectInvalid();
+            throw Errors::objectInvalid();
         return *core;
     }
     std::shared_ptr<TableDef> makeTableDef(const TableEntry& entry)
@@ -567,10 +542,10 @@ void DatabaseImpl::append(TableDefImpl& def, bool refresh)
 {
     DbCore& db = openCore();
     if (def.attached())
-        throw tableExists(def.name);
+        throw Errors::tableExists(def.name);
     checkName(def.name);
     if (db.findEntry(def.name))
-        throw tableExists(def.name);
+        throw Errors::tableExists(def.name);
     if (def.connect.isEmpty())
         appendLocal(def);
     else
@@ -619,7 +594,7 @@ void DatabaseImpl::appendLocal(TableDefImpl& def)
 {
     DbCore& db = openCore();
     if (def.fields.empty())
-        throw RunTimeError(ErrorNumber::NoFields, QStringLiteral("Tabulka '%1' nemá žádná pole.").arg(def.name));
+        throw Errors::tableWithoutFields(def.name);
     const qint32 hidden = def.attributes & dao::dbHiddenObject;
     if (hidden)
         db.ensureCatalog();
@@ -657,10 +632,7 @@ Database::Database(std::unique_ptr<DatabaseImpl> impl) : d(std::move(impl)) {}
 
 Database::~Database()
 {
-    try {
-        Close();
-    } catch (...) {
-    }
+    ignoringFailures([&] { Close(); });
 }
 
 QString Database::Name() const
@@ -686,14 +658,13 @@ void Database::Execute(const QString& sql, const QVariantList& params)
 {
     DbCore& db = d->openCore();
     if (d->serverCatalog)
-        throw OdbcError::notReadable(db.name());
+        throw Errors::serverNotQueryable(db.name());
     const QString dropped = droppedTable(sql);
     if (!dropped.isEmpty() && db.hasCatalog()) {
         // Dropping a link removes its definition; dropping a local table also forgets its attributes.
         const auto entry = db.findEntry(dropped);
         if (entry && (entry->attributes & dao::dbSystemObject) == dao::dbSystemObject)
-            throw RunTimeError(ErrorNumber::OperationNotSupported,
-                               QStringLiteral("Systémovou tabulku '%1' nelze odstranit.").arg(entry->name));
+            throw Errors::systemTableDelete(entry->name);
         Connection& c = db.connection();
         if (entry && entry->isLink())
             db.dropLinkView(entry->name);
@@ -712,8 +683,7 @@ void Database::Execute(const QString& sql, const QVariantList& params)
     if (const QString redefined = redefinedTable(sql); !redefined.isEmpty() && db.hasCatalog()) {
         const auto entry = db.findEntry(redefined);
         if (entry && entry->isLink())
-            throw RunTimeError(ErrorNumber::ReadOnlyObject,
-                               QStringLiteral("Propojenou tabulku '%1' nelze v tomto souboru měnit.").arg(entry->name));
+            throw Errors::linkNotChangeable(entry->name);
     }
     // Names are the same without regard to case for every letter; SQLite
     // folds only ASCII ones, so "účty" beside "Účty" is refused here.
@@ -723,7 +693,7 @@ void Database::Execute(const QString& sql, const QVariantList& params)
         if (!existing.isEmpty() && existing != created) {
             if (ifNotExists)
                 return;
-            throw tableExists(created);
+            throw Errors::tableExists(created);
         }
     }
     const RewrittenSql rewritten = rewriteSql(sql, db.collation());
@@ -755,7 +725,7 @@ void Database::Execute(const QString& sql, const QVariantList& params)
 std::unique_ptr<Recordset> Database::OpenRecordset(const QString& sql, const QVariantList& params, int)
 {
     if (d->serverCatalog)
-        throw OdbcError::notReadable(d->openCore().name());
+        throw Errors::serverNotQueryable(d->openCore().name());
     auto impl = std::make_unique<RecordsetImpl>();
     impl->core = d->core;
     impl->sql = sql;
@@ -805,7 +775,7 @@ std::shared_ptr<TableDef> TableDefCollection::Item(int index) const
 {
     const auto& entries = m_db->openCore().entries();
     if (index < 0 || index >= int(entries.size()))
-        throw EngineError::itemNotFound();
+        throw Errors::itemNotFound();
     return m_db->makeTableDef(entries[size_t(index)]);
 }
 
@@ -813,21 +783,21 @@ std::shared_ptr<TableDef> TableDefCollection::Item(const QString& name) const
 {
     const auto entry = m_db->openCore().findEntry(name);
     if (!entry)
-        throw EngineError::itemNotFound();
+        throw Errors::itemNotFound();
     return m_db->makeTableDef(*entry);
 }
 
 void TableDefCollection::Append(const std::shared_ptr<TableDef>& def)
 {
     if (!def)
-        throw objectNotSet();
+        throw Errors::objectVariableNotSet();
     m_db->append(*def->d);
 }
 
 void TableDefCollection::AppendUnrefreshed(const std::shared_ptr<TableDef>& def)
 {
     if (!def)
-        throw objectNotSet();
+        throw Errors::objectVariableNotSet();
     m_db->append(*def->d, false);
 }
 
@@ -861,12 +831,12 @@ std::unique_ptr<Database> DBEngine::OpenDatabase(const QString& path)
 std::unique_ptr<Database> DBEngine::CreateDatabase(const QString& path, const QString& locale, int options)
 {
     if (path.isEmpty())
-        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Název souboru databáze nesmí být prázdný."));
+        throw Errors::emptyFileName();
     const QFileInfo info(absolutePathOf(path));
     if (info.exists() || info.isSymLink())
-        throw RunTimeError(ErrorNumber::FileAlreadyExists, QStringLiteral("Databáze '%1' již existuje.").arg(path));
+        throw Errors::databaseExists(path);
     if (!info.dir().exists())
-        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Složka '%1' neexistuje.").arg(info.dir().path()));
+        throw Errors::folderMissing(info.dir().path());
     std::shared_ptr<DbCore> core;
     try {
         auto connection = std::make_unique<Connection>(path, Connection::Mode::Create);

@@ -1,5 +1,7 @@
 #include "DatabaseCore.h"
 
+#include "Errors.h"
+#include "Globals.h"
 #include "OdbcTable.h"
 #include "SqlDialect.h"
 
@@ -36,32 +38,24 @@ qint64 pragmaValue(Connection& connection, const QString& pragma)
     return statement.int64(0);
 }
 
-// The open files of the process: a linked file that is open already is read through that connection
-// rather than have its whole schema read a second time.
-std::vector<DbCore*>& openCores()
-{
-    static std::vector<DbCore*> cores;
-    return cores;
-}
-
 } // namespace
 
 DbCore::DbCore(const QString& name, std::unique_ptr<Connection> connection)
     : m_name(name), m_connection(std::move(connection))
 {
     loadCatalogState();
-    openCores().push_back(this);
+    gOpenCores.push_back(this);
 }
 
 DbCore::~DbCore()
 {
-    std::erase(openCores(), this);
+    std::erase(gOpenCores, this);
 }
 
 Connection& DbCore::connection()
 {
     if (!m_connection)
-        throw EngineError::objectInvalid();
+        throw Errors::objectInvalid();
     return *m_connection;
 }
 
@@ -103,26 +97,6 @@ void DbCore::ensureCatalog(const QString& locale, int options)
 
 namespace {
 
-RunTimeError linkReadOnly(const QString& name, const QString& path)
-{
-    return RunTimeError(ErrorNumber::ReadOnlyObject,
-                        QStringLiteral("Propojenou tabulku '%1' nelze měnit: do datového souboru '%2' nelze zapisovat.")
-                            .arg(name, path));
-}
-
-RunTimeError linkToItself(const QString& name, const QString& path)
-{
-    return RunTimeError(ErrorNumber::OperationNotSupported,
-                        QStringLiteral("Propojená tabulka '%1' ukazuje na soubor '%2', což je tento soubor sám.")
-                            .arg(name, path));
-}
-
-RunTimeError notInTransaction()
-{
-    return RunTimeError(ErrorNumber::NotInTransaction,
-                        QStringLiteral("Transakci nelze potvrdit ani vrátit, protože nebyla zahájena."));
-}
-
 // Drops the temporary view that shows a linked table.
 QString dropViewSql(const QString& name)
 {
@@ -159,7 +133,7 @@ void DbCore::commitTrans()
     Connection& c = connection();
     const int level = c.transactionLevel();
     if (level == 0)
-        throw notInTransaction();
+        throw Errors::notInTransaction();
     try {
         c.checkTransaction();
         if (level == 1) {
@@ -187,7 +161,7 @@ void DbCore::rollback()
     Connection& c = connection();
     const int level = c.transactionLevel();
     if (level == 0)
-        throw notInTransaction();
+        throw Errors::notInTransaction();
     c.setTransactionLevel(level - 1);
     // SQLite may already have ended the transaction after a failed write.
     if (sqlite3_get_autocommit(c.handle()) != 0) {
@@ -330,7 +304,7 @@ DbCore::Source& DbCore::source(const QString& path)
     const QString& absolute = m_lastSourceAbsolute;
     struct stat status {};
     if (::stat(QFile::encodeName(absolute).constData(), &status) != 0)
-        throw EngineError::fileNotFound(path);
+        throw Errors::fileNotFound(path);
     const auto it = m_sources.find(absolute);
     // The same file as before; one put in its place is looked at afresh.
     if (it != m_sources.end() && it->second.device == quint64(status.st_dev) &&
@@ -342,7 +316,7 @@ DbCore::Source& DbCore::source(const QString& path)
     Source source;
     source.device = quint64(status.st_dev);
     source.inode = quint64(status.st_ino);
-    for (DbCore* other : openCores())
+    for (DbCore* other : gOpenCores)
         if (other->m_connection && other->m_connection->absolutePath() == absolute &&
             other->m_connection->device() == source.device && other->m_connection->inode() == source.inode)
             source.connection = other->m_connection;
@@ -388,11 +362,9 @@ std::vector<std::shared_ptr<FieldDef>> DbCore::sourceFields(const QString& path,
     Source& s = source(path);
     SourceTable* table = findSourceTable(s, *sourceTable);
     if (!table)
-        throw RunTimeError(
-            ErrorNumber::ObjectNotFound,
-            QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(*sourceTable, path));
+        throw Errors::sourceTableMissing(*sourceTable, path);
     if (s.device == m_connection->device() && s.inode == m_connection->inode())
-        throw linkToItself(*sourceTable, path);
+        throw Errors::linkToItself(*sourceTable, path);
     *sourceTable = table->name;
     if (!table->fields)
         table->fields = tableFields(*s.connection, table->name, table->sql);
@@ -417,8 +389,7 @@ QString DbCore::attach(const QString& path, const QSet<QString>& keep)
         auto unused = std::find_if(m_attachments.begin(), m_attachments.end(),
                                    [&keep](const Attachment& a) { return !keep.contains(a.alias); });
         if (unused == m_attachments.end())
-            throw RunTimeError(ErrorNumber::OperationNotSupported,
-                               QStringLiteral("Příkaz čte propojené tabulky z více než %1 souborů.").arg(limit));
+            throw Errors::tooManyLinkedFiles(limit);
         detach(unused->alias);
         m_attachments.erase(unused);
     }
@@ -504,12 +475,10 @@ void DbCore::prepareLinks(const QStringList& names)
         Source& data = source(path);
         // A link into this very file would stand for one of its own tables: refused, as no loop can come of it.
         if (data.device == c.device() && data.inode == c.inode())
-            throw linkToItself(link.name, path);
+            throw Errors::linkToItself(link.name, path);
         const SourceTable* match = findSourceTable(data, table);
         if (!match)
-            throw RunTimeError(
-                ErrorNumber::ObjectNotFound,
-                QStringLiteral("Zdrojová tabulka '%1' nebyla v souboru '%2' nalezena.").arg(table, path));
+            throw Errors::sourceTableMissing(table, path);
         const QString found = match->name;
         const QString alias = attach(path, keep);
         keep.insert(alias);
@@ -532,7 +501,7 @@ QString DbCore::writableLinkTarget(const QString& name)
     const QString folder = QFileInfo(absolutePathOf(view->path)).absolutePath();
     if (sqlite3_db_readonly(c.handle(), view->alias.toUtf8().constData()) == 1 ||
         ::access(QFile::encodeName(folder).constData(), W_OK) != 0)
-        throw linkReadOnly(view->name, view->path);
+        throw Errors::linkReadOnly(view->name, view->path);
     return view->alias + QLatin1Char('.') + quoteName(view->table);
 }
 
@@ -541,7 +510,7 @@ void DbCore::explainReadOnlyLink(const QString& name)
     const auto view = m_views.constFind(nameKey(name));
     if (view != m_views.constEnd() && m_connection && !view->path.isEmpty() &&
         sqlite3_db_readonly(m_connection->handle(), view->alias.toUtf8().constData()) != 0)
-        throw linkReadOnly(view->name, view->path);
+        throw Errors::linkReadOnly(view->name, view->path);
 }
 
 void DbCore::detach(const QString& alias)

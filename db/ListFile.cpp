@@ -2,6 +2,7 @@
 
 #include "DBEngine.h"
 #include "Globals.h"
+#include "IgnoringFailures.h"
 #include "OdbcConnectString.h"
 #include "Paths.h"
 #include "RunTimeError.h"
@@ -55,16 +56,14 @@ public:
 
     void close() noexcept
     {
-        try {
+        ignoringFailures([&] {
             if (m_records)
                 m_records->Close();
-        } catch (...) {
-        }
-        try {
+        });
+        ignoringFailures([&] {
             if (m_db)
                 m_db->Close();
-        } catch (...) {
-        }
+        });
         m_records.reset();
         m_db.reset();
     }

@@ -2,7 +2,7 @@
 
 #include "OdbcConnectString.h"
 
-#include "OdbcErrors.h"
+#include "Errors.h"
 #include "Paths.h"
 
 #include <QHash>
@@ -61,7 +61,7 @@ QString joined(const QList<QPair<QString, QString>>& pairs, const QString& passw
 OdbcConnectString OdbcConnectString::parse(const QString& connect)
 {
     if (!isOdbcConnect(connect))
-        throw OdbcError::badConnect(QStringLiteral("nezačíná \"ODBC;\""));
+        throw Errors::badConnect(QStringLiteral("nezačíná \"ODBC;\""));
     OdbcConnectString result;
     const QString text = connect.mid(kPrefix.size());
     qsizetype i = 0;
@@ -73,11 +73,11 @@ OdbcConnectString OdbcConnectString::parse(const QString& connect)
         const qsizetype equals = text.indexOf(QLatin1Char('='), i);
         const qsizetype semicolon = text.indexOf(QLatin1Char(';'), i);
         if (equals < 0 || (semicolon >= 0 && semicolon < equals))
-            throw OdbcError::badConnect(
-                QStringLiteral("část \"%1\" nemá tvar KLÍČ=hodnota").arg(text.mid(i, semicolon < 0 ? -1 : semicolon - i)));
+            throw Errors::badConnect(QStringLiteral("část \"%1\" nemá tvar KLÍČ=hodnota")
+                                         .arg(text.mid(i, semicolon < 0 ? -1 : semicolon - i)));
         const QString key = text.mid(i, equals - i).trimmed();
         if (key.isEmpty() || key.contains(QLatin1Char('{')) || key.contains(QLatin1Char('}')))
-            throw OdbcError::badConnect(QStringLiteral("neplatný klíč \"%1\"").arg(key));
+            throw Errors::badConnect(QStringLiteral("neplatný klíč \"%1\"").arg(key));
         i = equals + 1;
         QString value;
         while (i < text.size() && text[i] == QLatin1Char(' '))
@@ -100,17 +100,18 @@ OdbcConnectString OdbcConnectString::parse(const QString& connect)
                 value += text[i++];
             }
             if (!closed)
-                throw OdbcError::badConnect(QStringLiteral("u klíče %1 chybí uzavírací složená závorka").arg(key));
+                throw Errors::badConnect(QStringLiteral("u klíče %1 chybí uzavírací složená závorka").arg(key));
             while (i < text.size() && text[i] == QLatin1Char(' '))
                 ++i;
             if (i < text.size() && text[i] != QLatin1Char(';'))
-                throw OdbcError::badConnect(QStringLiteral("za hodnotou klíče %1 ve složených závorkách chybí \";\"").arg(key));
+                throw Errors::badConnect(
+                    QStringLiteral("za hodnotou klíče %1 ve složených závorkách chybí \";\"").arg(key));
         } else {
             const qsizetype end = text.indexOf(QLatin1Char(';'), i);
             value = text.mid(i, end < 0 ? -1 : end - i).trimmed();
             i = end < 0 ? text.size() : end;
             if (value.contains(QLatin1Char('{')) || value.contains(QLatin1Char('}')))
-                throw OdbcError::badConnect(QStringLiteral("nevyvážené složené závorky u klíče %1").arg(key));
+                throw Errors::badConnect(QStringLiteral("nevyvážené složené závorky u klíče %1").arg(key));
         }
         if (isPasswordKey(key))
             result.m_password = value;
@@ -119,7 +120,7 @@ OdbcConnectString OdbcConnectString::parse(const QString& connect)
     }
     if (result.value(QStringLiteral("DRIVER")).isEmpty() && result.value(QStringLiteral("DSN")).isEmpty() &&
         result.value(QStringLiteral("FILEDSN")).isEmpty())
-        throw OdbcError::noDriver();
+        throw Errors::noDriver();
     if (result.hasPassword()) {
         QMutexLocker lock(&passwordsLock);
         passwords().insert(result.storedForm(), result.m_password);
@@ -175,7 +176,7 @@ QString withoutPassword(const QString& connect)
     } catch (const RunTimeError&) {
         // Unparsable: a password cannot be told from the rest, so none of the text after a password key is kept.
         const qsizetype at = connect.indexOf(QRegularExpression(QStringLiteral("(^|;)\\s*(PWD|PASSWORD)\\s*="),
-                                                                 QRegularExpression::CaseInsensitiveOption));
+                                                                QRegularExpression::CaseInsensitiveOption));
         return at < 0 ? connect : connect.left(at);
     }
 }

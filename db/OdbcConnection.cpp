@@ -3,7 +3,7 @@
 
 #include "OdbcConnection.h"
 
-#include "OdbcErrors.h"
+#include "Errors.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -176,7 +176,7 @@ OdbcConnection::OdbcConnection(const QString& connect)
     }
     SQLHANDLE env = SQL_NULL_HANDLE;
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
-        throw OdbcError::connectFailed(m_target, QStringLiteral("správce ovladačů ODBC nelze spustit"));
+        throw Errors::connectFailed(m_target, QStringLiteral("správce ovladačů ODBC nelze spustit"));
     m_env.reset(env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLHANDLE dbc = SQL_NULL_HANDLE;
@@ -194,8 +194,8 @@ OdbcConnection::OdbcConnection(const QString& connect)
         const bool noLibrary = !found.empty() && found.front().text.contains(QLatin1String("Can't open lib"));
         if (state == QLatin1String("IM002") || state == QLatin1String("IM003") || noLibrary) {
             if (!parsed.value(QStringLiteral("DRIVER")).isEmpty())
-                throw OdbcError::driverMissing(parsed.value(QStringLiteral("DRIVER")));
-            throw OdbcError::dataSourceMissing(parsed.value(QStringLiteral("DSN")));
+                throw Errors::driverMissing(parsed.value(QStringLiteral("DRIVER")));
+            throw Errors::dataSourceMissing(parsed.value(QStringLiteral("DSN")));
         }
         raise(SQL_HANDLE_DBC, dbc, QString());
     }
@@ -224,7 +224,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::shared(const QString& connect)
         bool alive = false;
         if (succeeded(SQLAllocHandle(SQL_HANDLE_STMT, found->second->handle(), &probe))) {
             const QString none = QStringLiteral("zul_no_such_table");
-            alive = succeeded(SQLTablesW(probe, nullptr, 0, nullptr, 0, wide(none), SQLSMALLINT(none.size()), nullptr, 0));
+            alive =
+                succeeded(SQLTablesW(probe, nullptr, 0, nullptr, 0, wide(none), SQLSMALLINT(none.size()), nullptr, 0));
             SQLFreeHandle(SQL_HANDLE_STMT, probe);
         }
         if (alive)
@@ -253,12 +254,10 @@ void OdbcConnection::raise(SQLSMALLINT type, SQLHANDLE handle, const QString& wh
         m_lost = true;
     const QString serverText = texts.join(QLatin1Char(' '));
     if (!m_connected || state.startsWith(QLatin1String("08")))
-        throw OdbcError::connectFailed(m_target, serverText);
+        throw Errors::connectFailed(m_target, serverText);
     if (state.startsWith(QLatin1String("23")))
-        throw RunTimeError(ErrorNumber::DuplicateValue, QStringLiteral("Změnu server odmítl (porušení omezení "
-                                                                       "tabulky). Server: %1")
-                                                            .arg(serverText));
-    throw OdbcError::callFailed(what, serverText);
+        throw Errors::serverConstraint(serverText);
+    throw Errors::callFailed(what, serverText);
 }
 
 QString OdbcConnection::defaultSchema()
@@ -334,7 +333,7 @@ OdbcTableName OdbcConnection::findTable(const QString& source)
             folded = table;
     }
     if (folded.isEmpty())
-        throw OdbcError::tableMissing(source, m_target);
+        throw Errors::serverTableMissing(source, m_target);
     name.table = folded;
     return name;
 }
@@ -371,8 +370,8 @@ std::vector<std::shared_ptr<FieldDef>> OdbcConnection::fields(const OdbcTableNam
         fields.push_back(field);
     }
     if (fields.empty())
-        throw OdbcError::tableMissing(table.schema.isEmpty() ? table.table : table.schema + QLatin1Char('.') + table.table,
-                                      m_target);
+        throw Errors::serverTableMissing(
+            table.schema.isEmpty() ? table.table : table.schema + QLatin1Char('.') + table.table, m_target);
     return fields;
 }
 
@@ -457,8 +456,8 @@ qint64 OdbcConnection::exec(const QString& sql, const QVariantList& params)
 
 void OdbcConnection::beginTransaction()
 {
-    if (!succeeded(SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
-                                      0)))
+    if (!succeeded(
+            SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
         raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("začátek transakce"));
     m_inTransaction = true;
 }
@@ -490,7 +489,8 @@ QString OdbcConnection::quoteName(const QString& name)
 
 QString OdbcConnection::qualified(const OdbcTableName& table) const
 {
-    return table.schema.isEmpty() ? quoteName(table.table) : quoteName(table.schema) + QLatin1Char('.') + quoteName(table.table);
+    return table.schema.isEmpty() ? quoteName(table.table)
+                                  : quoteName(table.schema) + QLatin1Char('.') + quoteName(table.table);
 }
 
 // ---------------------------------------------------------------- OdbcStatement

@@ -10,8 +10,8 @@ SQLITE_EXTENSION_INIT3
 
 #include "OdbcTable.h"
 
+#include "Errors.h"
 #include "OdbcConnection.h"
-#include "OdbcErrors.h"
 #ifndef DIVADEDADI_SQLITE_EXTENSION
 #include "SqlDialect.h"
 #endif
@@ -141,8 +141,8 @@ QVariant serverValue(sqlite3_value* value, int type)
     case SQLITE_FLOAT:
         return QVariant(sqlite3_value_double(value));
     default: {
-        const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(value)),
-                                               sqlite3_value_bytes(value));
+        const QString text =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
         if (type == dao::dbDate) {
             const QDateTime time = wallClockTime(text);
             if (time.isValid())
@@ -179,7 +179,8 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     }
     QStringList columns;
     for (const auto& field : vtab->fields)
-        columns << OdbcConnection::quoteName(field->Name) + QLatin1Char(' ') + declaredType(*field, arguments.collation);
+        columns << OdbcConnection::quoteName(field->Name) + QLatin1Char(' ') +
+                       declaredType(*field, arguments.collation);
     const QByteArray schema = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(QStringLiteral(", "))).toUtf8();
     const int rc = sqlite3_declare_vtab(db, schema.constData());
     if (rc != SQLITE_OK)
@@ -354,7 +355,7 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
     auto* vtab = reinterpret_cast<OdbcVtab*>(base);
     try {
         if (vtab->keyColumns.empty())
-            throw OdbcError::readOnlyTable(vtab->table.table);
+            throw Errors::serverTableReadOnly(vtab->table.table);
         QStringList sameKey;
         for (const int column : vtab->keyColumns)
             sameKey << OdbcConnection::quoteName(vtab->fields[size_t(column)]->Name) + QStringLiteral(" = ?");
@@ -362,14 +363,14 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
         const auto oldKey = [&]() -> QVariantList {
             const auto found = vtab->keys.find(sqlite3_value_int64(argv[0]));
             if (found == vtab->keys.end())
-                throw OdbcError::callFailed(QStringLiteral("řádek tabulky %1").arg(vtab->table.table),
-                                            QStringLiteral("řádek již nelze určit"));
+                throw Errors::callFailed(QStringLiteral("řádek tabulky %1").arg(vtab->table.table),
+                                         QStringLiteral("řádek již nelze určit"));
             return found->second;
         };
         // A change by key that meets no row is refused, never taken for done.
         const auto byKey = [&](const QString& sql, const QVariantList& values) {
             if (vtab->server->exec(sql, values) == 0)
-                throw OdbcError::rowGone(vtab->table.table);
+                throw Errors::serverRowGone(vtab->table.table);
         };
         if (argc == 1) {
             byKey(QStringLiteral("DELETE FROM %1 WHERE %2").arg(vtab->qualified, whereKey), oldKey());
@@ -383,10 +384,10 @@ int xUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64* r
         }
         if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
             QStringList marks(names.size(), QStringLiteral("?"));
-            vtab->server->exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                   .arg(vtab->qualified, names.join(QStringLiteral(", ")),
-                                        marks.join(QStringLiteral(", "))),
-                               values);
+            vtab->server->exec(
+                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                    .arg(vtab->qualified, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))),
+                values);
             *rowid = ++vtab->nextRowid;
             QVariantList& key = vtab->keys[*rowid];
             for (const int column : vtab->keyColumns)
@@ -526,15 +527,14 @@ QString odbcLinkSql(const QString& name, const QString& table, const QString& co
         sameRow << quoteName(field) + (keyFields.isEmpty() ? QStringLiteral(" IS OLD.") : QStringLiteral(" = OLD.")) +
                        quoteName(field);
     const QString where = sameRow.join(QStringLiteral(" AND "));
-    return QStringLiteral(
-               "CREATE VIRTUAL TABLE temp.%1 USING zul_odbc(%2, %3, %4);"
-               "CREATE TEMP VIEW %5 AS SELECT * FROM temp.%1;"
-               "CREATE TEMP TRIGGER %6 INSTEAD OF INSERT ON %5 BEGIN INSERT INTO %1 (%7) VALUES (%8); END;"
-               "CREATE TEMP TRIGGER %9 INSTEAD OF UPDATE ON %5 BEGIN UPDATE %1 SET %10 WHERE %11; END;"
-               "CREATE TEMP TRIGGER %12 INSTEAD OF DELETE ON %5 BEGIN DELETE FROM %1 WHERE %11; END;")
+    return QStringLiteral("CREATE VIRTUAL TABLE temp.%1 USING zul_odbc(%2, %3, %4);"
+                          "CREATE TEMP VIEW %5 AS SELECT * FROM temp.%1;"
+                          "CREATE TEMP TRIGGER %6 INSTEAD OF INSERT ON %5 BEGIN INSERT INTO %1 (%7) VALUES (%8); END;"
+                          "CREATE TEMP TRIGGER %9 INSTEAD OF UPDATE ON %5 BEGIN UPDATE %1 SET %10 WHERE %11; END;"
+                          "CREATE TEMP TRIGGER %12 INSTEAD OF DELETE ON %5 BEGIN DELETE FROM %1 WHERE %11; END;")
         .arg(target, QStringLiteral("h") + QString::fromLatin1(connect.toUtf8().toHex()),
-             QStringLiteral("h") + QString::fromLatin1((source.isEmpty() ? name : source).toUtf8().toHex()),
-             collation, view, quoteName(table + QStringLiteral("_insert")), columns.join(QStringLiteral(", ")),
+             QStringLiteral("h") + QString::fromLatin1((source.isEmpty() ? name : source).toUtf8().toHex()), collation,
+             view, quoteName(table + QStringLiteral("_insert")), columns.join(QStringLiteral(", ")),
              newValues.join(QStringLiteral(", ")), quoteName(table + QStringLiteral("_update")))
         .arg(assignments.join(QStringLiteral(", ")), where, quoteName(table + QStringLiteral("_delete")));
 }

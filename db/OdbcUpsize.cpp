@@ -4,8 +4,8 @@
 
 #include "Connection.h"
 #include "DBEngine.h"
+#include "Errors.h"
 #include "OdbcConnection.h"
-#include "OdbcErrors.h"
 #include "SqlDialect.h"
 
 
@@ -95,7 +95,7 @@ std::vector<UpsizeTable> upsize(const QString& dataPath, const QString& connect,
             exists = false;
         }
         if (exists)
-            throw OdbcError::tableExists(plan.name);
+            throw Errors::serverTableExists(plan.name);
     }
 
     std::vector<UpsizeTable> done;
@@ -127,19 +127,18 @@ std::vector<UpsizeTable> upsize(const QString& dataPath, const QString& connect,
                 for (const QString& field : index->Fields)
                     keyFields << OdbcConnection::quoteName(field);
                 // Index names are the schema's on the server, not the table's: prefixed with the table's.
-                server.exec(QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (%3)")
-                                .arg(OdbcConnection::quoteName(
-                                         QStringLiteral("%1_%2").arg(plan.name, index->Name.isEmpty()
-                                                                                    ? QString::number(++uniqueNumber)
-                                                                                    : index->Name)),
-                                     table, keyFields.join(QStringLiteral(", "))));
+                server.exec(
+                    QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (%3)")
+                        .arg(OdbcConnection::quoteName(QStringLiteral("%1_%2").arg(
+                                 plan.name, index->Name.isEmpty() ? QString::number(++uniqueNumber) : index->Name)),
+                             table, keyFields.join(QStringLiteral(", "))));
             }
 
             // Rows in batches of one statement each: a round trip per batch, not per row.
             const int width = std::max<int>(1, int(plan.fields.size()));
             const int batch = std::max(1, std::min(500, 30000 / width));
-            const QString oneRow = QLatin1Char('(') + QStringList(width, QStringLiteral("?")).join(QLatin1Char(',')) +
-                                   QLatin1Char(')');
+            const QString oneRow =
+                QLatin1Char('(') + QStringList(width, QStringLiteral("?")).join(QLatin1Char(',')) + QLatin1Char(')');
             const QString head =
                 QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table, names.join(QStringLiteral(", ")));
             auto statementFor = [&](int rows) {

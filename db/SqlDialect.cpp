@@ -1,6 +1,7 @@
 #include "SqlDialect.h"
 
 #include "DBEngine.h"
+#include "Errors.h"
 
 #include <QSet>
 
@@ -426,8 +427,7 @@ QString fieldColumnSql(const QString& name, int type, int size, bool allowZeroLe
         column = {QStringLiteral("DATETIME"), -1};
         break;
     default:
-        throw RunTimeError(ErrorNumber::InvalidFieldType,
-                           QStringLiteral("Pole '%1' má neplatný datový typ %2.").arg(name).arg(type));
+        throw Errors::invalidFieldType(name, type);
     }
     return columnSql(name, column, allowZeroLength, collation, QString());
 }

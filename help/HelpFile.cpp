@@ -1,5 +1,6 @@
 #include "HelpFile.h"
 
+#include "Errors.h"
 #include "SharedFiles.h"
 
 #include <QFile>
@@ -172,18 +173,13 @@ qint8 hashValue(uchar c)
     return qint8(value & 0xFF);
 }
 
-QString damagedText(const QString& path)
-{
-    return QStringLiteral("Soubor nápovědy '%1' je poškozen.").arg(path);
-}
-
 } // namespace
 
 HelpFile::HelpFile(const QString& path, const QString& defaultCodePage) : m_path(path), m_codePage(defaultCodePage)
 {
     const QFileInfo info(path);
     if (!info.exists() || !info.isFile())
-        throw RunTimeError(HelpError::FileNotFound, QStringLiteral("Soubor nápovědy '%1' nebyl nalezen.").arg(path));
+        throw Errors::helpNotFound(path);
     // Opened without blocking and only as a regular file: a pipe swapped in
     // after the check cannot hold the window.
     const int fd = SharedFiles::openForRead(QFile::encodeName(path));
@@ -191,11 +187,11 @@ HelpFile::HelpFile(const QString& path, const QString& defaultCodePage) : m_path
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)
             ::close(fd);
-        throw RunTimeError(HelpError::FileAccess, QStringLiteral("Soubor nápovědy '%1' nelze přečíst.").arg(path));
+        throw Errors::helpNotReadable(path);
     }
     const QByteArray data = file.read(MaxFileSize + 1);
     if (data.size() > MaxFileSize)
-        throw RunTimeError(HelpError::InvalidFormat, QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(path));
+        throw Errors::notHelpFile(path);
     parse(data);
 }
 
@@ -207,13 +203,13 @@ HelpFile::HelpFile(const QByteArray& data, const QString& path, const QString& d
 
 void HelpFile::damaged() const
 {
-    throw RunTimeError(HelpError::InvalidFormat, damagedText(m_path));
+    throw Errors::helpDamaged(m_path);
 }
 
 void HelpFile::parse(const QByteArray& data)
 {
     if (data.size() < FileHeaderSize || Reader(data).u32() != HelpMagic)
-        throw RunTimeError(HelpError::InvalidFormat, QStringLiteral("Soubor '%1' není soubor nápovědy.").arg(m_path));
+        throw Errors::notHelpFile(m_path);
     try {
         m_container.open(data);
         if (!m_container.has("|SYSTEM") || !m_container.has("|TOPIC"))
@@ -240,8 +236,7 @@ void HelpFile::readSystem()
     reader.skip(2 + 4); // major, generation date
     const quint16 flags = reader.u16();
     if (m_minor <= 16)
-        throw RunTimeError(HelpError::InvalidFormat,
-                           QStringLiteral("Soubor nápovědy '%1' má nepodporovanou verzi formátu.").arg(m_path));
+        throw Errors::helpVersion(m_path);
     m_compressed = flags == 4 || flags == 8;
     m_blockSize = flags == 8 ? 2048 : 4096;
 
@@ -443,16 +438,13 @@ HelpTopic HelpFile::topicByContext(qint32 context, HelpDecoding decoding) const
             return buildTopic(*index, decoding);
         break;
     }
-    throw RunTimeError(HelpError::TopicNotFound,
-                       QStringLiteral("Téma %1 v souboru nápovědy nebylo nalezeno.").arg(context));
+    throw Errors::helpTopicNotFound(context);
 }
 
 HelpTopic HelpFile::topicByOrder(int order, HelpDecoding decoding) const
 {
     if (order < 1 || order > topicCount())
-        throw RunTimeError(
-            HelpError::TopicNotFound,
-            QStringLiteral("Soubor nápovědy nemá téma s pořadím %1 (témat je %2).").arg(order).arg(topicCount()));
+        throw Errors::helpTopicOrder(order, topicCount());
     return buildTopic(order - 1, decoding);
 }
 

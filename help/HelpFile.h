@@ -24,10 +24,10 @@ struct UConverter;
 // it is opened, each topic's records when the topic is read; a damaged file
 // raises a RunTimeError and never reads outside the data it was given.
 namespace HelpError {
-constexpr int FileNotFound = 53;   // "Soubor nápovědy '...' nebyl nalezen."
-constexpr int FileAccess = 75;     // the file exists but cannot be read
-constexpr int InvalidFormat = 321; // not a help file, unsupported version or damaged
-constexpr int TopicNotFound = 5;   // no topic for the context number
+constexpr int FileNotFound = ErrorNumber::FileNotFound;       // no such file
+constexpr int FileAccess = ErrorNumber::PathFileAccess;       // the file exists but cannot be read
+constexpr int InvalidFormat = ErrorNumber::InvalidFileFormat; // not a help file, unsupported version or damaged
+constexpr int TopicNotFound = ErrorNumber::InvalidArgument;   // no topic for the context number
 } // namespace HelpError
 
 // Lenient decoding shows what it can read; strict decoding raises

@@ -2,6 +2,8 @@
 // headers and display records) and the commands of a display record.
 #include "HelpFile.h"
 
+#include "Errors.h"
+
 #include <algorithm>
 
 using HelpData::Damaged;
@@ -190,9 +192,7 @@ HelpTopic HelpFile::buildTopic(qsizetype index, HelpDecoding decoding) const
         }
     } catch (const Damaged&) {
         if (decoding == HelpDecoding::Strict)
-            throw RunTimeError(
-                HelpError::InvalidFormat,
-                QStringLiteral("Téma %1 souboru nápovědy '%2' nelze přečíst celé.").arg(index + 1).arg(m_path));
+            throw Errors::helpTopicUnreadable(index + 1, m_path);
         damaged();
     }
     return result;

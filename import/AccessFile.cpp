@@ -1,5 +1,6 @@
 #include "AccessFile.h"
 
+#include "Errors.h"
 #include "MdbReader.h"
 
 #include <QDataStream>
@@ -50,41 +51,26 @@ bool hasAccessSignature(const QByteArray& head)
             head.mid(4, 16) == QByteArray("Standard ACE DB\0", 16));
 }
 
-RunTimeError notAccess(const QString& path)
-{
-    return RunTimeError(ErrorNumber::UnrecognizedFormat,
-                        QStringLiteral("Soubor '%1' není databází formátu Access (.mdb, .accdb).").arg(path));
-}
-
 // The header checks that need no library: what the file is and whether it is too new.
 void checkHeader(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        throw RunTimeError(ErrorNumber::FileNotFoundDb, QStringLiteral("Soubor '%1' nebyl nalezen.").arg(path));
+        throw Errors::fileNotFound(path);
     if (info.isDir())
-        throw RunTimeError(ErrorNumber::FileNotFoundDb,
-                           QStringLiteral("'%1' je složka, nikoli databázový soubor.").arg(path));
+        throw Errors::isFolder(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw RunTimeError(ErrorNumber::ReadOnly, QStringLiteral("Soubor '%1' nelze otevřít pro čtení.").arg(path));
+        throw Errors::notReadable(path);
     const QByteArray head = file.read(versionOffset + 1);
     if (head.size() < versionOffset + 1 || !hasAccessSignature(head))
-        throw notAccess(path);
+        throw Errors::notAccess(path);
     const auto version = quint8(head.at(versionOffset));
     if (version > newestVersion)
-        throw RunTimeError(ErrorNumber::UnrecognizedFormat,
-                           QStringLiteral("Soubor '%1' je v novějším formátu Access (verze %2), který nelze přečíst.")
-                               .arg(path)
-                               .arg(version));
+        throw Errors::newerAccess(path, version);
     const qint64 page = version == 0 ? smallestFile : pageSize2000;
     if (info.size() < 2 * page || info.size() % page != 0)
-        throw RunTimeError(ErrorNumber::DatabaseCorrupt,
-                           QStringLiteral("Soubor '%1' je poškozený nebo zkrácený: jeho délka %2 B neodpovídá "
-                                          "stránkám po %3 B.")
-                               .arg(path)
-                               .arg(info.size())
-                               .arg(page));
+        throw Errors::accessSize(path, info.size(), page);
 }
 
 QDataStream& operator<<(QDataStream& s, const Column& c)
@@ -201,16 +187,10 @@ private:
 RunTimeError crashed(const QString& path, int status)
 {
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
-        return RunTimeError(ErrorNumber::DatabaseCorrupt,
-                            QStringLiteral("Čtení souboru '%1' trvalo příliš dlouho a bylo přerušeno; soubor je "
-                                           "zřejmě poškozený.")
-                                .arg(path));
+        return Errors::readerTimedOut(path);
     const QString how = WIFSIGNALED(status) ? QStringLiteral("signálem %1").arg(WTERMSIG(status))
                                             : QStringLiteral("kódem %1").arg(WEXITSTATUS(status));
-    return RunTimeError(ErrorNumber::DatabaseCorrupt,
-                        QStringLiteral("Čtení souboru '%1' selhalo (čtecí proces skončil %2); soubor je zřejmě "
-                                       "poškozený.")
-                            .arg(path, how));
+    return Errors::readerFailed(path, how);
 }
 
 } // namespace
@@ -231,14 +211,14 @@ void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+        throw Errors::readerNotStarted();
     const rlim_t cpuSeconds = childCpuSeconds(QFileInfo(path).size());
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+        throw Errors::readerNotStarted();
     }
     if (pid == 0) {
         ::close(fds[0]);
@@ -249,7 +229,7 @@ void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&
     QFile pipe;
     if (!pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fds[0]);
-        throw RunTimeError(ErrorNumber::OperationNotSupported, QStringLiteral("Čtecí proces nelze spustit."));
+        throw Errors::readerNotStarted();
     }
     QDataStream in(&pipe);
     in.setVersion(QDataStream::Qt_6_0);

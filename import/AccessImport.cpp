@@ -1,6 +1,7 @@
 #include "AccessImport.h"
 
 #include "DBEngine.h"
+#include "Errors.h"
 #include "SqlDialect.h"
 
 #include <QDir>
@@ -43,11 +44,8 @@ void renameNoReplace(const QString& from, const QString& to)
     const QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);
     if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST)
-            throw RunTimeError(ErrorNumber::FileAlreadyExists,
-                               QStringLiteral("Soubor '%1' již existuje; import jej nepřepíše.").arg(to));
-        throw RunTimeError(
-            ErrorNumber::DiskIo,
-            QStringLiteral("Soubor '%1' nelze vytvořit: %2").arg(to, QString::fromLocal8Bit(std::strerror(errno))));
+            throw Errors::importTargetExists(to);
+        throw Errors::cannotCreate(to, QString::fromLocal8Bit(std::strerror(errno)));
     }
     const int folder = ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
     if (folder >= 0) {
@@ -319,11 +317,10 @@ QString checkTarget(const QString& target)
 {
     const QFileInfo info(target);
     if (info.exists() || info.isSymLink())
-        throw RunTimeError(ErrorNumber::FileAlreadyExists,
-                           QStringLiteral("Soubor '%1' již existuje; import jej nepřepíše.").arg(target));
+        throw Errors::importTargetExists(target);
     const QString folder = info.absolutePath();
     if (!QFileInfo(folder).isDir())
-        throw RunTimeError(ErrorNumber::InvalidPath, QStringLiteral("Složka '%1' neexistuje.").arg(folder));
+        throw Errors::folderMissing(folder);
     return folder;
 }
 
@@ -343,16 +340,12 @@ ImportResult importFile(const QString& source, const QString& target, const std:
     // 2. A free temporary name beside the target; the file stays hidden until the rename.
     QTemporaryFile reserve(folder + QStringLiteral("/.") + QFileInfo(target).fileName() + QStringLiteral("-XXXXXX"));
     if (!reserve.open())
-        throw RunTimeError(
-            ErrorNumber::ReadOnly,
-            QStringLiteral("Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.").arg(folder, target));
+        throw Errors::folderNotWritable(folder, target);
     // The reservation is marked and locked for the import's life; reservations
     // of killed imports are cleared first.
     if (reserve.write(kReserveMark) != kReserveMark.size() || !reserve.flush() ||
         ::flock(int(reserve.handle()), LOCK_EX | LOCK_NB) != 0)
-        throw RunTimeError(
-            ErrorNumber::ReadOnly,
-            QStringLiteral("Do složky '%1' nelze zapisovat; soubor '%2' nelze vytvořit.").arg(folder, target));
+        throw Errors::folderNotWritable(folder, target);
     removeAbandonedImports(folder);
     const QString temporary = reserve.fileName() + QStringLiteral(".import");
     ImportResult result;
@@ -361,9 +354,7 @@ ImportResult importFile(const QString& source, const QString& target, const std:
         // 3. The source read in a child process, each table and link written as it comes.
         read(source, writer, true);
         if (!writer.opened() || result.tables + result.links == 0)
-            throw RunTimeError(
-                ErrorNumber::NoFields,
-                QStringLiteral("V souboru '%1' není žádná tabulka ani propojená tabulka k importu.").arg(source));
+            throw Errors::nothingToImport(source);
         // 4. One durable commit, then the file takes the target's name.
         writer.database().CommitTrans();
         writer.database().Close();

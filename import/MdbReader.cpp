@@ -1,6 +1,7 @@
 #include "MdbReader.h"
 
 #include "DBEngine.h"
+#include "Errors.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -33,12 +34,6 @@ constexpr int offsetMask = 0x1fff;
 // Values of a date column: the original engine's range, days from 1899-12-30.
 constexpr double firstDay = -657434.0; // 100-01-01
 constexpr double lastDay = 2958465.0;  // 9999-12-31
-
-RunTimeError damaged(const QString& path, const QString& cause)
-{
-    return RunTimeError(ErrorNumber::DatabaseCorrupt,
-                        QStringLiteral("Soubor '%1' je poškozený nebo zkrácený: %2").arg(path, cause));
-}
 
 struct MdbCloser {
     void operator()(MdbHandle* mdb) const { mdb_close(mdb); }
@@ -349,7 +344,8 @@ TableHandle openTable(MdbCatalogEntry* entry, const QString& path)
 {
     TableHandle table(mdb_read_table(entry));
     if (!table || !mdb_read_columns(table.get()))
-        throw damaged(path, QStringLiteral("definici tabulky '%1' nelze přečíst.").arg(fromUtf8(entry->object_name)));
+        throw Errors::accessDamaged(
+            path, QStringLiteral("definici tabulky '%1' nelze přečíst.").arg(fromUtf8(entry->object_name)));
     return table;
 }
 
@@ -357,7 +353,7 @@ std::vector<ObjectRow> readObjects(MdbHandle* mdb, const QString& path)
 {
     MdbCatalogEntry* entry = findTableEntry(mdb, QStringLiteral("MSysObjects"));
     if (!entry)
-        throw damaged(path, QStringLiteral("chybí seznam objektů (MSysObjects)."));
+        throw Errors::accessDamaged(path, QStringLiteral("chybí seznam objektů (MSysObjects)."));
     TableHandle table = openTable(entry, path);
     TableReader reader(mdb, table.get());
     std::vector<SourceColumn> columns = reader.columns();
@@ -370,7 +366,7 @@ std::vector<ObjectRow> readObjects(MdbHandle* mdb, const QString& path)
     const int name = at("Name"), type = at("Type"), flags = at("Flags");
     const int database = at("Database"), foreign = at("ForeignName"), connect = at("Connect");
     if (name < 0 || type < 0 || flags < 0)
-        throw damaged(path, QStringLiteral("seznam objektů (MSysObjects) nemá očekávané sloupce."));
+        throw Errors::accessDamaged(path, QStringLiteral("seznam objektů (MSysObjects) nemá očekávané sloupce."));
     auto textAt = [](const QVariantList& values, int column) {
         return column < 0 ? QString() : values.at(column).toString();
     };
@@ -455,13 +451,10 @@ void readWithLibmdb(const QString& path, Sink& sink, bool withRows)
 {
     std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open(path.toLocal8Bit().constData(), MDB_NOFLAGS));
     if (!mdb)
-        throw damaged(path, QStringLiteral("záhlaví souboru nelze přečíst."));
+        throw Errors::accessDamaged(path, QStringLiteral("záhlaví souboru nelze přečíst."));
     GPtrArray* catalog = mdb_read_catalog(mdb.get(), MDB_ANY);
     if (!catalog || catalog->len == 0)
-        throw RunTimeError(ErrorNumber::DatabaseCorrupt,
-                           QStringLiteral("Soubor '%1' je zašifrovaný nebo poškozený; seznam jeho tabulek nelze "
-                                          "přečíst.")
-                               .arg(path));
+        throw Errors::accessCatalogUnreadable(path);
     FileInfo info;
     info.format = formatName(mdb->f->jet_version);
     info.czech = mdb->f->lang_id == 0x405;
@@ -489,7 +482,7 @@ void readWithLibmdb(const QString& path, Sink& sink, bool withRows)
                 break;
             MdbCatalogEntry* entry = findTableEntry(mdb.get(), object.name);
             if (!entry)
-                throw damaged(path, QStringLiteral("tabulka '%1' chybí v katalogu.").arg(object.name));
+                throw Errors::accessDamaged(path, QStringLiteral("tabulka '%1' chybí v katalogu.").arg(object.name));
             readTable(mdb.get(), entry, object, sink, withRows, path);
             break;
         }

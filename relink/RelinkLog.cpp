@@ -1,5 +1,6 @@
 #include "RelinkLog.h"
 
+#include "Errors.h"
 #include "LineEscape.h"
 #include "SharedFiles.h"
 
@@ -142,7 +143,7 @@ bool WriteRelinkLog(const QString& iniPath, const RelinkReport& report, const QS
     const SharedFiles::Target target = SharedFiles::resolveForWrite(path);
     struct stat info {};
     if (::stat(target.path.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        throw SharedFiles::notRegularFile(QFile::decodeName(path));
+        throw Errors::notRegularFile(QFile::decodeName(path));
     // A link stays a link; a log with other names keeps them.
     const bool replaceable = !target.viaLink && (::lstat(path.constData(), &info) != 0 || info.st_nlink == 1);
     if (replaceable && ::access(folder.absoluteFilePath().toLocal8Bit().constData(), W_OK | X_OK) == 0 &&

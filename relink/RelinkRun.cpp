@@ -2,7 +2,9 @@
 
 #include "Catalog.h"
 #include "DBEngine.h"
+#include "Errors.h"
 #include "Globals.h"
+#include "IgnoringFailures.h"
 #include "ListFile.h"
 #include "OdbcConnectString.h"
 #include "Paths.h"
@@ -25,51 +27,29 @@ const QString kCleanText = QStringLiteral("Propojení databází proběhlo v po�
 // The step a refused log is reported under: the log is written with the settings.
 constexpr int kLogStep = 45;
 
-RunTimeError duplicateName(const QString& name, const QString& first)
-{
-    return RunTimeError(ErrorNumber::TableAlreadyExists,
-                        QStringLiteral("Tabulka '%1' má v datovém souboru stejný název jako tabulka '%2' (velikost "
-                                       "písmen se nerozlišuje); propojit ji nelze.")
-                            .arg(name, first));
-}
-
 // Only one run at a time, even if a caller ignores the disabled button.
 bool runInProgress = false;
-
-[[noreturn]] void objectNotSet()
-{
-    throw RunTimeError(ErrorNumber::ObjectVariableNotSet,
-                       QStringLiteral("Proměnná objektu nebo proměnná bloku With není nastavena."));
-}
 
 // A reference the step needs; a missing one fails like an unset object variable.
 template <typename T> T& need(T* object)
 {
     if (!object)
-        objectNotSet();
+        throw Errors::objectVariableNotSet();
     return *object;
 }
 
 const std::shared_ptr<TableDef>& need(const std::shared_ptr<TableDef>& def)
 {
     if (!def)
-        objectNotSet();
+        throw Errors::objectVariableNotSet();
     return def;
 }
 
 const QString& need(const std::optional<QString>& name)
 {
     if (!name)
-        objectNotSet();
+        throw Errors::objectVariableNotSet();
     return *name;
-}
-
-template <typename Action> void ignoringFailures(Action&& action) noexcept
-{
-    try {
-        action();
-    } catch (...) {
-    }
 }
 
 class RelinkRun {
@@ -204,7 +184,7 @@ private:
             step(41, [&] { m_desktop.doEvents(); });
             const bool moved = step(42, [&] {
                 if (!walkStarted)
-                    objectNotSet();
+                    throw Errors::objectVariableNotSet();
                 TableDefCollection& defs = need(m_dataDb.get()).TableDefs();
                 current.reset();
                 if (++m_position >= defs.Count())
@@ -249,7 +229,7 @@ private:
             if (name) {
                 const QString key = nameKey(*name);
                 if (const auto first = m_linkedKeys.constFind(key); first != m_linkedKeys.cend()) {
-                    report(27, duplicateName(*name, *first).description());
+                    report(27, Errors::sameNameFolded(*name, *first).description());
                     if (savepoint)
                         endTableSavepoint(false);
                     return RelinkReport::Outcome::Failed;

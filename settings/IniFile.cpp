@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "Errors.h"
 #include "SharedFiles.h"
 
 #include <QFile>
@@ -487,15 +488,6 @@ bool replaceKeepsEverything(const QByteArray& path, int fd, const struct stat& i
            (::geteuid() == 0 || info.st_uid == ::geteuid());
 }
 
-struct Failure {
-    QString text;
-};
-
-[[noreturn]] void fail(const QString& text)
-{
-    throw Failure{text};
-}
-
 QString shown(const QByteArray& path)
 {
     return QFile::decodeName(path);
@@ -541,25 +533,24 @@ FileDescriptor openLocked(const QByteArray& path, SharedFiles::Target& target, s
             struct stat folder {};
             // The folder is never created: without it the write is lost.
             if (::stat(SharedFiles::folderOf(target.path).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-                fail(QStringLiteral("Složka souboru \u201E%1\u201C neexistuje.").arg(shown(path)));
+                throw Errors::settingsFolderMissing(shown(path));
             fd = FileDescriptor(SharedFiles::openForWrite(path, O_RDWR | O_CREAT | O_EXCL, 0666, &target));
             created = fd.isOpen();
             if (!fd.isOpen() && errno == EEXIST)
                 continue;
         }
         if (!fd.isOpen())
-            fail(QStringLiteral("Soubor \u201E%1\u201C nelze otevřít pro zápis: %2")
-                     .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
+            throw Errors::settingsNotOpened(shown(path), QString::fromLocal8Bit(std::strerror(errno)));
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (!SharedFiles::lockWithin(fd.get(), std::max(left, std::chrono::milliseconds(0))))
-            throw SharedFiles::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
+            throw Errors::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
         struct stat named {};
         if (::fstat(fd.get(), &info) == 0 && ::lstat(target.path.constData(), &named) == 0 &&
             named.st_ino == info.st_ino && named.st_dev == info.st_dev)
             return fd;
         if (std::chrono::steady_clock::now() >= deadline)
-            throw SharedFiles::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
+            throw Errors::settingsLocked(shown(path), int(SharedFiles::kLockWait.count() / 1000));
     }
 }
 
@@ -619,10 +610,10 @@ bool write(const QString& filePath, const QString& section, const QString& key, 
         // A file without any write permission counts as read-only even for
         // root, like the read-only attribute of the original platform.
         if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            fail(QStringLiteral("Soubor \u201E%1\u201C je jen pro čtení.").arg(shown(path)));
+            throw Errors::settingsReadOnly(shown(path));
         const std::optional<QByteArray> bytes = readAll(fd.get());
         if (!bytes)
-            fail(QStringLiteral("Soubor \u201E%1\u201C nelze přečíst.").arg(shown(path)));
+            throw Errors::settingsNotReadable(shown(path));
         const QByteArray result = withValue(*bytes, section, key, value);
         if (result == *bytes && !created)
             return true;
@@ -633,12 +624,8 @@ bool write(const QString& filePath, const QString& section, const QString& key, 
         // Where the replacement is not possible or would lose something, and
         // where it failed (no room, no temporary file), in place.
         if (!writeInPlace(fd.get(), result, info.st_size) || !fd.close())
-            fail(QStringLiteral("Do souboru \u201E%1\u201C nelze zapsat: %2")
-                     .arg(shown(path), QString::fromLocal8Bit(std::strerror(errno))));
+            throw Errors::settingsNotWritten(shown(path), QString::fromLocal8Bit(std::strerror(errno)));
         return true;
-    } catch (const Failure& error) {
-        if (failure)
-            *failure = error.text;
     } catch (const RunTimeError& error) {
         if (failure)
             *failure = error.description();

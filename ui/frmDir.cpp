@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "Controls.h"
 #include "Drives.h"
+#include "Errors.h"
 #include "Globals.h"
 #include "Paths.h"
 #include "RunTimeError.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr int PathFileAccessError = 75;
-constexpr int DeviceUnavailable = 68;
 constexpr int LevelRole = Qt::UserRole + 1;
 constexpr int OpenRole = Qt::UserRole + 2;
 constexpr int IndentPerLevel = 12;
@@ -178,8 +177,7 @@ void DriveListBox::setDrive(const QString& path)
     const QString root = volumeSource().driveOf(path);
     const int index = findData(root);
     if (root.isEmpty() || index < 0)
-        throw RunTimeError(DeviceUnavailable,
-                           QStringLiteral("Jednotku %1 nelze přečíst.").arg(root.isEmpty() ? path : root));
+        throw Errors::driveUnreadable(root.isEmpty() ? path : root);
     if (root == m_shown)
         return;
     {
@@ -242,9 +240,9 @@ void DirListBox::setPath(const QString& folder)
     const QString target = normalized(folder);
     const QFileInfo info(target);
     if (target.isEmpty() || !info.isDir())
-        throw RunTimeError(ErrorNumber::PathNotFound, QStringLiteral("Složka %1 neexistuje.").arg(folder));
+        throw Errors::chooserFolderMissing(folder);
     if (!info.isReadable() || !info.isExecutable())
-        throw RunTimeError(PathFileAccessError, QStringLiteral("Složku %1 nelze přečíst.").arg(target));
+        throw Errors::chooserFolderUnreadable(target);
 
     const QStringList subfolders =
         QDir(target).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
@@ -520,7 +518,7 @@ void frmDir::Form_Load()
         m_file1->setAccessibleDescription(QStringLiteral("Soubor %1 v otevřené složce.").arg(gFilePattern));
         const QString current = QDir::currentPath();
         if (current.isEmpty() || !QFileInfo(current).isDir())
-            throw RunTimeError(ErrorNumber::PathNotFound, QStringLiteral("Aktuální složka neexistuje."));
+            throw Errors::currentFolderMissing();
         m_drive1->showDriveQuietly(current);
         Drive1_Change();
         Dir1_Change();
@@ -543,10 +541,10 @@ void frmDir::Drive1_Change()
         std::any_of(volumes.begin(), volumes.end(), [&](const DriveVolume& v) { return v.root == drive && v.ready; });
     try {
         if (!ready)
-            throw RunTimeError(DeviceUnavailable, QString());
+            throw Errors::driveUnreadable(drive);
         m_dir1->setPath(currentFolderOfDrive(drive));
     } catch (const RunTimeError&) {
-        throw RunTimeError(DeviceUnavailable, QStringLiteral("Jednotku %1 nelze přečíst.").arg(drive));
+        throw Errors::driveUnreadable(drive);
     }
 }
 
@@ -580,9 +578,7 @@ void frmDir::cmdOK_Click()
         // The file may have gone since the folder was listed: look again before answering.
         Dir1_Change();
         if (m_file1->count() == 0)
-            throw RunTimeError(
-                ErrorNumber::FileNotFound,
-                QStringLiteral("Ve složce %1 už soubor %2 není.").arg(m_dir1->path(), m_file1->pattern()));
+            throw Errors::fileGone(m_dir1->path(), m_file1->pattern());
         m_chosenFileName = m_file1->offeredName();
         gChosenFolder = m_dir1->path();
         accept();

@@ -2,7 +2,9 @@
 
 #include "Accessibility.h"
 #include "Controls.h"
+#include "Errors.h"
 #include "Icons.h"
+#include "IgnoringFailures.h"
 #include "ListFile.h"
 #include "OdbcConnectString.h"
 #include "OnTop.h"
@@ -36,33 +38,21 @@ QRect twipsRect(int left, int top, int width, int height)
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
 }
 
-QFont arialFont(double points, bool bold)
+// Arial, or "MS Sans Serif" where the window asks for it: that face is not
+// there on Linux, and the Arial metrics come closest.
+QFont windowFont(double points, bool bold, bool msSansSerif = false)
 {
+    QStringList families{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")};
+    if (msSansSerif)
+        families.prepend(QStringLiteral("MS Sans Serif"));
     QFont font;
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setFamilies(families);
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
 }
 
-QFont sansSerifFont(double points, bool bold)
-{
-    // "MS Sans Serif" is not there on Linux; the Arial metrics come closest.
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColor(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
-
-void setBackColor(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
+void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 {
     QPalette palette = widget->palette();
     palette.setColor(role, colour);
@@ -73,15 +63,6 @@ bool isEnter(const QKeyEvent* event)
 {
     return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
            !event->modifiers().testFlag(Qt::ControlModifier);
-}
-
-// Runs one load-time step; a step that fails is skipped.
-template <typename Step> void tryStep(Step step)
-{
-    try {
-        step();
-    } catch (...) {
-    }
 }
 
 // A box named for a screen reader after the label in front of it.
@@ -99,7 +80,7 @@ bool isBrowseShortcut(const QKeyEvent* event)
 
 void failFocus()
 {
-    throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+    throw Errors::invalidArgument();
 }
 
 } // namespace
@@ -214,23 +195,23 @@ void frmMain::createControls()
     setWindowIcon(WindowIcon());
     setFixedSize(twipsToPixels(9945), twipsToPixels(2700));
     setAutoFillBackground(true);
-    setBackColor(this, QPalette::Window, QColor(0, 128, 128));
+    setColor(this, QPalette::Window, QColor(0, 128, 128));
 
     Picture1 = new GradientPanel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(twipsRect(0, 0, 9945, 2700));
     Picture1->setFocusPolicy(Qt::StrongFocus);
 
-    const QFont arial9 = arialFont(9, false);
-    const QFont arial9Bold = arialFont(9, true);
-    const QFont label = sansSerifFont(8.25, true);
-    const QFont status = arialFont(9.75, true);
+    const QFont arial9 = windowFont(9, false);
+    const QFont arial9Bold = windowFont(9, true);
+    const QFont label = windowFont(8.25, true, true);
+    const QFont status = windowFont(9.75, true);
 
     Label1 = new QLabel(QStringLiteral("Cesta k programu ZUL.ACCDR"), Picture1);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipsRect(75, 240, 3165, 270));
     Label1->setFont(label);
-    setTextColor(Label1, Qt::white);
+    setColor(Label1, QPalette::WindowText, Qt::white);
 
     Text1 = new QLineEdit(Picture1);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -255,7 +236,7 @@ void frmMain::createControls()
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(twipsRect(75, 600, 3165, 270));
     Label2->setFont(label);
-    setTextColor(Label2, Qt::white);
+    setColor(Label2, QPalette::WindowText, Qt::white);
 
     cboDB = new QComboBox(Picture1);
     cboDB->setObjectName(QStringLiteral("cboDB"));
@@ -263,8 +244,8 @@ void frmMain::createControls()
     cboDB->setInsertPolicy(QComboBox::NoInsert);
     cboDB->setGeometry(twipsRect(3180, 525, 6225, 345));
     cboDB->setFont(arial9);
-    setBackColor(cboDB, QPalette::Base, QColor(255, 254, 234));
-    setBackColor(cboDB->lineEdit(), QPalette::Base, QColor(255, 254, 234));
+    setColor(cboDB, QPalette::Base, QColor(255, 254, 234));
+    setColor(cboDB->lineEdit(), QPalette::Base, QColor(255, 254, 234));
     cboDB->setEditText(QStringLiteral("cboDB"));
     m_cboView = QComboBoxView(cboDB);
 
@@ -272,20 +253,20 @@ void frmMain::createControls()
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setGeometry(twipsRect(90, 1065, 9705, 375));
     Picture2->setAutoFillBackground(true);
-    setBackColor(Picture2, QPalette::Window, QColor(192, 0, 0));
+    setColor(Picture2, QPalette::Window, QColor(192, 0, 0));
     Picture2->hide();
 
     lblDB = new ElidedLabel(QStringLiteral("db1 -> db2"), Picture2);
     lblDB->setObjectName(QStringLiteral("lblDB"));
     lblDB->setGeometry(twipsRect(30, 30, 4845, 255));
     lblDB->setFont(status);
-    setTextColor(lblDB, Qt::white);
+    setColor(lblDB, QPalette::WindowText, Qt::white);
 
     lblTabulka = new ElidedLabel(QStringLiteral("tabulka"), Picture2);
     lblTabulka->setObjectName(QStringLiteral("lblTabulka"));
     lblTabulka->setGeometry(twipsRect(6180, 30, 3330, 255));
     lblTabulka->setFont(status);
-    setTextColor(lblTabulka, Qt::white);
+    setColor(lblTabulka, QPalette::WindowText, Qt::white);
 
     ProgressBar1 = new QProgressBar(Picture1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -399,11 +380,12 @@ QMenu* frmMain::boxContextMenu(int index)
 void frmMain::Form_Load()
 {
     LinkButtonLefts lefts;
-    tryStep([&] { lefts = linkButtonLefts(Picture1->width() * TwipsPerPixel, btnPropoj->width() * TwipsPerPixel); });
-    tryStep([&] { btnPropoj->move(twipsToPixels(lefts.propoj), btnPropoj->y()); });
-    tryStep([&] { btnStorno->move(twipsToPixels(lefts.storno), btnStorno->y()); });
-    tryStep([&] { ProgressBar1->setVisible(false); });
-    tryStep([&] { SetBarColor(ProgressBar1, 192); });
+    ignoringFailures(
+        [&] { lefts = linkButtonLefts(Picture1->width() * TwipsPerPixel, btnPropoj->width() * TwipsPerPixel); });
+    ignoringFailures([&] { btnPropoj->move(twipsToPixels(lefts.propoj), btnPropoj->y()); });
+    ignoringFailures([&] { btnStorno->move(twipsToPixels(lefts.storno), btnStorno->y()); });
+    ignoringFailures([&] { ProgressBar1->setVisible(false); });
+    ignoringFailures([&] { SetBarColor(ProgressBar1, 192); });
 }
 
 void frmMain::UpdateLinkButton()
@@ -540,7 +522,7 @@ void frmMain::setProgramPathText(const QString& text)
 QString frmMain::browseTag(int index) const
 {
     if (index < 0 || index > 1)
-        throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+        throw Errors::invalidArgument();
     return btnBrowse[index]->property("Tag").toString();
 }
 

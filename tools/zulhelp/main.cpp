@@ -1,6 +1,7 @@
 // zulhelp: prints a topic of a help file, its contents, keywords or mapped
 // context numbers as UTF-8 text, or writes topics as HTML with their pictures
 // as PNG files.
+#include "Errors.h"
 #include "HelpFile.h"
 #include "HelpHtml.h"
 #include "HelpMetafile.h"
@@ -53,7 +54,7 @@ int number(const QString& text, const QString& what)
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok)
-        throw RunTimeError(HelpError::TopicNotFound, QStringLiteral("'%1' není %2.").arg(text, what));
+        throw Errors::notA(text, what);
     return value;
 }
 
@@ -80,7 +81,7 @@ void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder,
         const QImage out = helpPictureImage(image);
         const QString path = folder.filePath(name);
         if (!out.save(path, "PNG"))
-            throw RunTimeError(HelpError::FileAccess, QStringLiteral("Obrázek '%1' nelze zapsat.").arg(path));
+            throw Errors::pictureNotWritten(path);
         return name;
     };
     const HelpHtmlLinks links{[](int order, bool) { return QStringLiteral("%1.html").arg(order); }, picture};
@@ -91,7 +92,7 @@ void writeHtml(const HelpFile& help, const HelpTopic& topic, const QDir& folder,
     }
     QFile file(folder.filePath(QStringLiteral("%1.html").arg(topic.order)));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(html.toUtf8()) < 0)
-        throw RunTimeError(HelpError::FileAccess, QStringLiteral("Soubor '%1' nelze zapsat.").arg(file.fileName()));
+        throw Errors::fileNotWritten(file.fileName());
 }
 
 } // namespace
@@ -171,7 +172,7 @@ int main(int argc, char* argv[])
             const HelpFile help(args[1], codePage);
             const QDir folder(args[2]);
             if (!folder.exists() && !QDir().mkpath(args[2]))
-                throw RunTimeError(HelpError::FileAccess, QStringLiteral("Složku '%1' nelze vytvořit.").arg(args[2]));
+                throw Errors::folderNotCreated(args[2]);
             std::set<QString> written;
             for (int order = 1; order <= help.topicCount(); ++order)
                 writeHtml(help, help.topicByOrder(order, decoding), folder, nullptr, written);
@@ -179,8 +180,7 @@ int main(int argc, char* argv[])
             const QByteArray page =
                 helpIndexHtml(help, [](int order) { return QStringLiteral("%1.html").arg(order); }).toUtf8();
             if (!index.open(QIODevice::WriteOnly | QIODevice::Truncate) || index.write(page) != page.size())
-                throw RunTimeError(HelpError::FileAccess,
-                                   QStringLiteral("Soubor '%1' nelze zapsat.").arg(index.fileName()));
+                throw Errors::fileNotWritten(index.fileName());
             return 0;
         }
         if (args.size() == 2 && !command.startsWith(QLatin1String("--"))) {
