@@ -1,6 +1,7 @@
 #include "RelinkRun.h"
 
 #include "DBEngine.h"
+#include "Errors.h"
 #include "Globals.h"
 #include "IniFile.h"
 #include "ListFile.h"
@@ -583,7 +584,7 @@ TEST_F(RelinkRunTest, failedPreparationStepStillEndsInError)
     gShowMessage = true;
     m_window.onCall = [](const QString& line) {
         if (line == QStringLiteral("focus Picture1"))
-            throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+            throw Errors::invalidArgument();
     };
 
     const RelinkReport report = run();
@@ -601,7 +602,7 @@ TEST_F(RelinkRunTest, hiddenExitButtonFailsSilentlyAtTheEnd)
     gShowMessage = true;
     m_window.onCall = [](const QString& line) {
         if (line == QStringLiteral("focus btnStorno"))
-            throw RunTimeError(ErrorNumber::InvalidArgument, QStringLiteral("Neplatné volání procedury nebo argument"));
+            throw Errors::invalidArgument();
     };
 
     const RelinkReport report = run();
