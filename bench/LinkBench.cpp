@@ -2,6 +2,7 @@
 
 #include "DBEngine.h"
 #include "RunTimeError.h"
+#include "Timing.h"
 
 #include <QDir>
 #include <QProcess>
@@ -21,21 +22,6 @@ constexpr int kLoadLinks = 500;
 constexpr int kLoadFiles = 3;
 constexpr int kChanges = 100;
 constexpr int kRepeats = 5;
-
-double millisecondsOf(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double best(const std::function<void()>& work)
-{
-    double least = 1e300;
-    for (int i = 0; i < kRepeats; ++i)
-        least = std::min(least, millisecondsOf(work));
-    return least;
-}
 
 void check(bool condition, const char* what)
 {
@@ -127,8 +113,8 @@ double medianLoadMs(const QString& extension, const QString& program)
               "cannot open the program file");
         sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 1, nullptr);
         int rc = SQLITE_OK;
-        loads.push_back(millisecondsOf(
-            [&] { rc = sqlite3_load_extension(db, extension.toUtf8().constData(), nullptr, nullptr); }));
+        loads.push_back(
+            millisecondsOf([&] { rc = sqlite3_load_extension(db, extension.toUtf8().constData(), nullptr, nullptr); }));
         check(rc == SQLITE_OK, "cannot load the extension");
         sqlite3_stmt* count = nullptr;
         const QByteArray last = QStringLiteral("SELECT count(*) FROM Tabulka%1").arg(kLoadLinks - 1).toUtf8();
@@ -159,8 +145,8 @@ LinkFigures measureLinks(const QString& work, const QString& extension)
         auto direct = DbEngine().OpenDatabase(data);
         auto prog = DbEngine().OpenDatabase(program);
         check(readAll(*prog, QStringLiteral("Osoby")) == kRows, "the link did not read every row");
-        figures.engineDirectMs = best([&] { readAll(*direct, QStringLiteral("Osoby")); });
-        figures.engineLinkMs = best([&] { readAll(*prog, QStringLiteral("Osoby")); });
+        figures.engineDirectMs = bestOf(kRepeats, [&] { readAll(*direct, QStringLiteral("Osoby")); });
+        figures.engineLinkMs = bestOf(kRepeats, [&] { readAll(*prog, QStringLiteral("Osoby")); });
 
         const QString change = QStringLiteral("update Osoby set Vek=? where ID=?");
         figures.changes = kChanges;

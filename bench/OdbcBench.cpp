@@ -4,6 +4,7 @@
 #include "DBEngine.h"
 #include "OdbcConnection.h"
 #include "PostgresServer.h"
+#include "Timing.h"
 
 #include <QDir>
 #include <QProcess>
@@ -21,21 +22,6 @@ constexpr int kRows = 200000;
 constexpr int kLookups = 500;
 constexpr int kUpsizeRows = 1000000;
 constexpr int kRepeats = 3;
-
-double millisecondsOf(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double best(const std::function<void()>& work)
-{
-    double least = 1e300;
-    for (int i = 0; i < kRepeats; ++i)
-        least = std::min(least, millisecondsOf(work));
-    return least;
-}
 
 void check(bool condition, const QString& what)
 {
@@ -96,7 +82,9 @@ OdbcFigures measureOdbc(const QString& work, const QString& zuldb)
     // The first lookup connects. The server's counts are read before and after the lookups; its
     // backend is told to report them as soon as it is idle, not seconds later.
     lookup(1);
-    const auto reportNow = [&] { OdbcConnection::shared(server->connectString())->exec(QStringLiteral("SELECT pg_stat_force_next_flush()")); };
+    const auto reportNow = [&] {
+        OdbcConnection::shared(server->connectString())->exec(QStringLiteral("SELECT pg_stat_force_next_flush()"));
+    };
     reportNow();
     const auto before = server->scans(QStringLiteral("bench_keys"), 1);
     figures.lookups = kLookups;
@@ -117,15 +105,16 @@ OdbcFigures measureOdbc(const QString& work, const QString& zuldb)
             ++count;
         check(count == kRows, QStringLiteral("the link read %1 rows, not %2").arg(count).arg(kRows));
     };
-    figures.linkReadMs = best(readAll);
-    figures.psqlReadMs = best([&] {
+    figures.linkReadMs = bestOf(kRepeats, readAll);
+    figures.psqlReadMs = bestOf(kRepeats, [&] {
         QProcess psql;
         psql.setStandardOutputFile(QProcess::nullDevice());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("PGPASSWORD"), PostgresServer::password());
         psql.setProcessEnvironment(environment);
         psql.start(server->psqlPath(),
-                   server->psqlArguments() + QStringList{QStringLiteral("-c"), QStringLiteral("SELECT * FROM bench_keys")});
+                   server->psqlArguments() +
+                       QStringList{QStringLiteral("-c"), QStringLiteral("SELECT * FROM bench_keys")});
         check(psql.waitForFinished(120000) && psql.exitCode() == 0, QStringLiteral("psql did not read the rows"));
     });
     prog->Close();
@@ -134,8 +123,8 @@ OdbcFigures measureOdbc(const QString& work, const QString& zuldb)
     makeUpsizeFile(data, kUpsizeRows);
     figures.upsizeRows = kUpsizeRows;
     const QString log = dir.filePath(QStringLiteral("upsize.log"));
-    const ChildResult run = runChild(zuldb, {QStringLiteral("upsize"), QStringLiteral("--quiet"), data, server->connectString()},
-                                     {}, 600, log);
+    const ChildResult run = runChild(
+        zuldb, {QStringLiteral("upsize"), QStringLiteral("--quiet"), data, server->connectString()}, {}, 600, log);
     check(run.started && !run.timedOut && run.exitStatus == 0, QStringLiteral("zuldb upsize failed; see %1").arg(log));
     check(server->psql(QStringLiteral("SELECT count(*) FROM \"Pohyby\"")) == QStringList{QString::number(kUpsizeRows)},
           QStringLiteral("the server does not hold every row of the upsize"));

@@ -24,6 +24,7 @@
 #include "ListFile.h"
 #include "RelinkRun.h"
 #include "RunTimeError.h"
+#include "Timing.h"
 
 #include <QApplication>
 #include <QDir>
@@ -82,13 +83,6 @@ void require(bool condition, const QString& what)
 {
     if (!condition)
         throw BenchFailure(what.toStdString());
-}
-
-double millisecondsOf(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 double cpuMillisecondsOfProcess()
@@ -600,9 +594,7 @@ int run(const Options& options)
     if (!figures.isEmpty()) {
         const RelinkFigure& largest = figures.last();
         const QString program = QDir(work).filePath(QStringLiteral("relink-%1/prog/ZUL.accdr").arg(largest.tables));
-        double best = 1e9;
-        for (int i = 0; i < 5; ++i)
-            best = std::min(best, millisecondsOf([&] { catalogIntegrityCheck(program); }));
+        const double best = bestOf(5, [&] { catalogIntegrityCheck(program); });
         print(QStringLiteral("  integrity check of the catalogue when the program file is opened, %1 links: %2 ms "
                              "(best of 5; the whole re-pointing run: %3 ms)")
                   .arg(tableCountText(largest.tables), ms(best), ms(largest.repointed.wall)));

@@ -66,17 +66,6 @@ std::string text(sqlite3_stmt* statement, int column)
     return value ? std::string(value, size_t(sqlite3_column_bytes(statement, column))) : std::string();
 }
 
-std::string quotedName(const std::string& name)
-{
-    std::string result = "\"";
-    for (const char c : name) {
-        if (c == '"')
-            result += '"';
-        result += c;
-    }
-    return result + '"';
-}
-
 // The declared type of a recorded field, with the file's collation on text.
 std::string columnType(int type, int size, const char* collation)
 {
@@ -109,7 +98,8 @@ std::string linkedPath(const std::string& connect)
         return std::string();
     static const std::string key = "DATABASE=";
     for (size_t at = 0; at + key.size() <= connect.size(); ++at)
-        if ((at == 0 || connect[at - 1] == ';') && sqlite3_strnicmp(connect.c_str() + at, key.c_str(), int(key.size())) == 0)
+        if ((at == 0 || connect[at - 1] == ';') &&
+            sqlite3_strnicmp(connect.c_str() + at, key.c_str(), int(key.size())) == 0)
             return connect.substr(at + key.size());
     return std::string();
 }
@@ -171,11 +161,12 @@ void makeLinkTables(sqlite3* db)
         std::string schema;
         for (const Field& field : fields[text(statement, 0)]) {
             const std::string type = columnType(field.type, field.size, collation);
-            schema += (schema.empty() ? "" : ", ") + quotedName(field.name) + (type.empty() ? "" : " " + type);
+            schema +=
+                (schema.empty() ? "" : ", ") + linktable::quotedName(field.name) + (type.empty() ? "" : " " + type);
         }
         // A link never refreshed has no recorded fields: it still gets its name, and fails when used.
         if (schema.empty())
-            schema = quotedName("?");
+            schema = linktable::quotedName("?");
         linktable::registerLink(db, shared, name, path, source, "CREATE TABLE x(" + schema + ")");
     }
     sqlite3_finalize(statement);
@@ -184,8 +175,8 @@ void makeLinkTables(sqlite3* db)
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int
-sqlite3_zulsqlite_init(sqlite3* db, char** errorMessage, const sqlite3_api_routines* api)
+extern "C" __attribute__((visibility("default"))) int sqlite3_zulsqlite_init(sqlite3* db, char** errorMessage,
+                                                                             const sqlite3_api_routines* api)
 {
     SQLITE_EXTENSION_INIT2(api);
     try {

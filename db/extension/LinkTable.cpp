@@ -65,8 +65,8 @@ constexpr int kLockWaitMilliseconds = 4000;
 struct DataFile {
     std::string path;
     sqlite3* db = nullptr;
-    int users = 0;        // link tables holding it
-    int writers = 0;      // link tables inside the current write transaction
+    int users = 0;   // link tables holding it
+    int writers = 0; // link tables inside the current write transaction
     bool inTransaction = false;
     bool committed = false; // committed at the program file's sync, waiting for its commit
     int savepoints = 0;     // the data file's savepoints zul_s0 ... open, one per level of the connection's
@@ -100,7 +100,7 @@ struct LinkVtab {
     std::string path;  // the data file
     std::string table; // the source table
     std::vector<std::string> columns;
-    DataFile* file = nullptr; // once opened
+    DataFile* file = nullptr;            // once opened
     sqlite3_stmt* insert = nullptr;      // a new row, its rowid chosen by the data file
     sqlite3_stmt* insertRowid = nullptr; // a new row with the rowid the statement gave
     sqlite3_stmt* update = nullptr;
@@ -112,17 +112,6 @@ struct LinkCursor {
     sqlite3_stmt* rows = nullptr;
     bool atEnd = true;
 };
-
-std::string quoted(const std::string& name)
-{
-    std::string result = "\"";
-    for (const char c : name) {
-        if (c == '"')
-            result += '"';
-        result += c;
-    }
-    return result + '"';
-}
 
 void setError(sqlite3_vtab* vtab, const char* format, ...)
 {
@@ -193,7 +182,8 @@ int openFile(LinkVtab* link)
         auto file = std::make_unique<DataFile>();
         file->path = link->path;
         // A file without any write permission bit is read-only for everybody, as the engine has it.
-        const int mode = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+        const int mode =
+            (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
         int rc = sqlite3_open_v2(link->path.c_str(), &file->db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(file->db, 1);
@@ -253,7 +243,7 @@ std::string columnList(const LinkVtab* link)
 {
     std::string list;
     for (const std::string& column : link->columns)
-        list += (list.empty() ? "" : ", ") + quoted(column);
+        list += (list.empty() ? "" : ", ") + quotedName(column);
     return list;
 }
 
@@ -427,7 +417,7 @@ int linkFilter(sqlite3_vtab_cursor* cursor, int plan, const char* planColumns, i
     auto* c = reinterpret_cast<LinkCursor*>(cursor);
     auto* link = reinterpret_cast<LinkVtab*>(cursor->pVtab);
     try {
-        std::string sql = "SELECT rowid, " + columnList(link) + " FROM " + quoted(link->table);
+        std::string sql = "SELECT rowid, " + columnList(link) + " FROM " + quotedName(link->table);
         if ((plan & kPlanColumns) && planColumns) {
             std::string where;
             const char* p = planColumns;
@@ -438,7 +428,7 @@ int linkFilter(sqlite3_vtab_cursor* cursor, int plan, const char* planColumns, i
                 if (!known)
                     return SQLITE_ERROR;
                 where += (where.empty() ? " WHERE " : " AND ") +
-                         (column == kRowidColumn ? std::string("rowid") : quoted(link->columns[size_t(column)])) +
+                         (column == kRowidColumn ? std::string("rowid") : quotedName(link->columns[size_t(column)])) +
                          "=?" + std::to_string(++argument);
                 p = std::strchr(p, ',');
                 if (!p)
@@ -488,11 +478,10 @@ int prepareChanges(LinkVtab* link)
     std::string marks, assignments;
     for (size_t i = 0; i < link->columns.size(); ++i) {
         marks += ", ?" + std::to_string(i + 2);
-        assignments += (i ? ", " : "") + quoted(link->columns[i]) + "=?" + std::to_string(i + 2);
+        assignments += (i ? ", " : "") + quotedName(link->columns[i]) + "=?" + std::to_string(i + 2);
     }
-    const std::string table = quoted(link->table);
-    int rc = prepare(link,
-                     "INSERT INTO " + table + " (" + columnList(link) + ") VALUES (" + marks.substr(2) + ")",
+    const std::string table = quotedName(link->table);
+    int rc = prepare(link, "INSERT INTO " + table + " (" + columnList(link) + ") VALUES (" + marks.substr(2) + ")",
                      &link->insert);
     if (rc == SQLITE_OK)
         rc = prepare(link, "INSERT INTO " + table + " (rowid, " + columnList(link) + ") VALUES (?1" + marks + ")",
@@ -694,7 +683,7 @@ void destroyEntry(void* aux)
 }
 
 sqlite3_module linkModule = {
-    /* iVersion    */ 2, // with savepoints
+    /* iVersion    */ 2,       // with savepoints
     /* xCreate     */ nullptr, // eponymous only: no CREATE VIRTUAL TABLE can name a file through it
     /* xConnect    */ linkConnect,
     /* xBestIndex  */ linkBestIndex,
@@ -752,6 +741,17 @@ int registerLink(sqlite3* db, SharedFiles* shared, const std::string& name, cons
     ++shared->links;
     // sqlite3_create_module_v2 calls destroyEntry itself when it fails.
     return sqlite3_create_module_v2(db, name.c_str(), &linkModule, entry, destroyEntry);
+}
+
+std::string quotedName(const std::string& name)
+{
+    std::string result = "\"";
+    for (const char c : name) {
+        if (c == '"')
+            result += '"';
+        result += c;
+    }
+    return result + '"';
 }
 
 } // namespace linktable

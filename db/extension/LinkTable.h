@@ -21,4 +21,7 @@ void releaseLoaderHold(SharedFiles* shared);
 int registerLink(sqlite3* db, SharedFiles* shared, const std::string& name, const std::string& path,
                  const std::string& table, const std::string& schema);
 
+// name as an SQL identifier, in double quotes.
+std::string quotedName(const std::string& name);
+
 } // namespace linktable
