@@ -8,8 +8,9 @@
 #include <QDateTime>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QStringEncoder>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -139,16 +140,6 @@ QDateTime wallClockTime(const QString& text)
     return QDateTime(date, time, Qt::UTC);
 }
 
-QByteArray wallClockText(const QDateTime& time)
-{
-    const QDate date = time.date();
-    const QTime clock = time.time();
-    char text[32];
-    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(),
-                                     date.day(), clock.hour(), clock.minute(), clock.second());
-    return QByteArray(text, length);
-}
-
 OdbcTableName OdbcTableName::parse(const QString& source)
 {
     const qsizetype dot = source.indexOf(QLatin1Char('.'));
@@ -268,8 +259,11 @@ QString OdbcConnection::defaultSchema()
     try {
         OdbcStatement statement(*this, QStringLiteral("SELECT current_schema()"));
         statement.execute();
-        if (statement.fetch())
-            m_defaultSchema = statement.value(0).toString();
+        OdbcCell cell;
+        if (statement.fetch()) {
+            statement.read(0, cell);
+            m_defaultSchema = QString::fromUtf8(cell.text);
+        }
     } catch (const RunTimeError&) {
         // Not every server knows current_schema(): then every schema of the user is listed.
     }
@@ -635,67 +629,88 @@ bool OdbcStatement::fetch()
     return true;
 }
 
-QVariant OdbcStatement::value(int column)
+void OdbcStatement::read(int column, OdbcCell& cell)
 {
     SQLHSTMT stmt = m_stmt.get();
     const SQLUSMALLINT number = SQLUSMALLINT(column + 1);
     SQLLEN length = 0;
-    const auto check = [&](SQLRETURN rc) {
-        if (!succeeded(rc))
+    const auto get = [&](SQLSMALLINT cType, void* target, SQLLEN size) {
+        const SQLRETURN rc = SQLGetData(stmt, number, cType, target, size, &length);
+        if (!succeeded(rc) && rc != SQL_NO_DATA)
             m_connection.raise(SQL_HANDLE_STMT, stmt, m_sql);
+        return rc;
     };
+    cell.kind = OdbcCell::Integer;
     switch (m_types[size_t(column)]) {
     case SQL_BIT: {
         unsigned char bit = 0;
-        check(SQLGetData(stmt, number, SQL_C_BIT, &bit, 0, &length));
-        return length == SQL_NULL_DATA ? QVariant() : QVariant(bit != 0);
+        get(SQL_C_BIT, &bit, 0);
+        cell.integer = bit != 0 ? -1 : 0;
+        break;
     }
     case SQL_TINYINT:
     case SQL_SMALLINT:
     case SQL_INTEGER:
-    case SQL_BIGINT: {
-        qint64 number64 = 0;
-        check(SQLGetData(stmt, number, SQL_C_SBIGINT, &number64, 0, &length));
-        return length == SQL_NULL_DATA ? QVariant() : QVariant(number64);
-    }
+    case SQL_BIGINT:
+        get(SQL_C_SBIGINT, &cell.integer, 0);
+        break;
     case SQL_REAL:
     case SQL_FLOAT:
     case SQL_DOUBLE:
     case SQL_NUMERIC:
-    case SQL_DECIMAL: {
-        double real = 0;
-        check(SQLGetData(stmt, number, SQL_C_DOUBLE, &real, 0, &length));
-        return length == SQL_NULL_DATA ? QVariant() : QVariant(real);
-    }
+    case SQL_DECIMAL:
+        cell.kind = OdbcCell::Real;
+        get(SQL_C_DOUBLE, &cell.real, 0);
+        break;
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIMESTAMP: {
         SQL_TIMESTAMP_STRUCT stamp{};
-        check(SQLGetData(stmt, number, SQL_C_TYPE_TIMESTAMP, &stamp, 0, &length));
-        if (length == SQL_NULL_DATA)
-            return QVariant();
-        return QDateTime(QDate(stamp.year, stamp.month, stamp.day), QTime(stamp.hour, stamp.minute, stamp.second),
-                         Qt::UTC);
+        get(SQL_C_TYPE_TIMESTAMP, &stamp, 0);
+        cell.kind = OdbcCell::Text;
+        cell.text.resize(19);
+        // Digits written by hand: a formatted print per value costs more than the rest of the row.
+        char* out = cell.text.data();
+        const auto digits = [&out](int value, int count) {
+            for (int i = count - 1; i >= 0; --i, value /= 10)
+                out[i] = char('0' + value % 10);
+            out += count;
+        };
+        const auto separated = [&](int value, int count, char separator) {
+            digits(value, count);
+            *out++ = separator;
+        };
+        separated(std::clamp<int>(stamp.year, 0, 9999), 4, '-');
+        separated(stamp.month, 2, '-');
+        separated(stamp.day, 2, ' ');
+        separated(stamp.hour, 2, ':');
+        separated(stamp.minute, 2, ':');
+        digits(stamp.second, 2);
+        break;
     }
     default: {
-        // Text of any length, read in pieces.
-        QString text;
+        // Text of any length, read in pieces and encoded as UTF-8 into the cell's own buffer.
+        cell.kind = OdbcCell::Text;
+        cell.text.resize(0);
+        QStringEncoder utf8(QStringEncoder::Utf8);
         SQLWCHAR piece[2048];
         for (;;) {
-            const SQLRETURN rc = SQLGetData(stmt, number, SQL_C_WCHAR, piece, sizeof piece, &length);
-            if (rc == SQL_NO_DATA)
+            const SQLRETURN rc = get(SQL_C_WCHAR, piece, sizeof piece);
+            if (rc == SQL_NO_DATA || length == SQL_NULL_DATA)
                 break;
-            check(rc);
-            if (length == SQL_NULL_DATA)
-                return QVariant();
             const qsizetype room = qsizetype(std::size(piece)) - 1;
             const qsizetype got = length == SQL_NO_TOTAL || length / qsizetype(sizeof(SQLWCHAR)) > room
                                       ? room
                                       : qsizetype(length / qsizetype(sizeof(SQLWCHAR)));
-            text += fromWide(piece, got);
+            const QStringView view(reinterpret_cast<const char16_t*>(piece), got);
+            const qsizetype used = cell.text.size();
+            cell.text.resize(used + utf8.requiredSpace(got));
+            cell.text.resize(utf8.appendToBuffer(cell.text.data() + used, view) - cell.text.constData());
             if (rc == SQL_SUCCESS)
                 break;
         }
-        return text;
+        break;
     }
     }
+    if (length == SQL_NULL_DATA)
+        cell.kind = OdbcCell::Null;
 }

@@ -33,8 +33,6 @@ using OdbcHandle = std::unique_ptr<void, OdbcHandleFree>;
 // looked up (which costs a system call per value).
 // The engine's text of a date, "yyyy-MM-dd HH:mm:ss" or "yyyy-MM-dd"; invalid for any other text.
 QDateTime wallClockTime(const QString& text);
-// The engine's text of such a time, "yyyy-MM-dd HH:mm:ss".
-QByteArray wallClockText(const QDateTime& time);
 
 // A server table as a link names it: "schema.table", or "table" in the default schema.
 struct OdbcTableName {
@@ -99,6 +97,15 @@ private:
     bool m_lost = false;
 };
 
+// A value of a row as the engine keeps it: yes/no as -1 or 0, a date as "yyyy-MM-dd HH:mm:ss",
+// text as UTF-8. Read without a QVariant, QString or QDateTime per value.
+struct OdbcCell {
+    enum Kind { Null, Integer, Real, Text } kind = Null;
+    qint64 integer = 0;
+    double real = 0;
+    QByteArray text;
+};
+
 // A statement with parameters and typed results.
 class OdbcStatement {
 public:
@@ -110,8 +117,8 @@ public:
     qint64 rowCount() const;
     int columnCount() const { return int(m_types.size()); }
     QString columnName(int column) const { return m_names[size_t(column)]; }
-    // The value of a column of the current row: null, bool, qint64, double, QDateTime, QDate or QString.
-    QVariant value(int column);
+    // A column of the current row into cell, whose text buffer is reused from row to row.
+    void read(int column, OdbcCell& cell);
     SQLHSTMT handle() const { return m_stmt.get(); }
 
 private:

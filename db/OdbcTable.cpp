@@ -67,7 +67,7 @@ struct LinkArguments {
 struct OdbcCursor {
     sqlite3_vtab_cursor base{};
     std::unique_ptr<OdbcStatement> statement;
-    std::vector<QVariant> row;
+    std::vector<OdbcCell> row; // the current row, its buffers kept from row to row
     bool eof = true;
     sqlite3_int64 rowid = 0;
 };
@@ -151,6 +151,24 @@ QVariant serverValue(sqlite3_value* value, int type)
         return QVariant(text);
     }
     }
+}
+
+// A key value read from the server, as a parameter of the change that finds its row again.
+QVariant keyValue(const OdbcCell& cell, int type)
+{
+    switch (cell.kind) {
+    case OdbcCell::Null:
+        return QVariant();
+    case OdbcCell::Integer:
+        return type == dao::dbBoolean ? QVariant(cell.integer != 0) : QVariant(cell.integer);
+    case OdbcCell::Real:
+        return QVariant(cell.real);
+    case OdbcCell::Text:
+        break;
+    }
+    const QString text = QString::fromUtf8(cell.text);
+    const QDateTime time = type == dao::dbDate ? wallClockTime(text) : QDateTime();
+    return time.isValid() ? QVariant(time) : QVariant(text);
 }
 
 int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error)
@@ -253,9 +271,9 @@ int fetchRow(OdbcCursor* cursor)
         cursor->eof = !cursor->statement->fetch();
         if (cursor->eof)
             return SQLITE_OK;
-        cursor->row.clear();
+        cursor->row.resize(vtab->fields.size());
         for (int column = 0; column < int(vtab->fields.size()); ++column)
-            cursor->row.push_back(cursor->statement->value(column));
+            cursor->statement->read(column, cursor->row[size_t(column)]);
         cursor->rowid = ++vtab->nextRowid;
     } catch (const RunTimeError& e) {
         return fail(vtab, e);
@@ -305,32 +323,20 @@ int xEof(sqlite3_vtab_cursor* base)
 int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* context, int column)
 {
     auto* cursor = reinterpret_cast<OdbcCursor*>(base);
-    const QVariant& value = cursor->row[size_t(column)];
-    if (value.isNull() || !value.isValid()) {
+    const OdbcCell& cell = cursor->row[size_t(column)];
+    switch (cell.kind) {
+    case OdbcCell::Null:
         sqlite3_result_null(context);
-        return SQLITE_OK;
-    }
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        // Yes/No as the engine stores it.
-        sqlite3_result_int64(context, value.toBool() ? -1 : 0);
         break;
-    case QMetaType::LongLong:
-        sqlite3_result_int64(context, value.toLongLong());
+    case OdbcCell::Integer:
+        sqlite3_result_int64(context, cell.integer);
         break;
-    case QMetaType::Double:
-        sqlite3_result_double(context, value.toDouble());
+    case OdbcCell::Real:
+        sqlite3_result_double(context, cell.real);
         break;
-    case QMetaType::QDateTime: {
-        const QByteArray text = wallClockText(value.toDateTime());
-        sqlite3_result_text(context, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    case OdbcCell::Text:
+        sqlite3_result_text(context, cell.text.constData(), int(cell.text.size()), SQLITE_TRANSIENT);
         break;
-    }
-    default: {
-        const QByteArray text = value.toString().toUtf8();
-        sqlite3_result_text(context, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        break;
-    }
     }
     return SQLITE_OK;
 }
@@ -345,7 +351,7 @@ int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid)
     if (!vtab->keyColumns.empty() && !vtab->keys.count(cursor->rowid)) {
         QVariantList& key = vtab->keys[cursor->rowid];
         for (const int column : vtab->keyColumns)
-            key << cursor->row[size_t(column)];
+            key << keyValue(cursor->row[size_t(column)], vtab->fields[size_t(column)]->Type);
     }
     return SQLITE_OK;
 }
