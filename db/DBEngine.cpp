@@ -326,7 +326,9 @@ public:
     QString table;
     QStringList columns;
     QStringList declTypes;
-    std::vector<QVariantList> rows;
+    // Every row's values one after the other, columns.size() per row: one block, not one list per row.
+    std::vector<QVariant> cells;
+    int rowCount = 0;
     int position = 0;
     bool adding = false;
     std::vector<std::pair<QString, QVariant>> buffer;
@@ -337,7 +339,7 @@ public:
             throw Errors::objectInvalid();
         return *core;
     }
-    bool noRecord() const { return rows.empty() || position < 0 || position >= int(rows.size()); }
+    bool noRecord() const { return position < 0 || position >= rowCount; }
     int column(const QString& name) const
     {
         const QString wanted = nameKey(name.section(QLatin1Char('.'), -1));
@@ -359,14 +361,10 @@ public:
             columns << statement.columnName(i);
             declTypes << statement.columnDeclType(i);
         }
-        rows.clear();
-        while (statement.step()) {
-            QVariantList row;
-            row.reserve(columns.size());
+        cells.clear();
+        for (rowCount = 0; statement.step(); ++rowCount)
             for (int i = 0; i < columns.size(); ++i)
-                row << statement.column(i);
-            rows.push_back(std::move(row));
-        }
+                cells.push_back(statement.column(i));
         table = rewritten.fromTable;
         position = 0;
     }
@@ -378,13 +376,13 @@ Recordset::~Recordset() = default;
 bool Recordset::BOF() const
 {
     d->openCore();
-    return d->rows.empty() || d->position < 0;
+    return d->rowCount == 0 || d->position < 0;
 }
 
 bool Recordset::EOF() const
 {
     d->openCore();
-    return d->rows.empty() || d->position >= int(d->rows.size());
+    return d->position >= d->rowCount;
 }
 
 void Recordset::AddNew()
@@ -424,7 +422,7 @@ QVariant Recordset::value(const QString& field) const
     }
     if (d->noRecord())
         throw Errors::noCurrentRecord();
-    return d->rows[size_t(d->position)].at(column);
+    return d->cells[size_t(d->position) * size_t(d->columns.size()) + size_t(column)];
 }
 
 void Recordset::Update()
@@ -469,7 +467,7 @@ void Recordset::Requery()
 void Recordset::MoveFirst()
 {
     d->openCore();
-    if (d->rows.empty())
+    if (d->rowCount == 0)
         throw Errors::noCurrentRecord();
     d->adding = false;
     d->position = 0;
@@ -478,10 +476,10 @@ void Recordset::MoveFirst()
 void Recordset::MoveLast()
 {
     d->openCore();
-    if (d->rows.empty())
+    if (d->rowCount == 0)
         throw Errors::noCurrentRecord();
     d->adding = false;
-    d->position = int(d->rows.size()) - 1;
+    d->position = d->rowCount - 1;
 }
 
 void Recordset::MoveNext()
@@ -505,7 +503,8 @@ void Recordset::Close()
     d->core.reset();
     d->adding = false;
     d->buffer.clear();
-    d->rows.clear();
+    d->cells.clear();
+    d->rowCount = 0;
 }
 
 // ---------------------------------------------------------------- Database
