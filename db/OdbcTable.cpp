@@ -272,8 +272,16 @@ int fetchRow(OdbcCursor* cursor)
         if (cursor->eof)
             return SQLITE_OK;
         cursor->row.resize(vtab->fields.size());
-        for (int column = 0; column < int(vtab->fields.size()); ++column)
-            cursor->statement->read(column, cursor->row[size_t(column)]);
+        for (int column = 0; column < int(vtab->fields.size()); ++column) {
+            OdbcCell& cell = cursor->row[size_t(column)];
+            cursor->statement->read(column, cell);
+            // psqlODBC gives yes/no as the text "1" or "0": kept as the engine's -1 or 0, so
+            // that every statement, sorted or not, reads it as yes/no.
+            if (cell.kind == OdbcCell::Text && vtab->fields[size_t(column)]->Type == dao::dbBoolean) {
+                cell.kind = OdbcCell::Integer;
+                cell.integer = cell.text == "1" || cell.text == "t" || cell.text.toLower() == "true" ? -1 : 0;
+            }
+        }
         cursor->rowid = ++vtab->nextRowid;
     } catch (const RunTimeError& e) {
         return fail(vtab, e);

@@ -426,6 +426,43 @@ TEST_F(OdbcServer, linksAreReadAndChangedThroughTheServerByKey)
               QStringList{"80|8"});
 }
 
+// Values of every kind as the engine keeps them, row after row: a text longer than one piece of
+// the driver's reads, with a character of two UTF-16 units across the pieces' border, a date
+// without a time, nulls after values; and a change that finds its row by a date key.
+TEST_F(OdbcServer, everyKindOfValueAndLongTextReadWholeAndADateKeyFindsItsRow)
+{
+    const QString longText = QString(2046, QChar(u'ž')) + QStringLiteral("😀 konec");
+    server->psql(QStringLiteral("DROP TABLE IF EXISTS hodnoty;"
+                                "CREATE TABLE hodnoty (kdy timestamp PRIMARY KEY, den date, cislo bigint, "
+                                "realne double precision, ano boolean, kratky varchar(10), dlouhy text);"
+                                "INSERT INTO hodnoty VALUES ('2024-02-29 23:59:58', '0999-01-02', -9007199254740993, "
+                                "-0.5, false, '', '%1'), ('1900-01-01 00:00:00', NULL, NULL, NULL, NULL, NULL, NULL)")
+                     .arg(longText));
+    QTemporaryDir dir;
+    auto prog = DbEngine().CreateDatabase(dir.filePath(QStringLiteral("prog.accdr")), dao::dbLangCzech);
+    auto def = prog->CreateTableDef(QStringLiteral("Hodnoty"));
+    def->setConnect(server->connectString());
+    def->setSourceTableName(QStringLiteral("hodnoty"));
+    prog->TableDefs().Append(def);
+    const QStringList names{"kdy", "den", "cislo", "realne", "ano", "kratky", "dlouhy"};
+    const QStringList first{"2024-02-29 23:59:58", "0999-01-02 00:00:00", "-9007199254740993", "-0.5", "false", "",
+                            longText};
+    auto rows = prog->OpenRecordset(QStringLiteral("select * from Hodnoty order by kdy desc"));
+    for (int i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(rows->value(names[i]).toString(), first[i]) << names[i].toStdString();
+        EXPECT_FALSE(rows->value(names[i]).isNull()) << names[i].toStdString();
+    }
+    rows->MoveNext();
+    EXPECT_EQ(rows->value(QStringLiteral("kdy")).toString(), QStringLiteral("1900-01-01 00:00:00"));
+    for (int i = 1; i < names.size(); ++i)
+        EXPECT_TRUE(rows->value(names[i]).isNull()) << names[i].toStdString();
+    rows->Close();
+
+    prog->Execute(QStringLiteral("update Hodnoty set kratky = 'změna' where kdy = '2024-02-29 23:59:58'"));
+    EXPECT_EQ(server->psql(QStringLiteral("SELECT kdy, kratky FROM hodnoty ORDER BY kdy")),
+              (QStringList{"1900-01-01 00:00:00|", "2024-02-29 23:59:58|změna"}));
+}
+
 } // namespace
 
 // The same statements through the engine and through the loadable extension in Python: a key of
