@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <deque>
 
 namespace {
 
@@ -326,8 +327,9 @@ public:
     QString table;
     QStringList columns;
     QStringList declTypes;
-    // Every row's values one after the other, columns.size() per row: one block, not one list per row.
-    std::vector<QVariant> cells;
+    // Every row's values one after the other, columns.size() per row: not a list per row, and
+    // (a deque) never moved as rows are added.
+    std::deque<QVariant> cells;
     int rowCount = 0;
     int position = 0;
     bool adding = false;
