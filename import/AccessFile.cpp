@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -214,6 +215,7 @@ void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&
         throw Errors::readerNotStarted();
     const rlim_t cpuSeconds = childCpuSeconds(QFileInfo(path).size());
     std::fflush(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
@@ -221,6 +223,11 @@ void readInChild(const QString& path, Sink& sink, const std::function<void(Sink&
         throw Errors::readerNotStarted();
     }
     if (pid == 0) {
+        // The reader holds copies of the import's open files, its lock on the reserved name among them:
+        // it ends with its parent, so a killed import leaves nothing locked for the next one to wait on.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(4);
         ::close(fds[0]);
         runChild(reader, fds[1], cpuSeconds);
     }
