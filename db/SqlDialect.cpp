@@ -113,9 +113,10 @@ QString columnSql(const QString& name, const ColumnType& type, bool allowZeroLen
         sql += QStringLiteral(" COLLATE ") + collation;
     sql += rest;
     if (type.textSize > 0)
+        // One pass: a name holding "%2" stays as it is.
         sql += QStringLiteral(" CONSTRAINT %1 CHECK(length(%2)<=%3)")
-                   .arg(quoteName(QStringLiteral("size:%1:%2").arg(type.textSize).arg(name)), quoted)
-                   .arg(type.textSize);
+                   .arg(quoteName(QStringLiteral("size:%1:").arg(type.textSize) + name), quoted,
+                        QString::number(type.textSize));
     if (type.textSize >= 0 && !allowZeroLength)
         sql += QStringLiteral(" CONSTRAINT %1 CHECK(length(%2)>0)")
                    .arg(quoteName(QStringLiteral("nonempty:") + name), quoted);

@@ -123,6 +123,20 @@ TEST_F(Engine, badFilesRaiseNumberedErrorsAndStayByteIdentical)
         (QStringList{"empty.accdb", "folder.accdb", "garbage.accdb", "header.accdb", "jet.accdb", "short.accdb"}));
 }
 
+// A name or a statement holding "%2" is shown as it is, not filled in with the error's next argument.
+TEST_F(Engine, errorTextsShowPercentSignsOfNamesAndStatementsAsTheyAre)
+{
+    auto db = create(QStringLiteral("a.accdb"));
+    db->Execute(QStringLiteral("create table T (\"a%2\" text(2))"));
+    EXPECT_EQ(errorOf([&] { db->Execute(QStringLiteral("insert into T values ('abc')")); }),
+              QStringLiteral("3163|Pole 'a%2' je příliš malé pro zadaná data (nejvýše 2 znaky)."));
+    const QString error =
+        errorOf([&] { db->Execute(QStringLiteral("delete from T where \"a%2\" like '%2%' and 1 = ?")); });
+    EXPECT_TRUE(error.startsWith(QStringLiteral("3000|Příkaz SQL '"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("like '%2%'"))) << error.toStdString();
+    EXPECT_TRUE(error.endsWith(QStringLiteral("' očekává 1 parametrů, zadáno bylo 0."))) << error.toStdString();
+}
+
 TEST_F(Engine, closedDatabaseAndItsObjectsRaiseAndCloseTwiceIsHarmless)
 {
     auto db = create(QStringLiteral("a.accdb"));
