@@ -270,14 +270,19 @@ QString OdbcConnection::defaultSchema()
     return m_defaultSchema;
 }
 
+OdbcHandle OdbcConnection::newStatement(const QString& what)
+{
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
+        raise(SQL_HANDLE_DBC, m_dbc.get(), what);
+    return OdbcHandle(raw, OdbcHandleFree{SQL_HANDLE_STMT});
+}
+
 QStringList OdbcConnection::userTables()
 {
     const QString schema = defaultSchema();
-    OdbcHandle stmt(nullptr, OdbcHandleFree{SQL_HANDLE_STMT});
-    SQLHANDLE raw = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
-        raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("seznam tabulek"));
-    stmt.reset(raw);
+    const OdbcHandle stmt = newStatement(QStringLiteral("seznam tabulek"));
+    SQLHANDLE raw = stmt.get();
     const QString all = QStringLiteral("%");
     const QString types = QStringLiteral("TABLE");
     SQLRETURN rc = SQLTablesW(raw, nullptr, 0, schema.isEmpty() ? nullptr : wide(schema), SQLSMALLINT(schema.size()),
@@ -298,11 +303,8 @@ OdbcTableName OdbcConnection::findTable(const QString& source)
 {
     OdbcTableName name = OdbcTableName::parse(source);
     const QString schema = name.schema.isEmpty() ? defaultSchema() : name.schema;
-    OdbcHandle stmt(nullptr, OdbcHandleFree{SQL_HANDLE_STMT});
-    SQLHANDLE raw = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
-        raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("seznam tabulek"));
-    stmt.reset(raw);
+    const OdbcHandle stmt = newStatement(QStringLiteral("seznam tabulek"));
+    SQLHANDLE raw = stmt.get();
     // Every table of the schema, compared here: the server's names may differ in case from the link's.
     const QString all = QStringLiteral("%");
     if (!succeeded(SQLTablesW(raw, nullptr, 0, schema.isEmpty() ? nullptr : wide(schema), SQLSMALLINT(schema.size()),
@@ -335,11 +337,8 @@ OdbcTableName OdbcConnection::findTable(const QString& source)
 std::vector<std::shared_ptr<FieldDef>> OdbcConnection::fields(const OdbcTableName& table)
 {
     const QString schema = table.schema.isEmpty() ? defaultSchema() : table.schema;
-    OdbcHandle stmt(nullptr, OdbcHandleFree{SQL_HANDLE_STMT});
-    SQLHANDLE raw = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
-        raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("sloupce tabulky"));
-    stmt.reset(raw);
+    const OdbcHandle stmt = newStatement(QStringLiteral("sloupce tabulky"));
+    SQLHANDLE raw = stmt.get();
     // The table's name is a pattern here: its "_" and "%" are escaped to stand for themselves.
     const QString pattern = escapedPattern(table.table);
     if (!succeeded(SQLColumnsW(raw, nullptr, 0, schema.isEmpty() ? nullptr : wide(schema), SQLSMALLINT(schema.size()),
@@ -376,11 +375,8 @@ std::vector<std::shared_ptr<IndexDef>> OdbcConnection::keys(const OdbcTableName&
     SQLWCHAR text[1024];
     SQLLEN length = 0;
     {
-        OdbcHandle stmt(nullptr, OdbcHandleFree{SQL_HANDLE_STMT});
-        SQLHANDLE raw = SQL_NULL_HANDLE;
-        if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
-            raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("klíče tabulky"));
-        stmt.reset(raw);
+        const OdbcHandle stmt = newStatement(QStringLiteral("klíče tabulky"));
+        SQLHANDLE raw = stmt.get();
         if (!succeeded(SQLPrimaryKeysW(raw, nullptr, 0, schema.isEmpty() ? nullptr : wide(schema),
                                        SQLSMALLINT(schema.size()), wide(table.table), SQLSMALLINT(table.table.size()))))
             raise(SQL_HANDLE_STMT, raw, QStringLiteral("primární klíč tabulky %1").arg(table.table));
@@ -403,11 +399,8 @@ std::vector<std::shared_ptr<IndexDef>> OdbcConnection::keys(const OdbcTableName&
             keys.push_back(key);
         }
     }
-    OdbcHandle stmt(nullptr, OdbcHandleFree{SQL_HANDLE_STMT});
-    SQLHANDLE raw = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw)))
-        raise(SQL_HANDLE_DBC, m_dbc.get(), QStringLiteral("indexy tabulky"));
-    stmt.reset(raw);
+    const OdbcHandle stmt = newStatement(QStringLiteral("indexy tabulky"));
+    SQLHANDLE raw = stmt.get();
     if (!succeeded(SQLStatisticsW(raw, nullptr, 0, schema.isEmpty() ? nullptr : wide(schema),
                                   SQLSMALLINT(schema.size()), wide(table.table), SQLSMALLINT(table.table.size()),
                                   SQL_INDEX_UNIQUE, SQL_QUICK)))

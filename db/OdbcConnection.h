@@ -84,6 +84,8 @@ public:
 
 private:
     QString defaultSchema();
+    // A statement handle of the connection for a catalogue call; what names the call in its error.
+    OdbcHandle newStatement(const QString& what);
 
     OdbcHandle m_env;
     OdbcHandle m_dbc;
